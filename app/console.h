@@ -1,0 +1,63 @@
+// The console: leveled output, input modes, line and key input, cursor, colours,
+// and the traffic log of everything exchanged with the device.
+#pragma once
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+
+extern int quiet_mode;
+extern int verbose_mode;
+
+constexpr int LEVEL_DETAIL = 0; // shown only with -v
+constexpr int LEVEL_INFO = 1;   // hidden by -q (unless -v)
+constexpr int LEVEL_ERROR = 2;  // always, to standard error
+
+// Prints by level; returns the characters printed, 0 when suppressed.
+int out_print(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Input-mode flags for set_input_mode.
+constexpr int INPUT_COOKED = 1;       // echo, line editing, whole lines
+constexpr int INPUT_LINES = 2;        // read_input reads a whole line
+constexpr int INPUT_HIDE_CURSOR = 4;
+constexpr int INPUT_QUICK_EDIT = 8;   // no equivalent on a terminal
+constexpr int INPUT_PROMPT = INPUT_COOKED | INPUT_LINES | INPUT_QUICK_EDIT; // 11
+constexpr int INPUT_COMMAND = INPUT_COOKED | INPUT_LINES;                   // 3
+
+constexpr char KEY_RESIZE = 12; // read_input's sign that the window changed size
+constexpr char KEY_ESC = 27;
+
+// Clears the screen, sets the title and colours, saves the terminal's modes and
+// installs the handlers that put them back on every way out. 0, or -1 when
+// standard input or output is not available.
+int console_setup(const char* title);
+// Puts back the terminal modes, cursor and colours found by console_setup.
+void restore_input_mode();
+int set_input_mode(int flags);
+
+// Line mode: one line (with its line end) of at most max characters; waits.
+// Key mode: the characters pending now, without waiting; 0 when none, 12 for a
+// window resize. -1 when input cannot be read (also at end of file).
+int read_input(char* buffer, uint32_t max);
+
+// Writes straight to the terminal, bypassing standard output's buffer.
+int write_console(const char* bytes, uint32_t count);
+int set_cursor_position(uint16_t column, uint16_t row);
+void clear_screen();
+// Act only for stream 1 (standard output): normal and highlight text colours.
+int set_text_normal(int stream);
+int set_text_highlight(int stream);
+// "°" in the console's character set.
+const char* degree_sign();
+
+// Traffic log.
+extern FILE* traffic_log;
+// nullptr path: no log. 0 or -1 after "ERROR opening log file:...".
+int log_open(const char* path);
+void log_close();
+// One record: "<ms> " + prefix + bytes (as text, or as lower-case hex) + suffix.
+void log_traffic(const char* prefix, const char* suffix, int raw, const uint8_t* bytes,
+                 uint32_t count);
+
+// snprintf that always terminates and never reports more than it wrote.
+int format_bounded(char* buffer, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));

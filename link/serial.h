@@ -1,0 +1,44 @@
+// Serial port: the thin layer over the platform's serial interface. Everything
+// above it reads and writes the devices only through these operations.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SerialPort; // platform state of an open port
+using PortHandle = SerialPort*;
+constexpr PortHandle INVALID_PORT = nullptr;
+
+// The serial ports of this machine in natural order (ttyS0 < ttyS1 < ttyUSB0).
+// The environment variable NC_SERIAL_PORTS (colon-separated paths) replaces it.
+std::vector<std::string> serial_list_ports();
+
+// Opens a port (a name such as ttyUSB0 or any device path) at baud with 8N1, no
+// flow control, DTR and RTS raised, raw, and exclusive access. On failure returns
+// INVALID_PORT with errno EACCES when the port is held by another program (or
+// access is denied), EBADF for every other reason. Settings that cannot be read
+// or applied print "Error, failed to get/set serial port parameters".
+PortHandle serial_open(const char* name, uint32_t baud);
+
+// Returns at once with what is queued (up to size); with nothing queued waits up
+// to the read time-out for the first byte. 0 after the time-out; -5 when the port
+// fails or the other end hung up (after "Error, reading from serial port").
+int serial_read(PortHandle port, uint8_t* buffer, uint32_t size);
+
+// Writes all length bytes (0 sends nothing). Returns length, or -5 after
+// "Error, writing to serial port".
+int serial_write(PortHandle port, const uint8_t* bytes, uint32_t length);
+
+// Discards received input not yet read; pending output is untouched.
+void serial_purge_rx(PortHandle port);
+
+// 1 on success, 0 on failure. The time-out applies to serial_read.
+int serial_set_read_timeout(PortHandle port, uint32_t milliseconds);
+
+// Changes only the line speed. 1 on success, 0 on failure (unsupported rate).
+int serial_set_baud(PortHandle port, uint32_t baud);
+
+void serial_close(PortHandle port);
+
+// Prints "<text>: <the system's reason for the last failure>\n" to standard error.
+void print_system_error(const char* text);
