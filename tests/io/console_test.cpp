@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include "app/clock.h"
+#include "app/console.h"
+#include "pty.h"
+
+namespace {
+
+// Runs body in a child whose standard input is the given descriptor. The child's
+// exit code is the line of the first failed check, 0 when all held.
+template <typename Body> int in_child_with_stdin(int fd, Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fd, STDIN_FILENO);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+#define CHILD_CHECK(condition)                                                                     \
+    do {                                                                                           \
+        if (!(condition))                                                                          \
+            return __LINE__;                                                                       \
+    } while (0)
+
+} // namespace
+
+TEST(Console, KeyModeNeverWaitsAndReportsAResize) {
+    TestPty pty;
+    const int status = in_child_with_stdin(pty.slave, [&] {
+        console_setup("test");
+        set_input_mode(0);
+        char keys[16];
+        const uint64_t start = clock_ms();
+        CHILD_CHECK(read_input(keys, sizeof keys) == 0);
+        CHILD_CHECK(clock_ms() - start < 50);
+        CHILD_CHECK(write(pty.master, "ab", 2) == 2);
+        sleep_ms(30);
+        CHILD_CHECK(read_input(keys, sizeof keys) == 2 && std::memcmp(keys, "ab", 2) == 0);
+        raise(SIGWINCH);
+        CHILD_CHECK(read_input(keys, sizeof keys) == 1 && keys[0] == KEY_RESIZE);
+        restore_input_mode();
+        termios mode{};
+        CHILD_CHECK(tcgetattr(STDIN_FILENO, &mode) == 0 && (mode.c_lflag & ICANON) != 0);
+        return 0;
+    });
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
+}
+
+TEST(Console, TerminatingSignalRestoresTheTerminal) {
+    TestPty pty;
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.master, &before), 0);
+    ASSERT_NE(before.c_lflag & ICANON, 0u);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        const int status = in_child_with_stdin(pty.slave, [&] {
+            console_setup("test");
+            set_input_mode(0);
+            raise(signal_number);
+            return 99; // not reached
+        });
+        EXPECT_TRUE(WIFSIGNALED(status)) << signal_number;
+        EXPECT_EQ(WTERMSIG(status), signal_number);
+        termios after{};
+        ASSERT_EQ(tcgetattr(pty.master, &after), 0);
+        EXPECT_EQ(after.c_lflag, before.c_lflag) << signal_number;
+    }
+}
+
+TEST(Console, LineModeReadsLinesFromAPipeAndFailsAtEnd) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string input = "help nav\nquit";
+    ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    close(fds[1]);
+    const int status = in_child_with_stdin(fds[0], [&] {
+        set_input_mode(INPUT_COMMAND);
+        char line[257];
+        CHILD_CHECK(read_input(line, 256) == 9 && std::memcmp(line, "help nav\n", 9) == 0);
+        CHILD_CHECK(read_input(line, 256) == 4 && std::memcmp(line, "quit", 4) == 0);
+        CHILD_CHECK(read_input(line, 256) == -1);
+        return 0;
+    });
+    close(fds[0]);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
+}
+
+TEST(Console, LongLineArrivesInPieces) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string input = std::string(300, 'w') + "\n";
+    ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    close(fds[1]);
+    const int status = in_child_with_stdin(fds[0], [&] {
+        set_input_mode(INPUT_COMMAND);
+        char line[257];
+        CHILD_CHECK(read_input(line, 256) == 256);
+        CHILD_CHECK(read_input(line, 256) == 45 && line[44] == '\n');
+        return 0;
+    });
+    close(fds[0]);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
+}

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <termios.h>
+
+#include "app/clock.h"
+#include "link/serial.h"
+#include "pty.h"
+
+namespace {
+
+struct OpenPort {
+    PortHandle port;
+    explicit OpenPort(const std::string& path, uint32_t baud = 38400)
+        : port(serial_open(path.c_str(), baud)) {}
+    ~OpenPort() { serial_close(port); }
+};
+
+} // namespace
+
+TEST(SerialPort, QuietReadTimesOutAfterTheReadTimeout) {
+    TestPty pty;
+    OpenPort open(pty.path);
+    ASSERT_NE(open.port, INVALID_PORT);
+    ASSERT_EQ(serial_set_read_timeout(open.port, 100), 1);
+    uint8_t buffer[82];
+    const uint64_t start = clock_ms();
+    EXPECT_EQ(serial_read(open.port, buffer, sizeof buffer), 0);
+    const uint64_t elapsed = clock_ms() - start;
+    EXPECT_GE(elapsed, 95u);
+    EXPECT_LE(elapsed, 250u);
+}
+
+TEST(SerialPort, QueuedBytesComeBackAtOnce) {
+    TestPty pty;
+    OpenPort open(pty.path);
+    ASSERT_NE(open.port, INVALID_PORT);
+    serial_set_read_timeout(open.port, 1000);
+    ASSERT_EQ(write(pty.master, "0123456789", 10), 10);
+    sleep_ms(20);
+    uint8_t buffer[82];
+    const uint64_t start = clock_ms();
+    EXPECT_EQ(serial_read(open.port, buffer, sizeof buffer), 10);
+    EXPECT_LT(clock_ms() - start, 50u);
+}
+
+TEST(SerialPort, WaitsForTheFirstByteAndReturnsWithIt) {
+    TestPty pty;
+    OpenPort open(pty.path);
+    ASSERT_NE(open.port, INVALID_PORT);
+    serial_set_read_timeout(open.port, 2000);
+    if (fork() == 0) {
+        sleep_ms(150);
+        (void)!write(pty.master, "x", 1);
+        _exit(0);
+    }
+    uint8_t buffer[82];
+    const uint64_t start = clock_ms();
+    EXPECT_EQ(serial_read(open.port, buffer, sizeof buffer), 1);
+    EXPECT_LT(clock_ms() - start, 1000u);
+    wait(nullptr);
+}
+
+TEST(SerialPort, ExclusiveOpenAndMissingPath) {
+    TestPty pty;
+    OpenPort first(pty.path);
+    ASSERT_NE(first.port, INVALID_PORT);
+    errno = 0;
+    EXPECT_EQ(serial_open(pty.path.c_str(), 38400), INVALID_PORT);
+    EXPECT_EQ(errno, EACCES);
+
+    errno = 0;
+    EXPECT_EQ(serial_open("/dev/nc-no-such-port", 4800), INVALID_PORT);
+    EXPECT_EQ(errno, EBADF);
+    errno = 0;
+    EXPECT_EQ(serial_open("ttyNoSuchPort", 4800), INVALID_PORT); // short names live in /dev
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST(SerialPort, ClosedPortCanBeOpenedAgain) {
+    TestPty pty;
+    PortHandle port = serial_open(pty.path.c_str(), 4800);
+    ASSERT_NE(port, INVALID_PORT);
+    serial_close(port);
+    port = serial_open(pty.path.c_str(), 38400);
+    EXPECT_NE(port, INVALID_PORT);
+    serial_close(port);
+}
+
+TEST(SerialPort, LineSettingsAndBaudChangeTouchOnlyTheSpeed) {
+    TestPty pty;
+    OpenPort open(pty.path, 4800);
+    ASSERT_NE(open.port, INVALID_PORT);
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.master, &before), 0); // the master reports the slave's settings
+    EXPECT_EQ(cfgetospeed(&before), B4800);
+    EXPECT_EQ(before.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(before.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(before.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ(before.c_lflag & (ICANON | ECHO), 0u);
+
+    ASSERT_EQ(serial_set_baud(open.port, 38400), 1);
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.master, &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), B38400);
+    EXPECT_EQ(cfgetispeed(&after), B38400);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag & ~static_cast<tcflag_t>(CBAUD | CBAUDEX),
+              before.c_cflag & ~static_cast<tcflag_t>(CBAUD | CBAUDEX));
+
+    EXPECT_EQ(serial_set_baud(open.port, 12345), 0);
+    ASSERT_EQ(tcgetattr(pty.master, &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), B38400);
+    for (uint32_t rate : {4800u, 9600u, 19200u, 57600u, 115200u, 230400u, 460800u, 921600u})
+        EXPECT_EQ(serial_set_baud(open.port, rate), 1) << rate;
+}
+
+TEST(SerialPort, UnsupportedRateAtOpenFailsWithMessage) {
+    TestPty pty;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(serial_open(pty.path.c_str(), 1234), INVALID_PORT);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Error, failed to set serial port parameters: Invalid argument\n");
+    OpenPort later(pty.path); // the failed open left nothing locked
+    EXPECT_NE(later.port, INVALID_PORT);
+}
+
+TEST(SerialPort, NonTerminalFailsToGetParameters) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(serial_open("/dev/null", 4800), INVALID_PORT);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("Error, failed to get serial port parameters: ", 0), 0u) << err;
+}
+
+TEST(SerialPort, WritesArriveCompleteAndEmptyWriteSendsNothing) {
+    TestPty pty;
+    OpenPort open(pty.path);
+    ASSERT_NE(open.port, INVALID_PORT);
+    EXPECT_EQ(serial_write(open.port, nullptr, 0), 0);
+    std::string big(3000, 'z');
+    EXPECT_EQ(serial_write(open.port, reinterpret_cast<const uint8_t*>(big.data()), 3000), 3000);
+    std::string received;
+    char chunk[512];
+    while (received.size() < big.size()) {
+        const ssize_t n = read(pty.master, chunk, sizeof chunk);
+        ASSERT_GT(n, 0);
+        received.append(chunk, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(received, big);
+}
+
+TEST(SerialPort, PurgeDiscardsReceivedInput) {
+    TestPty pty;
+    OpenPort open(pty.path);
+    ASSERT_NE(open.port, INVALID_PORT);
+    serial_set_read_timeout(open.port, 100);
+    ASSERT_EQ(write(pty.master, "stale", 5), 5);
+    sleep_ms(20);
+    serial_purge_rx(open.port);
+    uint8_t buffer[16];
+    EXPECT_EQ(serial_read(open.port, buffer, sizeof buffer), 0);
+}
+
+TEST(SerialPort, HangUpIsAReadFailureNotATimeOut) {
+    TestPty pty;
+    OpenPort open(pty.path);
+    ASSERT_NE(open.port, INVALID_PORT);
+    serial_set_read_timeout(open.port, 2000);
+    pty.close_master();
+    uint8_t buffer[16];
+    testing::internal::CaptureStderr();
+    const uint64_t start = clock_ms();
+    EXPECT_EQ(serial_read(open.port, buffer, sizeof buffer), -5);
+    EXPECT_LT(clock_ms() - start, 500u);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("Error, reading from serial port: ", 0), 0u) << err;
+}
+
+TEST(SerialPort, EnvironmentListReplacesTheSystemList) {
+    setenv("NC_SERIAL_PORTS", "/dev/pts/7::/tmp/sim-b:ttyUSB0", 1);
+    const auto ports = serial_list_ports();
+    unsetenv("NC_SERIAL_PORTS");
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0], "/dev/pts/7");
+    EXPECT_EQ(ports[1], "/tmp/sim-b");
+    EXPECT_EQ(ports[2], "ttyUSB0");
+}

@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "link/nmea.h"
+
+namespace {
+
+struct ParseResult {
+    bool complete;
+    bool failed;
+    uint32_t consumed;
+    std::string stored;
+};
+
+ParseResult parse(const std::string& bytes) {
+    char buffer[NMEA_MAX_SENTENCE];
+    NmeaParser parser;
+    nmea_parser_init(&parser, buffer, sizeof buffer);
+    const uint32_t consumed = nmea_parser_feed(
+        &parser, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+    return {nmea_parser_complete(&parser), nmea_parser_failed(&parser), consumed,
+            std::string(buffer, parser.count)};
+}
+
+std::string with_checksum(const std::string& body) {
+    char buffer[128];
+    std::memcpy(buffer, body.data(), body.size());
+    uint32_t length = static_cast<uint32_t>(body.size());
+    length += nmea_append_checksum(buffer, length);
+    length += nmea_append_crlf(buffer, length);
+    return std::string(buffer, length);
+}
+
+std::string sentence_of_length(size_t total) { // total includes CR LF and checksum
+    return with_checksum("$GPXXX," + std::string(total - 12, 'A'));
+}
+
+} // namespace
+
+struct RecogniserCase {
+    const char* legend;
+    std::string bytes;
+    bool complete;
+};
+
+TEST(NmeaRecogniser, HostileStreams) {
+    const RecogniserCase cases[] = {
+        {"talker sentence with upper-case checksum", "$HEHDT,123.4,T*2B\r\n", true},
+        {"same with lower-case checksum digits", "$GPRMC,a*1e\r\n", true},
+        {"encapsulation sentence", "!AIVDM,1*00\r\n", true},
+        {"no checksum", "$GPGGA,1,2\r\n", true},
+        {"shortest proprietary without checksum", "$PNCX\r\n", true},
+        {"five bytes not proprietary", "$GPGG\r\n", false},
+        {"four bytes and CR", "$PNC\r\n", false},
+        {"LF without CR", "$GPGGA,1\n", false},
+        {"leading garbage", "x$GPGGA,1\r\n", false},
+        {"TAB inside", "$GPGGA,\t1\r\n", false},
+        {"byte above 0x7F inside", "$GPGGA,\xb0\r\n", false},
+        {"DEL is accepted", "$GPGGA,\x7f\r\n", true},
+        {"one checksum digit", "$GPGGA,1*4\r\n", false},
+        {"non-hex checksum digit", "$GPGGA,1*4G\r\n", false},
+        {"text after checksum", "$GPGGA,1*4A0\r\n", false},
+        {"second $ is an ordinary body byte", "$GPGGA,$1\r\n", true},
+        {"82 bytes", sentence_of_length(82), true},
+        {"83 bytes", sentence_of_length(83), false},
+    };
+    for (const RecogniserCase& c : cases) {
+        const ParseResult result = parse(c.bytes);
+        EXPECT_EQ(result.complete, c.complete) << c.legend;
+        EXPECT_EQ(result.failed, !c.complete) << c.legend;
+        if (c.complete) {
+            EXPECT_EQ(result.stored, c.bytes) << c.legend;
+        }
+    }
+}
+
+TEST(NmeaRecogniser, StopsAfterCompleteSentenceAndNeedsReset) {
+    const std::string two = "$GPGGA,1\r\n$GPRMC,2\r\n";
+    char buffer[NMEA_MAX_SENTENCE];
+    NmeaParser parser;
+    nmea_parser_init(&parser, buffer, sizeof buffer);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(two.data());
+    EXPECT_EQ(nmea_parser_feed(&parser, bytes, 20), 10u);
+    EXPECT_EQ(nmea_parser_feed(&parser, bytes + 10, 10), 0u);
+    nmea_parser_reset(&parser);
+    EXPECT_EQ(nmea_parser_feed(&parser, bytes + 10, 10), 10u);
+    EXPECT_EQ(std::string(buffer, parser.count), "$GPRMC,2\r\n");
+}
+
+TEST(NmeaChecksum, VerifiesCaseAndPlacement) {
+    const std::string good = with_checksum("$HEHDT,123.4,T");
+    EXPECT_EQ(nmea_verify_checksum(good.data(), static_cast<uint32_t>(good.size())), 1);
+
+    std::string wrong = good;
+    wrong[wrong.size() - 3] ^= 1;
+    EXPECT_EQ(nmea_verify_checksum(wrong.data(), static_cast<uint32_t>(wrong.size())), 0);
+
+    const std::string extra = good.substr(0, good.size() - 2) + "0\r\n";
+    EXPECT_EQ(nmea_verify_checksum(extra.data(), static_cast<uint32_t>(extra.size())), 0);
+
+    const std::string none = "$PNCX\r\n";
+    EXPECT_EQ(nmea_verify_checksum(none.data(), static_cast<uint32_t>(none.size())), 1);
+}
+
+TEST(NmeaChecksum, LowerCaseDigitsOfTheRightValueFail) {
+    const std::string sentence = with_checksum("$HEHDT,123.4,T"); // checksum 2B
+    const size_t star = sentence.find('*');
+    ASSERT_NE(star, std::string::npos);
+    std::string lower = sentence;
+    lower[star + 1] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[star + 1])));
+    lower[star + 2] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[star + 2])));
+    ASSERT_NE(lower, sentence);
+    EXPECT_EQ(parse(lower).complete, true);
+    EXPECT_EQ(nmea_verify_checksum(lower.data(), static_cast<uint32_t>(lower.size())), 0);
+}
+
+TEST(NmeaEscape, ReservedCharactersAndLimitBoundary) {
+    char buffer[NMEA_MAX_SENTENCE] = {};
+    const std::string text = "a,b\r";
+    const auto* src = reinterpret_cast<const uint8_t*>(text.data());
+    uint32_t remaining = static_cast<uint32_t>(text.size());
+    EXPECT_EQ(nmea_escape(buffer, 0, 80, &src, &remaining), 8u);
+    EXPECT_EQ(std::string(buffer, 8), "a^2Cb^0D");
+    EXPECT_EQ(remaining, 0u);
+
+    // Room for two more characters only: the escape is not split.
+    const std::string reserved = "ab^";
+    src = reinterpret_cast<const uint8_t*>(reserved.data());
+    remaining = 3;
+    EXPECT_EQ(nmea_escape(buffer, 10, 14, &src, &remaining), 2u);
+    EXPECT_EQ(remaining, 1u);
+    EXPECT_EQ(*src, '^');
+    EXPECT_EQ(nmea_escape(buffer, 12, 15, &src, &remaining), 3u);
+    EXPECT_EQ(std::string(buffer + 12, 3), "^5E");
+}
+
+TEST(NmeaEscape, AllReservedFillsASentenceWithNineteenEscapes) {
+    char buffer[NMEA_MAX_SENTENCE];
+    const std::string text(30, '$');
+    const auto* src = reinterpret_cast<const uint8_t*>(text.data());
+    uint32_t remaining = 30;
+    const uint32_t start = nmea_begin_pncx(buffer, "SH,");
+    EXPECT_EQ(start, 9u);
+    EXPECT_EQ(nmea_escape(buffer, start, 68, &src, &remaining), 57u);
+    EXPECT_EQ(remaining, 11u);
+}
+
+TEST(NmeaBuild, ChecksumAndLineEnd) {
+    char buffer[NMEA_MAX_SENTENCE];
+    uint32_t length = nmea_begin_pncx(buffer, "SH,");
+    buffer[length++] = 'x';
+    length += nmea_append_checksum(buffer, length);
+    length += nmea_append_crlf(buffer, length);
+    const std::string sentence(buffer, length);
+    EXPECT_EQ(sentence.substr(0, 10), "$PNCX,SH,x");
+    EXPECT_EQ(sentence.substr(length - 2), "\r\n");
+    EXPECT_EQ(nmea_verify_checksum(buffer, length), 1);
+    EXPECT_TRUE(parse(sentence).complete);
+}
+
+TEST(NmeaUnescape, DecodesEscapesAndReportsErrors) {
+    uint8_t out[16];
+    uint32_t error = 99;
+    const char* src = "^4a^0D";
+    EXPECT_EQ(nmea_unescape(out, sizeof out, &src, 6, &error), 2u);
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(out[0], 0x4A);
+    EXPECT_EQ(out[1], 0x0D);
+
+    src = "ab^4";
+    nmea_unescape(out, sizeof out, &src, 4, &error);
+    EXPECT_EQ(error, 4u);
+
+    src = "^";
+    nmea_unescape(out, sizeof out, &src, 1, &error);
+    EXPECT_NE(error, 0u);
+
+    src = "x^G1y";
+    EXPECT_EQ(nmea_unescape(out, sizeof out, &src, 5, &error), 1u);
+    EXPECT_EQ(error, 4u);
+
+    src = "abcdef"; // output full: the rest is silently not decoded
+    EXPECT_EQ(nmea_unescape(out, 3, &src, 6, &error), 3u);
+    EXPECT_EQ(error, 0u);
+}
+
+TEST(NmeaFields, SplitWithAndWithoutChecksum) {
+    char with[] = "$GPXXX,one,two*4F\r\n";
+    char* fields[8];
+    ASSERT_EQ(nmea_split_fields(with, fields, 8), 3);
+    EXPECT_STREQ(fields[0], "$GPXXX");
+    EXPECT_STREQ(fields[1], "one");
+    EXPECT_STREQ(fields[2], "two");
+
+    char without[] = "$GPXXX,one,two\r\n";
+    EXPECT_EQ(nmea_split_fields(without, fields, 8), 2);
+
+    char empty_fields[] = "$A,,,*00";
+    EXPECT_EQ(nmea_split_fields(empty_fields, fields, 8), 4);
+    EXPECT_STREQ(fields[2], "");
+
+    char limited[] = "$A,b,c,d*00";
+    EXPECT_EQ(nmea_split_fields(limited, fields, 2), 2);
+    char nothing[] = "";
+    EXPECT_EQ(nmea_split_fields(nothing, fields, 8), 0);
+    EXPECT_EQ(nmea_split_fields(limited, fields, 0), 0);
+}
+
+TEST(NmeaFields, NextFieldCopiesAdvancesAndRefusesTooLong) {
+    const char* text = "ab,,cdef";
+    const char* ptr = text;
+    uint32_t remaining = 8;
+    char field[4];
+    EXPECT_EQ(nmea_next_field(&ptr, &remaining, field, sizeof field), 0);
+    EXPECT_STREQ(field, "ab");
+    EXPECT_EQ(nmea_next_field(&ptr, &remaining, field, sizeof field), 0);
+    EXPECT_STREQ(field, "");
+    EXPECT_EQ(nmea_next_field(&ptr, &remaining, field, sizeof field), 1);
+    EXPECT_EQ(remaining, 4u); // not advanced
+    char wide[8];
+    EXPECT_EQ(nmea_next_field(&ptr, &remaining, wide, sizeof wide), 0);
+    EXPECT_STREQ(wide, "cdef");
+    EXPECT_EQ(remaining, 0u);
+}
+
+TEST(Hex, EncodeDecodeInPiecesAndRejectBadDigits) {
+    const uint8_t bytes[] = {0x01, 0xAB, 0xFF};
+    char text[7] = {};
+    char* out = text;
+    uint32_t space = 3; // room for one byte only
+    const uint8_t* in = bytes;
+    uint32_t remaining = 3;
+    hex_encode(&out, &space, &in, &remaining, 1);
+    EXPECT_EQ(remaining, 2u);
+    space = 4;
+    hex_encode(&out, &space, &in, &remaining, 1);
+    EXPECT_STREQ(text, "01ABFF");
+
+    uint8_t decoded[3];
+    const char* digits = "01abFF";
+    uint32_t digit_count = 6;
+    uint8_t* dst = decoded;
+    uint32_t dst_space = 3;
+    EXPECT_EQ(hex_decode(&digits, &digit_count, &dst, &dst_space), 0);
+    EXPECT_EQ(decoded[1], 0xAB);
+    digits = "0x";
+    digit_count = 2;
+    dst = decoded;
+    dst_space = 3;
+    EXPECT_EQ(hex_decode(&digits, &digit_count, &dst, &dst_space), 1);
+    int error = 0;
+    EXPECT_EQ(hex_value('g', &error), -1);
+    EXPECT_EQ(error, 1);
+}
