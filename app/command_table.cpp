@@ -1,0 +1,118 @@
+// The command table, the dispatcher and the interactive loop.
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "app/clock.h"
+#include "app/commands.h"
+#include "app/console.h"
+#include "app/results.h"
+#include "link/discovery.h"
+#include "link/serial.h"
+#include "link/transport.h"
+
+int interactive_mode = 1;
+
+namespace {
+
+constexpr uint32_t PAUSE_AFTER_COMMAND_MS = 500;
+
+// A function-local static exists before any registration can run.
+std::vector<CommandEntry>& table() {
+    static std::vector<CommandEntry> entries;
+    return entries;
+}
+
+const CommandEntry* find_command(const char* name) {
+    for (const CommandEntry& entry : table()) {
+        if (std::strcmp(entry.name, name) == 0)
+            return &entry;
+    }
+    return nullptr;
+}
+
+void print_unknown_command(const char* name) {
+    std::printf("Error: Unknown command: %s\n\n", name);
+    std::fflush(stdout);
+}
+
+bool device_lost(int32_t result) {
+    return result == RESULT_PORT_ERROR || result == RESULT_DEVICE_LOST;
+}
+
+// Reads one line; false at end of input or when the console cannot be read.
+bool read_command_line(char* line) {
+    set_input_mode(INPUT_PROMPT);
+    std::printf("nc> ");
+    std::fflush(stdout);
+    const int n = read_input(line, COMMAND_LINE_SIZE);
+    if (n < 0)
+        return false;
+    line[n] = '\0';
+    return true;
+}
+
+} // namespace
+
+int register_command(const char* name, CommandHandler handler) {
+    try {
+        table().push_back({name, handler});
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    return 0;
+}
+
+const std::vector<CommandEntry>& command_table() { return table(); }
+
+int32_t run_command(DeviceRecord& device, int32_t argc, char** argv) {
+    if (argc < 1 || argv[0][0] == '\0')
+        return 0;
+    const CommandEntry* command = find_command(argv[0]);
+    if (!command) {
+        print_unknown_command(argv[0]);
+        return 0;
+    }
+    if (device.link.port != INVALID_PORT)
+        serial_purge_rx(device.link.port);
+    link_rx_clear();
+    const int32_t result = command->handler(device, argc, argv);
+    std::printf("\n");
+    std::fflush(stdout);
+    if (result == RESULT_UNKNOWN_COMMAND) {
+        print_unknown_command(argv[0]);
+        return 0;
+    }
+    sleep_ms(PAUSE_AFTER_COMMAND_MS);
+    return result;
+}
+
+void wait_for_enter() {
+    std::printf("Press <enter> to quit\n");
+    std::fflush(stdout);
+    set_input_mode(INPUT_COMMAND);
+    char line[COMMAND_LINE_SIZE];
+    read_input(line, sizeof line);
+}
+
+void interactive_loop(DeviceRecord& device, int program_argc) {
+    char line[COMMAND_LINE_SIZE + 1];
+    while (read_command_line(line)) {
+        char* words[MAX_COMMAND_WORDS];
+        const int count = split_command_line(line, words, MAX_COMMAND_WORDS);
+        if (count == 0)
+            continue;
+        set_input_mode(INPUT_COMMAND);
+        const int32_t result = run_command(device, count, words);
+        if (device_lost(result)) {
+            if (reconnect_device(device) >= 0)
+                continue;
+            std::printf("\nNo devices found\n");
+            if (program_argc == 1)
+                wait_for_enter();
+            return;
+        }
+        if (result == RESULT_QUIT)
+            return;
+    }
+}

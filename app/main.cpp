@@ -1,0 +1,158 @@
+// Start-up: options, console and log, discovery, choice of the device,
+// connection, then one command or the interactive loop, and closing down.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/commands.h"
+#include "app/console.h"
+#include "app/version.h"
+#include "link/crc16.h"
+#include "link/discovery.h"
+#include "link/serial.h"
+#include "link/transport.h"
+
+namespace {
+
+struct Options {
+    const char* port = nullptr;
+    uint32_t baud = 0;
+    const char* log_path = nullptr;
+    uint32_t serial_filter = 0;
+    int word_count = 0;
+    char** words = nullptr;
+};
+
+enum class ParseOutcome { Run, Help, Error };
+
+void print_usage(FILE* stream, const char* program) {
+    std::fprintf(stream, "Usage: %s [options] [cmd [options]]\n", program);
+    std::fputs("Options:\n"
+               "-a            Active mode (connects without waiting for NMEA data)\n"
+               "-p <port>     Com port\n"
+               "-b <rate>     Baud rate (4800 or 38400)\n"
+               "-l <filename> Log device communication to file\n"
+               "-s <serial>   Serial number of device\n"
+               "-q            Quiet, do not print user information\n"
+               "-v            Verbose, print detailed user information\n"
+               "cmd           Command, see description below\n",
+               stream);
+}
+
+ParseOutcome parse_options(int argc, char** argv, Options& options) {
+    int option = 0;
+    while ((option = getopt(argc, argv, "+ab:hl:p:s:vq")) != -1) {
+        switch (option) {
+        case 'a': active_mode = 1; break;
+        case 'b': options.baud = static_cast<uint32_t>(std::atoi(optarg)); break;
+        case 'h': return ParseOutcome::Help;
+        case 'l': options.log_path = optarg; break;
+        case 'p': options.port = optarg; break;
+        case 's': options.serial_filter = static_cast<uint32_t>(std::strtol(optarg, nullptr, 10)); break;
+        case 'q': quiet_mode = 1; break;
+        case 'v': verbose_mode = 1; break;
+        default: return ParseOutcome::Error;
+        }
+    }
+    if (optind < argc) {
+        options.word_count = argc - optind;
+        options.words = argv + optind;
+    }
+    return ParseOutcome::Run;
+}
+
+DeviceRecord make_record(std::string port_name, uint32_t baud) {
+    DeviceRecord record;
+    record.link.port_name = std::move(port_name);
+    record.link.baud_rate = baud;
+    return record;
+}
+
+std::vector<DeviceRecord> build_records(const Options& options) {
+    std::vector<DeviceRecord> records;
+    if (options.port) {
+        records.push_back(make_record(options.port, options.baud));
+        return records;
+    }
+    const std::vector<std::string> ports = serial_list_ports();
+    if (ports.empty()) {
+        out_print(LEVEL_ERROR, "No available serial ports\n");
+        return records;
+    }
+    for (const std::string& port : ports)
+        records.push_back(make_record(port, 0));
+    out_print(LEVEL_INFO, "searching for NC navigation devices:\n");
+    return records;
+}
+
+void close_down(DeviceRecord* device) {
+    if (device && device->link.state == LINK_CONNECTED)
+        shell_transact(*device, "exit\r", nullptr, 0, link_timeout_ms(*device));
+    if (device && device->link.port != INVALID_PORT) {
+        serial_close(device->link.port);
+        device->link.port = INVALID_PORT;
+    }
+    restore_input_mode();
+    log_close();
+}
+
+int report_nothing_found(std::vector<DeviceRecord>& records, int argc) {
+    show_ports(records.data(), static_cast<uint32_t>(records.size()));
+    std::printf("\nNo devices found\n");
+    if (argc == 1)
+        wait_for_enter();
+    close_down(nullptr);
+    return 1;
+}
+
+void run_session(DeviceRecord& device, const Options& options, int argc) {
+    if (connect_device(device) < 0)
+        return;
+    active_mode = 1; // every later search for this device asks it directly
+    if (options.word_count > 0) {
+        interactive_mode = 0;
+        run_command(device, options.word_count, options.words);
+    } else {
+        interactive_loop(device, argc);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    switch (parse_options(argc, argv, options)) {
+    case ParseOutcome::Help: print_usage(stdout, argv[0]); return 0;
+    case ParseOutcome::Error: print_usage(stderr, argv[0]); return 1;
+    case ParseOutcome::Run: break;
+    }
+    console_setup("NC-Service Tool");
+    set_input_mode(INPUT_COMMAND);
+    crc16_init_table();
+    transport_init();
+    if (log_open(options.log_path) < 0) {
+        restore_input_mode();
+        return 1;
+    }
+    out_print(LEVEL_INFO, "NC-Service Tool, %s, version: %u.%02u\n\n", TOOL_PART_NUMBER,
+              TOOL_VERSION_MAJOR, TOOL_VERSION_MINOR);
+    out_print(LEVEL_INFO, "Type 'help' to get a list of all available commands\n\n");
+
+    std::vector<DeviceRecord> records = build_records(options);
+    const uint32_t count = static_cast<uint32_t>(records.size());
+    if (count > 0)
+        scan_devices(records.data(), count);
+    const uint32_t listed = show_devices(records.data(), count, options.serial_filter);
+    if (listed == 0)
+        return report_nothing_found(records, argc);
+    DeviceRecord* device = select_device(records.data(), count, listed);
+    if (!device) {
+        close_down(nullptr);
+        return 1; // input ended before a device was chosen
+    }
+    run_session(*device, options, argc);
+    close_down(device);
+    return 0;
+}

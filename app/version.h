@@ -1,0 +1,8 @@
+// The tool's own identity, shown in the banner and by about.
+#pragma once
+
+constexpr unsigned TOOL_VERSION_MAJOR = 1;
+constexpr unsigned TOOL_VERSION_MINOR = 5;
+constexpr const char* TOOL_PART_NUMBER = "64-305127";
+constexpr const char* TOOL_MAKER = "Kestrel Marine Electronics Ltd.";
+constexpr const char* TOOL_MAKER_WEB = "https://www.example.com";
