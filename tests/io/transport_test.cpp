@@ -1,0 +1,261 @@
+// The transport against an in-process device: the test queues the device's
+// sentences on the master side of a pty and reads back what the tool sent.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "link/frame.h"
+#include "link/nmea.h"
+#include "link/serial.h"
+#include "link/transport.h"
+#include "pty.h"
+
+namespace {
+
+std::string with_checksum(const std::string& body) {
+    char buffer[256];
+    std::memcpy(buffer, body.data(), body.size());
+    uint32_t length = static_cast<uint32_t>(body.size());
+    length += nmea_append_checksum(buffer, length);
+    length += nmea_append_crlf(buffer, length);
+    return std::string(buffer, length);
+}
+
+std::string shell_sentence(const std::string& text) {
+    char buffer[256];
+    const auto* src = reinterpret_cast<const uint8_t*>(text.data());
+    uint32_t remaining = static_cast<uint32_t>(text.size());
+    uint32_t length = nmea_begin_pncx(buffer, "SH,");
+    length += nmea_escape(buffer, length, 200, &src, &remaining);
+    return with_checksum(std::string(buffer, length));
+}
+
+std::vector<uint8_t> frame_bytes(uint8_t type, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> frame(payload.size() + FRAME_OVERHEAD);
+    frame[0] = FRAME_SYNC_1;
+    frame[1] = FRAME_SYNC_2;
+    frame[2] = type;
+    frame[3] = 1;
+    frame[4] = static_cast<uint8_t>(payload.size());
+    frame[5] = 0;
+    std::copy(payload.begin(), payload.end(), frame.begin() + 6);
+    frame_seal(frame.data());
+    return frame;
+}
+
+std::string hex_of(const uint8_t* bytes, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        text += hex_digit(bytes[i] >> 4, 1);
+        text += hex_digit(bytes[i], 1);
+    }
+    return text;
+}
+
+// Frame sentences of at most chunk frame bytes each.
+std::string frame_sentences(const std::vector<uint8_t>& frame, size_t chunk = 34) {
+    std::string out;
+    for (size_t at = 0; at < frame.size(); at += chunk)
+        out += with_checksum("$PNCX,0," + hex_of(frame.data() + at, std::min(chunk, frame.size() - at)));
+    return out;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", start)) {
+        lines.push_back(text.substr(start, end + 2 - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+class Transport : public testing::Test {
+  protected:
+    TestPty pty;
+    DeviceRecord device;
+
+    void SetUp() override {
+        device.link.port_name = pty.path;
+        device.link.baud_rate = 38400;
+        device.link.port = serial_open(pty.path.c_str(), 38400);
+        ASSERT_NE(device.link.port, INVALID_PORT);
+        serial_set_read_timeout(device.link.port, 100);
+        transport_init();
+    }
+    void TearDown() override { serial_close(device.link.port); }
+
+    void device_sends(const std::string& bytes) {
+        ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    std::string tool_sent() {
+        std::string text;
+        pollfd pfd{pty.master, POLLIN, 0};
+        char chunk[512];
+        while (poll(&pfd, 1, 50) > 0) {
+            const ssize_t n = read(pty.master, chunk, sizeof chunk);
+            if (n <= 0)
+                break;
+            text.append(chunk, static_cast<size_t>(n));
+        }
+        return text;
+    }
+};
+
+std::string unescaped_shell_text(const std::string& sentence) {
+    const size_t data = std::strlen("$PNCX,SH,");
+    const size_t star = sentence.find('*');
+    uint8_t out[128];
+    const char* src = sentence.data() + data;
+    uint32_t error = 0;
+    const uint32_t n = nmea_unescape(out, sizeof out, &src, static_cast<uint32_t>(star - data), &error);
+    return std::string(reinterpret_cast<char*>(out), n);
+}
+
+} // namespace
+
+TEST_F(Transport, LongCommandLineTravelsInTwoSentences) {
+    const std::string line = std::string(99, 'c') + "\r";
+    EXPECT_EQ(shell_transact(device, line.c_str(), nullptr, 0, 0), 0);
+    const auto sentences = lines_of(tool_sent());
+    ASSERT_EQ(sentences.size(), 2u);
+    for (const std::string& sentence : sentences) {
+        EXPECT_LE(sentence.find('*'), 68u);
+        EXPECT_EQ(nmea_verify_checksum(sentence.data(), static_cast<uint32_t>(sentence.size())), 1);
+    }
+    EXPECT_EQ(unescaped_shell_text(sentences[0]), std::string(59, 'c'));
+    EXPECT_EQ(unescaped_shell_text(sentences[1]), std::string(40, 'c') + "\r");
+    EXPECT_NE(sentences[1].find("^0D*"), std::string::npos);
+}
+
+TEST_F(Transport, ReplyCompletesWhenThePromptIsSplitAcrossSentences) {
+    device_sends(shell_sentence("cfg v\r\n0 3\r\nnc>") + shell_sentence(" "));
+    EXPECT_EQ(shell_transact(device, "cfg v\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000), 2);
+    EXPECT_STREQ(shell_reply_buffer, "cfg v\r\n0 3\r\nnc");
+}
+
+TEST_F(Transport, NavigationDuringShellIsIgnoredAndShellDuringNavigationToo) {
+    const std::string nav = with_checksum("$GPGGA,1,2,3");
+    device_sends(nav + shell_sentence("ver\r\nv1\r\n> ") + nav);
+    ASSERT_EQ(shell_transact(device, "ver\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000), 2);
+    EXPECT_STREQ(shell_reply_buffer, "ver\r\nv1\r\n");
+
+    // The nav sentence that followed the prompt in the same read is not lost.
+    const char* sentence = nullptr;
+    ASSERT_EQ(nmea_read_sentence(device, &sentence, 500), static_cast<int>(nav.size()));
+
+    // Shell text while nobody waits for it neither ends the wait nor lingers.
+    device_sends(shell_sentence("late text> ") + nav);
+    EXPECT_EQ(nmea_read_sentence(device, &sentence, 500), static_cast<int>(nav.size()));
+    EXPECT_EQ(std::string(sentence, nav.size()), nav);
+    EXPECT_EQ(shell_transact(device, "", shell_reply_buffer, SHELL_REPLY_SIZE, 300), -11);
+}
+
+TEST_F(Transport, SeveralSentencesInOneReadAreDeliveredInTurn) {
+    const std::string first = with_checksum("$GPGGA,1");
+    const std::string second = with_checksum("$GPRMC,2");
+    device_sends(first + second);
+    const char* sentence = nullptr;
+    ASSERT_EQ(nmea_read_sentence(device, &sentence, 500), static_cast<int>(first.size()));
+    EXPECT_EQ(std::string(sentence, first.size()), first);
+    ASSERT_EQ(nmea_read_sentence(device, &sentence, 500), static_cast<int>(second.size()));
+    EXPECT_EQ(std::string(sentence, second.size()), second);
+    EXPECT_EQ(nmea_read_sentence(device, &sentence, 200), -11);
+}
+
+TEST_F(Transport, FrameAnswerInPiecesAfterBadSentences) {
+    const auto answer = frame_bytes(0x11, std::vector<uint8_t>(68, 0xA5));
+    std::string bad_crc = frame_sentences(frame_bytes(0x11, {1, 2}));
+    bad_crc[bad_crc.size() - 4] ^= 1; // sentence checksum broken
+    device_sends(with_checksum("$PNCX,0,98A") + bad_crc + frame_sentences(answer, 20));
+    const uint8_t request[4] = {0x10, 0, 0, 0};
+    uint8_t response[72];
+    ASSERT_EQ(frame_transact(device, request, 0x11, response, 2000, 0), 1);
+    EXPECT_EQ(response[0], 0x11);
+    EXPECT_EQ(response[2], 68);
+    EXPECT_EQ(response[4], 0xA5);
+    EXPECT_EQ(response[71], 0xA5);
+
+    const auto sent = lines_of(tool_sent());
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].substr(0, 8), "$PNCX,0,");
+    EXPECT_EQ(sent[0].substr(8, 8), "98A81001"); // type 0x10, first sequence number
+}
+
+TEST_F(Transport, AnswerOfAnotherTypeGivesItsNegatedType) {
+    device_sends(frame_sentences(frame_bytes(0x05, {0, 0})));
+    const uint8_t request[4] = {0x10, 0, 0, 0};
+    uint8_t response[72];
+    EXPECT_EQ(frame_transact(device, request, 0x11, response, 2000, 0), -5);
+}
+
+TEST_F(Transport, OddHexAloneTimesOut) {
+    device_sends(with_checksum("$PNCX,0,98A810010000F"));
+    const uint8_t request[4] = {0x10, 0, 0, 0};
+    uint8_t response[72];
+    EXPECT_EQ(frame_transact(device, request, 0x11, response, 300, 0), -11);
+}
+
+TEST_F(Transport, LargeFrameIsSentInSentencesOf34Bytes) {
+    std::vector<uint8_t> request(4 + 192, 0x3C);
+    request[0] = 0x16;
+    request[2] = 192;
+    request[3] = 0;
+    EXPECT_EQ(frame_transact(device, request.data(), 0x17, nullptr, 0, 0), 0);
+    const auto sent = lines_of(tool_sent());
+    ASSERT_EQ(sent.size(), 6u); // 200 bytes
+    for (const std::string& sentence : sent)
+        EXPECT_LE(sentence.size(), NMEA_MAX_SENTENCE);
+    EXPECT_EQ(sent[0].find('*'), 8u + 68u);
+}
+
+TEST_F(Transport, ExitStatusFromTheSecondLine) {
+    device_sends(shell_sentence("echo $?\r\n3\r\nnc> "));
+    EXPECT_EQ(shell_exit_status(device), 3);
+    device_sends(shell_sentence("echo $?nc> "));
+    EXPECT_EQ(shell_exit_status(device), -14);
+}
+
+TEST_F(Transport, DefaultTimeOutFollowsTheBaudRate) {
+    EXPECT_EQ(link_timeout_ms(device), 2000u);
+    device.link.baud_rate = 4800;
+    EXPECT_EQ(link_timeout_ms(device), 4000u);
+}
+
+TEST_F(Transport, HangUpEndsTheWaitWithAPortError) {
+    pty.close_master();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(shell_transact(device, "", shell_reply_buffer, SHELL_REPLY_SIZE, 2000), -5);
+    testing::internal::GetCapturedStderr();
+}
+
+TEST_F(Transport, TrafficLogRecordsBothDirections) {
+    char path[] = "/tmp/nc-traffic-XXXXXX";
+    close(mkstemp(path));
+    ASSERT_EQ(log_open(path), 0);
+    const std::string bad = "$GPGGA,1*00\r\n";
+    device_sends(bad + shell_sentence("x\r\n> "));
+    shell_transact(device, "x\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000);
+    const uint8_t request[4] = {0x10, 0, 0, 0};
+    frame_transact(device, request, 0x11, nullptr, 0, /*raw=*/1);
+    log_close();
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    unlink(path);
+    const std::string log = content.str();
+    EXPECT_NE(log.find(" TX: $PNCX,SH,x^0D*"), std::string::npos) << log;
+    EXPECT_NE(log.find(" RX: " + bad), std::string::npos) << log;
+    EXPECT_NE(log.find(" RX CRC: " + bad), std::string::npos) << log;
+    EXPECT_NE(log.find(" RX: $PNCX,SH,x^0D^0A> *"), std::string::npos) << log;
+    EXPECT_NE(log.find(" TX: 98a810"), std::string::npos) << log;
+    EXPECT_EQ(log.back(), '\n');
+}
