@@ -1,0 +1,325 @@
+// nc-sim: one simulated device on a pseudo-terminal. A single thread waits in
+// ppoll for the line, the control input, a signal or the next deadline.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <poll.h>
+#include <unistd.h>
+
+#include "app/clock.h"
+#include "sim/device.h"
+#include "sim/log.h"
+#include "sim/options.h"
+#include "sim/wire.h"
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+
+void on_stop_signal(int) { stop_requested = 1; }
+
+// Received bytes become visible to the device when their last character has
+// arrived at the line rate.
+struct ArrivingBytes {
+    uint64_t due_us;
+    std::string bytes;
+};
+
+double wall_clock_utc() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+class Runner {
+  public:
+    Runner(sim::SimOptions& options, sim::Recorder& recorder)
+        : options_(options), device_(options.settings, recorder, clock_us(), wall_clock_utc()),
+          recorder_(recorder) {}
+
+    bool start();
+    void run();
+
+  private:
+    bool open_wire();
+    void announce_path();
+    void step(uint64_t now);
+    void deliver_arrived(uint64_t now);
+    void transmit(uint64_t now);
+    void wait_for_events(uint64_t now);
+    void read_line_input(uint64_t now);
+    void read_control_input(uint64_t now);
+    void handle_control_line(const std::string& line, uint64_t now);
+    void handle_wire_control(const sim::ControlCommand& command, uint64_t now);
+    void hang_up(uint64_t now, uint64_t back_after_ms);
+    void come_back(uint64_t now);
+    size_t stale_limit() const;
+    std::string noise_for(const std::string& bytes, uint32_t sent_baud, uint32_t line_baud);
+
+    sim::SimOptions& options_;
+    sim::Device device_;
+    sim::Recorder& recorder_;
+    sim::Wire wire_;
+    std::deque<ArrivingBytes> arriving_;
+    uint64_t rx_line_free_us_ = 0;
+    uint64_t come_back_us_ = UINT64_MAX;
+    bool mismatch_reported_ = false;
+    bool stdin_open_ = true;
+    std::string control_buffer_;
+    uint32_t noise_state_ = 0x2545F491u;
+};
+
+bool Runner::open_wire() {
+    std::string error;
+    if (!wire_.open(device_.line_baud(), &error)) {
+        sim::log_message(0, "cannot open a pseudo-terminal: %s", error.c_str());
+        return false;
+    }
+    if (!options_.link_path.empty() && !wire_.link(options_.link_path, &error)) {
+        sim::log_message(0, "%s", error.c_str());
+        return false;
+    }
+    announce_path();
+    return true;
+}
+
+void Runner::announce_path() {
+    std::printf("%s\n", wire_.slave_path().c_str());
+    std::fflush(stdout);
+    sim::log_message(0, "%s on %s at %u baud", options_.settings.profile.name,
+                     wire_.slave_path().c_str(), device_.line_baud());
+}
+
+bool Runner::start() {
+    for (const std::string& line : options_.fault_lines)
+        handle_control_line(line, clock_us());
+    return open_wire();
+}
+
+void Runner::run() {
+    while (!stop_requested) {
+        const uint64_t now = clock_us();
+        step(now);
+        wait_for_events(clock_us());
+    }
+}
+
+void Runner::step(uint64_t now) {
+    if (!wire_.is_open() && now >= come_back_us_)
+        come_back(now);
+    if (wire_.is_open())
+        wire_.drop_stale_input(stale_limit());
+    device_.advance(now);
+    deliver_arrived(now);
+    transmit(now);
+}
+
+void Runner::deliver_arrived(uint64_t now) {
+    while (!arriving_.empty() && arriving_.front().due_us <= now) {
+        const std::string& bytes = arriving_.front().bytes;
+        device_.receive(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), now);
+        arriving_.pop_front();
+    }
+}
+
+// A receiver at another rate sees framing garbage: fewer or more characters,
+// none of which can start a sentence.
+std::string Runner::noise_for(const std::string& bytes, uint32_t sent_baud, uint32_t line_baud) {
+    const uint64_t count =
+        line_baud == 0 ? bytes.size() : std::max<uint64_t>(1, bytes.size() * line_baud / sent_baud);
+    std::string noise;
+    for (uint64_t i = 0; i < count; ++i) {
+        noise_state_ ^= noise_state_ << 13;
+        noise_state_ ^= noise_state_ >> 17;
+        noise_state_ ^= noise_state_ << 5;
+        noise += static_cast<char>(0x80 | (noise_state_ & 0x7F));
+    }
+    return noise;
+}
+
+void Runner::transmit(uint64_t now) {
+    for (;;) {
+        const sim::TxChunk chunk = device_.take_output(now);
+        if (chunk.bytes.empty())
+            break;
+        if (!wire_.is_open())
+            continue; // nobody on the line
+        const uint32_t line_baud = wire_.slave_baud();
+        wire_.write_all(line_baud == chunk.baud ? chunk.bytes
+                                                : noise_for(chunk.bytes, chunk.baud, line_baud));
+    }
+}
+
+// About two seconds of output wait for a reader that does not hold the port.
+size_t Runner::stale_limit() const {
+    return std::min<size_t>(3072, std::max<size_t>(256, device_.line_baud() / 5));
+}
+
+void Runner::read_line_input(uint64_t now) {
+    uint8_t buffer[4096];
+    for (;;) {
+        const long n = wire_.read_some(buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        const uint32_t device_baud = device_.line_baud();
+        if (wire_.slave_baud() != device_baud) {
+            if (!mismatch_reported_)
+                sim::log_message(1, "line rate %u differs from the device's %u: noise only",
+                                 wire_.slave_baud(), device_baud);
+            mismatch_reported_ = true;
+            continue;
+        }
+        mismatch_reported_ = false;
+        const uint64_t start = std::max(now, rx_line_free_us_);
+        rx_line_free_us_ = start + static_cast<uint64_t>(n) * 10000000ULL / device_baud;
+        arriving_.push_back({rx_line_free_us_, std::string(reinterpret_cast<char*>(buffer),
+                                                           static_cast<size_t>(n))});
+    }
+}
+
+void Runner::read_control_input(uint64_t now) {
+    char buffer[512];
+    const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n <= 0) {
+        if (n == 0 || (errno != EINTR && errno != EAGAIN))
+            stdin_open_ = false; // end of input does not end the simulation
+        return;
+    }
+    control_buffer_.append(buffer, static_cast<size_t>(n));
+    size_t newline = 0;
+    while ((newline = control_buffer_.find('\n')) != std::string::npos) {
+        handle_control_line(control_buffer_.substr(0, newline), now);
+        control_buffer_.erase(0, newline + 1);
+    }
+    if (control_buffer_.size() > 4096)
+        control_buffer_.clear();
+}
+
+void Runner::handle_control_line(const std::string& line, uint64_t now) {
+    std::string message;
+    const std::optional<sim::ControlCommand> command = sim::parse_control_line(line, &message);
+    bool done = false;
+    if (!command) {
+        done = false;
+    } else if (command->name.empty()) {
+        return;
+    } else if (command->target == sim::ControlTarget::FAULTS) {
+        done = sim::apply_fault(device_.faults(), *command, &message);
+    } else if (command->target == sim::ControlTarget::DEVICE) {
+        done = device_.control(*command, now, &message);
+    } else {
+        handle_wire_control(*command, now);
+        return;
+    }
+    if (!message.empty())
+        std::fputs(message.c_str(), stderr);
+    if (!done)
+        std::fputc('\n', stderr);
+    else
+        sim::log_message(1, "control: %s", line.c_str());
+}
+
+void Runner::handle_wire_control(const sim::ControlCommand& command, uint64_t now) {
+    if (command.name == "help") {
+        std::fputs(sim::control_help().c_str(), stderr);
+    } else if (command.name == "back") {
+        if (!wire_.is_open())
+            come_back(now);
+    } else if (command.name == "hangup") {
+        uint32_t ms = 0;
+        if (!command.args.empty() && !sim::parse_u32(command.args[0], &ms)) {
+            sim::log_message(0, "hangup: not a number: %s", command.args[0].c_str());
+            return;
+        }
+        hang_up(now, command.args.empty() ? 0 : ms);
+    }
+}
+
+void Runner::hang_up(uint64_t now, uint64_t back_after_ms) {
+    if (!wire_.is_open())
+        return;
+    recorder_.event(now, "hang-up");
+    sim::log_message(0, "hang-up of %s", wire_.slave_path().c_str());
+    wire_.unlink_link();
+    wire_.close();
+    arriving_.clear();
+    come_back_us_ = back_after_ms == 0 ? UINT64_MAX : now + back_after_ms * 1000;
+}
+
+void Runner::come_back(uint64_t now) {
+    come_back_us_ = UINT64_MAX;
+    if (open_wire())
+        recorder_.event(now, "back on " + wire_.slave_path());
+}
+
+void Runner::wait_for_events(uint64_t now) {
+    uint64_t wake = device_.next_wake_us(now);
+    if (!arriving_.empty())
+        wake = std::min(wake, arriving_.front().due_us);
+    wake = std::min(wake, come_back_us_);
+    const uint64_t wait_us = std::min<uint64_t>(wake > now ? wake - now : 0, 1'000'000);
+    timespec timeout{static_cast<time_t>(wait_us / 1000000),
+                     static_cast<long>(wait_us % 1000000) * 1000};
+    pollfd fds[2];
+    nfds_t count = 0;
+    if (wire_.is_open())
+        fds[count++] = {wire_.poll_fd(), POLLIN, 0};
+    const nfds_t stdin_index = count;
+    if (stdin_open_)
+        fds[count++] = {STDIN_FILENO, POLLIN, 0};
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
+    if (ppoll(fds, count, &timeout, &unblocked) <= 0)
+        return;
+    const uint64_t after = clock_us();
+    if (wire_.is_open() && (fds[0].revents & POLLIN))
+        read_line_input(after);
+    if (stdin_open_ && (fds[stdin_index].revents & (POLLIN | POLLHUP)))
+        read_control_input(after);
+}
+
+void install_signal_handlers() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    // Signals stay blocked except inside ppoll, so none slips between the
+    // flag test and the wait.
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGINT);
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    sim::SimOptions options;
+    std::string error;
+    if (!sim::parse_options(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "nc-sim: %s\n%s", error.c_str(), sim::usage_text().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(sim::usage_text().c_str(), stdout);
+        return 0;
+    }
+    sim::log_verbosity = options.verbosity;
+    sim::Recorder recorder;
+    if (!options.record_path.empty() && !recorder.open(options.record_path)) {
+        std::fprintf(stderr, "nc-sim: cannot create %s\n", options.record_path.c_str());
+        return 1;
+    }
+    install_signal_handlers();
+    Runner runner(options, recorder);
+    if (!runner.start())
+        return 1;
+    runner.run();
+    sim::log_message(1, "stopped");
+    return 0;
+}

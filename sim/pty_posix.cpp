@@ -1,0 +1,167 @@
+#include "sim/wire.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace sim {
+namespace {
+
+struct SpeedEntry {
+    uint32_t baud;
+    speed_t speed;
+};
+
+const SpeedEntry speed_table[] = {
+    {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+    {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+    {230400, B230400},
+};
+
+speed_t speed_of(uint32_t baud) {
+    for (const SpeedEntry& entry : speed_table) {
+        if (entry.baud == baud)
+            return entry.speed;
+    }
+    return B38400;
+}
+
+uint32_t baud_of(speed_t speed) {
+    for (const SpeedEntry& entry : speed_table) {
+        if (entry.speed == speed)
+            return entry.baud;
+    }
+    return 0;
+}
+
+std::string system_error(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+bool configure_slave(int fd, uint32_t baud) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return false;
+    cfmakeraw(&tio); // no echo: what we send must not come back to us
+    tio.c_cflag |= CLOCAL | CREAD;
+    cfsetispeed(&tio, speed_of(baud));
+    cfsetospeed(&tio, speed_of(baud));
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+} // namespace
+
+Wire::~Wire() {
+    unlink_link();
+    close();
+}
+
+bool Wire::open(uint32_t baud, std::string* error) {
+    close();
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ < 0) {
+        *error = system_error("posix_openpt");
+        return false;
+    }
+    char name[128];
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+        ptsname_r(master_, name, sizeof name) != 0) {
+        *error = system_error("pty set-up");
+        close();
+        return false;
+    }
+    slave_path_ = name;
+    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave_ < 0 || !configure_slave(slave_, baud)) {
+        *error = system_error(name);
+        close();
+        return false;
+    }
+    if (!link_path_.empty() && !link(link_path_, error))
+        return false;
+    return true;
+}
+
+void Wire::close() {
+    if (slave_ >= 0)
+        ::close(slave_);
+    if (master_ >= 0)
+        ::close(master_);
+    slave_ = -1;
+    master_ = -1;
+    held_ = false;
+}
+
+uint32_t Wire::slave_baud() const {
+    termios tio{};
+    if (slave_ < 0 || tcgetattr(slave_, &tio) != 0)
+        return 0;
+    return baud_of(cfgetospeed(&tio));
+}
+
+long Wire::read_some(uint8_t* buffer, size_t size) {
+    const ssize_t n = ::read(master_, buffer, size);
+    if (n >= 0)
+        return static_cast<long>(n);
+    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+}
+
+void Wire::write_all(const std::string& bytes) {
+    size_t done = 0;
+    while (master_ >= 0 && done < bytes.size()) {
+        const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // full (nobody reads) or failing: the rest is lost
+        done += static_cast<size_t>(n);
+    }
+}
+
+void Wire::drop_stale_input(size_t limit) {
+    if (slave_ < 0)
+        return;
+    int exclusive = 0;
+    const bool held = ioctl(slave_, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    const bool taken_now = held && !held_;
+    held_ = held;
+    int queued = 0;
+    if (taken_now ||
+        (!held && ioctl(slave_, FIONREAD, &queued) == 0 && static_cast<size_t>(queued) > limit))
+        tcflush(slave_, TCIFLUSH);
+}
+
+bool Wire::link(const std::string& path, std::string* error) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+        *error = path + " exists and is not a symlink";
+        return false;
+    }
+    // Replace atomically, so a tool that opens the name never finds it missing.
+    const std::string temporary = path + ".nc-sim-new";
+    ::unlink(temporary.c_str());
+    if (symlink(slave_path_.c_str(), temporary.c_str()) != 0 ||
+        rename(temporary.c_str(), path.c_str()) != 0) {
+        *error = system_error(path.c_str());
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    link_path_ = path;
+    return true;
+}
+
+void Wire::unlink_link() {
+    if (link_path_.empty())
+        return;
+    char target[256];
+    const ssize_t n = readlink(link_path_.c_str(), target, sizeof target - 1);
+    // Only our own symlink is removed, never one that points elsewhere by now.
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == slave_path_)
+        ::unlink(link_path_.c_str());
+}
+
+} // namespace sim

@@ -1,0 +1,51 @@
+// The simulator's end of the serial line: a pseudo-terminal whose slave is
+// the port the tool opens. The simulator keeps a descriptor of the slave
+// open itself, so the tool can close and reopen the port without a hang-up.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+class Wire {
+  public:
+    Wire() = default;
+    ~Wire();
+    Wire(const Wire&) = delete;
+    Wire& operator=(const Wire&) = delete;
+
+    // A new pty with its slave raw at baud. false with the reason in *error.
+    bool open(uint32_t baud, std::string* error);
+    // Closes both ends: the tool's reads fail as on an unplugged cable.
+    void close();
+    bool is_open() const { return master_ >= 0; }
+    int poll_fd() const { return master_; }
+    const std::string& slave_path() const { return slave_path_; }
+
+    // The line speed set on the slave (by the tool, or ours at open); 0 unknown.
+    uint32_t slave_baud() const;
+    // Reads what is there without waiting: count, 0 nothing, -1 failure.
+    long read_some(uint8_t* buffer, size_t size);
+    // Writes without waiting; what does not fit is lost, as on a line that
+    // nobody reads.
+    void write_all(const std::string& bytes);
+    // A port that is opened starts empty, and a line that nobody reads loses
+    // its data: while no program holds the port exclusively, unread input
+    // beyond limit bytes is discarded, and so is everything when a program
+    // takes the port (it sets the exclusive flag on open and clears it on close).
+    void drop_stale_input(size_t limit);
+
+    // Points a symlink at the slave (replacing an older symlink) / removes it.
+    bool link(const std::string& path, std::string* error);
+    void unlink_link();
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slave_path_;
+    std::string link_path_;
+    bool held_ = false; // a program holds the slave exclusively
+};
+
+} // namespace sim
