@@ -567,7 +567,7 @@ void Device::generate_row(size_t index, uint64_t deadline_us) {
 // ---------------------------------------------------------------- life cycle
 
 void Device::advance(uint64_t now_us) {
-    if (reboot_pending_ && tx_.idle()) {
+    if (reboot_pending_ && !tx_.replies_pending()) {
         reboot_pending_ = false;
         begin_reboot(now_us);
     }

@@ -37,6 +37,13 @@ void Transmitter::clear() {
     position_ = 0;
 }
 
+bool Transmitter::replies_pending() const {
+    if (current_ && current_->entry_id == 0)
+        return true;
+    return std::any_of(queue_.begin(), queue_.end(),
+                       [](const Queued& q) { return q.item.entry_id == 0; });
+}
+
 size_t Transmitter::queued_bytes() const {
     size_t total = current_ ? current_->bytes.size() - position_ : 0;
     for (const Queued& q : queue_)

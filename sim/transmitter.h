@@ -50,6 +50,7 @@ class Transmitter {
     uint64_t next_wake_us(uint64_t now_us) const;
 
     bool idle() const { return !current_ && queue_.empty(); }
+    bool replies_pending() const; // a reply is queued or on the line
     size_t queued_bytes() const;
 
   private:

@@ -1,0 +1,130 @@
+// The navigation output on a simulated clock: well-formed sentences, the
+// table's intervals kept exactly, slow sentences only in the gaps, and values
+// that agree with each other.
+#include <algorithm>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <map>
+
+#include "bench.h"
+
+namespace {
+
+std::string formatter_of(const std::string& sentence) {
+    if (sentence.rfind("$PFEC,", 0) == 0)
+        return sentence.substr(8, 3);
+    return sentence.substr(3, 3);
+}
+
+std::vector<std::string> fields_of(const std::string& sentence) {
+    std::vector<std::string> fields;
+    const std::string body = sentence.substr(1, sentence.find('*') - 1);
+    size_t start = 0;
+    for (size_t comma = body.find(','); ; comma = body.find(',', start)) {
+        fields.push_back(body.substr(start, comma - start));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return fields;
+}
+
+std::map<std::string, std::vector<uint64_t>> start_times(const std::vector<TimedSentence>& sentences) {
+    std::map<std::string, std::vector<uint64_t>> times;
+    for (const TimedSentence& s : sentences)
+        times[formatter_of(s.text)].push_back(s.time_us);
+    return times;
+}
+
+TEST(NmeaOutput, EverySentenceOfEveryModelIsWellFormed) {
+    for (const char* model : {"NC-4100", "NC-350", "NC-210"}) {
+        Bench bench(settings_of(model));
+        bench.run_for(3'000'000);
+        const std::vector<TimedSentence> sentences = bench.take_sentences();
+        EXPECT_GT(sentences.size(), 10u) << model;
+        for (const TimedSentence& s : sentences) {
+            EXPECT_LE(s.text.size(), NMEA_MAX_SENTENCE) << s.text;
+            EXPECT_TRUE(nmea_verify_checksum(s.text.data(), static_cast<uint32_t>(s.text.size())))
+                << s.text;
+        }
+    }
+}
+
+TEST(NmeaOutput, FastSentencesKeepTheirIntervalAndSlowOnesFillTheGaps) {
+    Bench bench(settings_of("NC-4100")); // 38400 baud, 100 ms base, GNSS every second
+    bench.run_for(3'900'000); // one-second marks at 0 to 3 s
+    const std::vector<TimedSentence> sentences = bench.take_sentences();
+    const auto times = start_times(sentences);
+    for (const char* fast : {"HDT", "THS", "ROT", "att", "hev"}) {
+        const std::vector<uint64_t>& t = times.at(fast);
+        ASSERT_GE(t.size(), 38u) << fast;
+        for (size_t i = 1; i < t.size(); ++i)
+            EXPECT_NEAR(static_cast<double>(t[i] - t[i - 1]), 100'000.0, 1'000.0) << fast << " " << i;
+    }
+    for (const char* slow : {"GGA", "RMC", "VTG", "ZDA", "MDA"})
+        EXPECT_EQ(times.at(slow).size(), 4u) << slow;
+    // Sentences never overlap on the line: each starts after the previous ended.
+    const uint64_t char_us = 10'000'000 / 38400;
+    for (size_t i = 1; i < sentences.size(); ++i)
+        EXPECT_GE(sentences[i].time_us + 1000, sentences[i - 1].time_us + sentences[i - 1].text.size() * char_us)
+            << sentences[i].text;
+    // The base sentences go first at every 100 ms mark: HDT is never delayed.
+    const uint64_t first = times.at("HDT").front();
+    for (uint64_t t : times.at("HDT"))
+        EXPECT_LT((t - first) % 100'000, 1'000u);
+}
+
+TEST(NmeaOutput, ValuesAgreeAcrossSentencesOfOneMoment) {
+    Bench bench(settings_of("NC-4100"));
+    bench.run_for(1'050'000);
+    std::map<std::string, std::vector<std::string>> last;
+    for (const TimedSentence& s : bench.take_sentences())
+        last[formatter_of(s.text)] = fields_of(s.text);
+    EXPECT_EQ(last.at("HDT")[1], last.at("THS")[1]);
+    EXPECT_EQ(last.at("HDT")[1], last.at("att")[2]);
+    EXPECT_EQ(last.at("hev")[3], "V");
+    EXPECT_EQ(last.at("GGA")[1], last.at("RMC")[1]); // one fix, one time
+    EXPECT_EQ(last.at("GGA")[2], last.at("RMC")[3]);
+    EXPECT_EQ(last.at("RMC")[8], last.at("VTG")[1]); // course over ground
+    EXPECT_EQ(last.at("GGA")[1].substr(6), ".00");   // whole seconds
+    const double pressure_bar = std::atof(last.at("MDA")[3].c_str());
+    EXPECT_GT(pressure_bar, 0.95);
+    EXPECT_LT(pressure_bar, 1.05);
+}
+
+TEST(NmeaOutput, SatelliteGroupsComeFromEveryReceiverInUse) {
+    Bench bench(settings_of("NC-4100")); // GPS, SBAS, QZSS, GLONASS
+    bench.run_for(700'000);              // one second's groups
+    std::map<std::string, std::vector<std::vector<std::string>>> groups;
+    for (const TimedSentence& s : bench.take_sentences()) {
+        if (formatter_of(s.text) == "GSV")
+            groups[s.text.substr(1, 2)].push_back(fields_of(s.text));
+    }
+    EXPECT_EQ(groups.size(), 3u); // GP, GL, GQ
+    for (const auto& [talker, group] : groups) {
+        for (size_t i = 0; i < group.size(); ++i) {
+            EXPECT_EQ(std::atoi(group[i][1].c_str()), static_cast<int>(group.size())) << talker;
+            EXPECT_EQ(std::atoi(group[i][2].c_str()), static_cast<int>(i + 1)) << talker;
+        }
+    }
+}
+
+TEST(NmeaOutput, TableChangesTakeEffectAtOnce) {
+    Bench bench(settings_of("NC-350")); // 4800 baud, HDT every 200 ms
+    bench.run_for(2'000'000);
+    auto times = start_times(bench.take_sentences());
+    const std::vector<uint64_t>& hdt = times.at("HDT");
+    for (size_t i = 1; i < hdt.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(hdt[i] - hdt[i - 1]), 200'000.0, 1'000.0);
+
+    bench.shell("kestrel\r\r");
+    bench.shell("cfg n s 1 HE HDT 500 0\r");
+    bench.shell("cfg n s 3 HE ROT 0 0\r");
+    bench.take_sentences();
+    bench.run_for(3'000'000);
+    times = start_times(bench.take_sentences());
+    EXPECT_EQ(times.count("ROT"), 0u);
+    EXPECT_NEAR(static_cast<double>(times.at("HDT").size()), 6.0, 1.0);
+}
+
+} // namespace

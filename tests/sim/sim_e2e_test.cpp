@@ -1,0 +1,139 @@
+// nc-sim on real pseudo-terminals, seen from a client built like the tool.
+#include <algorithm>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <map>
+#include <unistd.h>
+
+#include "link/device.h"
+#include "sim_client.h"
+
+namespace {
+
+uint32_t payload_u32(const std::vector<uint8_t>& p, size_t at) {
+    return p[at] | p[at + 1] << 8 | p[at + 2] << 16 | static_cast<uint32_t>(p[at + 3]) << 24;
+}
+
+std::string temp_name(const char* tag) {
+    return "/tmp/nc-sim-test-" + std::to_string(getpid()) + "-" + tag;
+}
+
+std::string read_file(const std::string& path) {
+    std::string text;
+    if (FILE* f = std::fopen(path.c_str(), "r")) {
+        char chunk[4096];
+        size_t n = 0;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+            text.append(chunk, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+TEST(SimEndToEnd, IdentifiesInSentencesAndRawAndOutlivesItsInput) {
+    SimProcess sim({"--model", "NC-350", "--serial", "777", "--baud", "38400"});
+    ASSERT_FALSE(sim.path().empty());
+    sim.close_control(); // end of input does not stop it
+    SimClient client;
+    ASSERT_TRUE(client.open(sim.path(), 38400));
+    for (bool raw : {false, true}) {
+        const std::vector<uint8_t> payload = client.identify(raw);
+        ASSERT_EQ(payload.size(), 68u) << raw;
+        EXPECT_EQ(payload_u32(payload, IDENT_PART_NUMBER), make_part_number(37, 204106));
+        EXPECT_EQ(payload_u32(payload, IDENT_SERIAL), 777u);
+    }
+    EXPECT_TRUE(sim.alive());
+}
+
+TEST(SimEndToEnd, AnswersOnlyTheIdentificationFormsAsked) {
+    SimProcess sim({"--ident", "sentence", "--no-nmea"});
+    SimClient client;
+    ASSERT_TRUE(client.open(sim.path(), 38400));
+    EXPECT_TRUE(client.identify(true, 800).empty());
+    EXPECT_FALSE(client.identify(false).empty());
+    EXPECT_TRUE(client.sentences(500).empty()); // a silent device
+}
+
+TEST(SimEndToEnd, ShellLoginVersionExitStatusAndSettings) {
+    const std::string record = temp_name("record.json");
+    SimProcess sim({"--model", "NC-4100", "--protocol-version", "0", "--record", record});
+    SimClient client;
+    ASSERT_TRUE(client.open(sim.path(), 38400));
+    EXPECT_EQ(client.shell("kestrel\r\r").rfind("kestrel\r\n", 0), 0u);
+    EXPECT_EQ(client.shell("cfg v\r"), "cfg v\r\n0 1\r\nNC-4100");
+    EXPECT_EQ(client.shell("echo $?\r"), "echo $?\r\n0\r\nNC-4100");
+    client.shell("cfg a f 25\r");
+    EXPECT_EQ(client.shell("cfg a f\r"), "cfg a f\r\n25\r\nNC-4100");
+    client.shell("cfg a f 100\r");
+    EXPECT_EQ(client.shell("echo $?\r"), "echo $?\r\n1\r\nNC-4100");
+    EXPECT_EQ(client.shell("cfg a f\r"), "cfg a f\r\n25\r\nNC-4100");
+
+    const std::string text = read_file(record);
+    EXPECT_NE(text.find(R"("dir":"rx","kind":"shell","text":"cfg a f 25\u000d")"), std::string::npos);
+    EXPECT_NE(text.find(R"("dir":"tx","kind":"shell","text":"cfg v\u000d\u000a0 1)"), std::string::npos);
+    std::remove(record.c_str());
+}
+
+TEST(SimEndToEnd, MismatchedLineSpeedYieldsOnlyNoise) {
+    SimProcess sim({"--model", "NC-4100", "--baud", "38400"});
+    SimClient client;
+    ASSERT_TRUE(client.open(sim.path(), 4800));
+    EXPECT_TRUE(client.identify(false, 1500).empty());
+    EXPECT_TRUE(client.identify(true, 1500).empty());
+    EXPECT_TRUE(client.sentences(500).empty());
+    ASSERT_TRUE(client.set_baud(38400));
+    EXPECT_FALSE(client.identify(false).empty());
+}
+
+// The device keeps the table's intervals on the line. Judged by most
+// intervals, so that a busy machine's scheduling hiccups do not decide it.
+TEST(SimEndToEnd, NmeaIntervalsMatchTheTableAt38400) {
+    SimProcess sim({"--model", "NC-4100", "--baud", "38400"});
+    SimClient client;
+    ASSERT_TRUE(client.open(sim.path(), 38400));
+    client.sentences(300); // settle
+    const std::vector<TimedLine> lines = client.sentences(3500);
+    std::map<std::string, std::vector<uint64_t>> times;
+    for (const TimedLine& line : lines) {
+        const std::string id = line.text.rfind("$PFEC", 0) == 0 ? line.text.substr(8, 3)
+                                                                 : line.text.substr(3, 3);
+        times[id].push_back(line.time_us);
+    }
+    const std::map<std::string, double> table = {{"HDT", 100}, {"THS", 100}, {"ROT", 100},
+                                                 {"att", 100}, {"hev", 100}, {"GGA", 1000},
+                                                 {"RMC", 1000}, {"MDA", 1000}};
+    for (const auto& [id, interval_ms] : table) {
+        const std::vector<uint64_t>& t = times[id];
+        ASSERT_GE(t.size(), static_cast<size_t>(3000 / interval_ms)) << id;
+        std::vector<double> deviation;
+        for (size_t i = 1; i < t.size(); ++i)
+            deviation.push_back(std::abs((t[i] - t[i - 1]) / 1000.0 - interval_ms));
+        std::sort(deviation.begin(), deviation.end());
+        EXPECT_LE(deviation[deviation.size() / 2], 2.0) << id << " median";
+        const size_t within = static_cast<size_t>(
+            std::count_if(deviation.begin(), deviation.end(), [](double d) { return d <= 2.0; }));
+        EXPECT_GE(within * 10, deviation.size() * 8) << id << ": " << within << " of " << deviation.size();
+    }
+}
+
+TEST(SimEndToEnd, HangUpAndComeBackUnderTheSameName) {
+    const std::string link = temp_name("port");
+    SimProcess sim({"--link", link, "--no-nmea"});
+    SimClient client;
+    ASSERT_TRUE(client.open(link, 38400));
+    ASSERT_FALSE(client.identify(true).empty());
+    sim.control("hangup 300");
+    EXPECT_TRUE(client.read_fails_within(1000));
+    client.close();
+    const std::string new_path = sim.next_output_line(3000);
+    EXPECT_FALSE(new_path.empty());
+    ASSERT_TRUE(client.open(link, 38400));
+    EXPECT_FALSE(client.identify(true).empty());
+
+    // The port can be closed and opened again without the device noticing.
+    client.close();
+    ASSERT_TRUE(client.open(link, 38400));
+    EXPECT_FALSE(client.identify(false).empty());
+}
+
+} // namespace
