@@ -85,6 +85,8 @@ void Transfer::clear() {
     segments_ = 0;
 }
 
-uint16_t Transfer::crc() const { return crc16(bytes_.data(), bytes_.size()); }
+uint16_t Transfer::crc() const {
+    return crc16(bytes_.data(), bytes_.size());
+}
 
 } // namespace sim

@@ -27,12 +27,12 @@ enum FrameType : uint8_t {
 // Causes at the start of every answer; 0 accepts.
 enum Cause : uint16_t {
     CAUSE_OK = 0,
-    CAUSE_BAD_REQUEST = 1,  // payload too short
-    CAUSE_BAD_BAUD = 2,     // transfer rate not supported
-    CAUSE_BAD_SIZE = 3,     // size 0 or larger than the memory
-    CAUSE_OVERFLOW = 4,     // more bytes than announced
-    CAUSE_INCOMPLETE = 5,   // end before all bytes arrived
-    CAUSE_NOT_STARTED = 6,  // segment or end without a begin
+    CAUSE_BAD_REQUEST = 1, // payload too short
+    CAUSE_BAD_BAUD = 2,    // transfer rate not supported
+    CAUSE_BAD_SIZE = 3,    // size 0 or larger than the memory
+    CAUSE_OVERFLOW = 4,    // more bytes than announced
+    CAUSE_INCOMPLETE = 5,  // end before all bytes arrived
+    CAUSE_NOT_STARTED = 6, // segment or end without a begin
 };
 
 constexpr uint32_t MAX_IMAGE_SIZE = 1024 * 1024;

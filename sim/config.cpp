@@ -57,16 +57,22 @@ bool valid_gnss_mask(uint32_t mask) {
     return ((mask & GNSS_GPS) != 0) == ((mask & GNSS_QZSS) != 0);
 }
 
-bool valid_calibration_mode(uint32_t mode) { return mode == 0 || mode == 1 || mode == 7; }
+bool valid_calibration_mode(uint32_t mode) {
+    return mode == 0 || mode == 1 || mode == 7;
+}
 
-bool valid_nmea_baud(uint32_t baud) { return baud == 4800 || baud == 38400; }
+bool valid_nmea_baud(uint32_t baud) {
+    return baud == 4800 || baud == 38400;
+}
 
 bool is_fixed_interval(const std::string& formatter) {
     return std::find(std::begin(fixed_interval_formatters), std::end(fixed_interval_formatters),
                      formatter) != std::end(fixed_interval_formatters);
 }
 
-bool talker_is_fixed(const std::string& talker) { return talker.find('-') != std::string::npos; }
+bool talker_is_fixed(const std::string& talker) {
+    return talker.find('-') != std::string::npos;
+}
 
 std::string check_sentence_setting(const SentenceTable& table, const SentenceSetting& wanted) {
     const auto row = std::find_if(table.begin(), table.end(),

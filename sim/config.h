@@ -27,14 +27,14 @@ struct DeviceConfig {
     uint32_t calibration_mode = 0;    // 0 standard/on, 1 adaptive, 7 off
     uint32_t calibration_options = 0; // disabling bits 1 ("5deg") and 2 ("pause")
     uint32_t variation_source = VARIATION_AUTO;
-    int32_t variation_user = 0;       // hundredths of a degree, east positive
-    uint32_t filter_time = 10;        // tenths of a second
-    std::array<int32_t, 3> rotation = {0, 0, 0}; // R, P, Y: hundredths, inverted sign
+    int32_t variation_user = 0;                             // hundredths of a degree, east positive
+    uint32_t filter_time = 10;                              // tenths of a second
+    std::array<int32_t, 3> rotation = {0, 0, 0};            // R, P, Y: hundredths, inverted sign
     std::array<double, 4> autolevel = {1.0, 0.0, 0.0, 0.0}; // unit quaternion
-    int32_t vertical = 0;             // tenths of a metre
-    uint32_t nmea_baud = 4800;        // takes effect at the next start
-    SentenceTable sentences;          // what is sent now
-    SentenceTable saved_sentences;    // what "cfg n s w" stored for the next start
+    int32_t vertical = 0;                                   // tenths of a metre
+    uint32_t nmea_baud = 4800;                              // takes effect at the next start
+    SentenceTable sentences;                                // what is sent now
+    SentenceTable saved_sentences; // what "cfg n s w" stored for the next start
 };
 
 DeviceConfig factory_config(const ModelProfile& profile);

@@ -19,24 +19,37 @@ struct ControlEntry {
 constexpr size_t MANY = 64;
 
 const ControlEntry control_table[] = {
-    {"corrupt", 1, 1, ControlTarget::FAULTS, "corrupt RATE        send this share (0-1) of sentences with a wrong checksum"},
-    {"noise", 1, 1, ControlTarget::FAULTS, "noise RATE          precede this share (0-1) of sentences with line noise"},
-    {"delay", 1, 1, ControlTarget::FAULTS, "delay MS            delay every shell and frame reply by MS"},
+    {"corrupt", 1, 1, ControlTarget::FAULTS,
+     "corrupt RATE        send this share (0-1) of sentences with a wrong checksum"},
+    {"noise", 1, 1, ControlTarget::FAULTS,
+     "noise RATE          precede this share (0-1) of sentences with line noise"},
+    {"delay", 1, 1, ControlTarget::FAULTS,
+     "delay MS            delay every shell and frame reply by MS"},
     {"drop", 1, 1, ControlTarget::FAULTS, "drop N              do not send the next N replies"},
-    {"fail", 2, MANY, ControlTarget::FAULTS, "fail STATUS WORDS   refuse command lines starting with WORDS with STATUS (0 clears)"},
-    {"skip-segment", 1, 2, ControlTarget::FAULTS, "skip-segment N [K]  no answer to image segment N in the next K loads (1)"},
-    {"bad-crc", 1, 1, ControlTarget::FAULTS, "bad-crc K           wrong CRC at load end in the next K loads"},
-    {"stay-down", 1, 1, ControlTarget::FAULTS, "stay-down on|off    after a reboot stay silent until \"wake\""},
-    {"post-fail", 1, 1, ControlTarget::FAULTS, "post-fail on|off    the self test reports a failure"},
+    {"fail", 2, MANY, ControlTarget::FAULTS,
+     "fail STATUS WORDS   refuse command lines starting with WORDS with STATUS (0 clears)"},
+    {"skip-segment", 1, 2, ControlTarget::FAULTS,
+     "skip-segment N [K]  no answer to image segment N in the next K loads (1)"},
+    {"bad-crc", 1, 1, ControlTarget::FAULTS,
+     "bad-crc K           wrong CRC at load end in the next K loads"},
+    {"stay-down", 1, 1, ControlTarget::FAULTS,
+     "stay-down on|off    after a reboot stay silent until \"wake\""},
+    {"post-fail", 1, 1, ControlTarget::FAULTS,
+     "post-fail on|off    the self test reports a failure"},
     {"events", 1, 1, ControlTarget::FAULTS, "events on|off       system events are active"},
     {"clear", 0, 0, ControlTarget::FAULTS, "clear               remove every fault"},
-    {"wake", 0, 0, ControlTarget::DEVICE, "wake                bring a device that stayed down back"},
+    {"wake", 0, 0, ControlTarget::DEVICE,
+     "wake                bring a device that stayed down back"},
     {"reboot", 0, 0, ControlTarget::DEVICE, "reboot              power-cycle the device now"},
-    {"reboot-time", 1, 1, ControlTarget::DEVICE, "reboot-time MS      how long a reboot keeps the device silent"},
+    {"reboot-time", 1, 1, ControlTarget::DEVICE,
+     "reboot-time MS      how long a reboot keeps the device silent"},
     {"nmea", 1, 1, ControlTarget::DEVICE, "nmea on|off         NMEA output on or off"},
-    {"status", 0, 0, ControlTarget::DEVICE, "status              print the device state on standard error"},
-    {"hangup", 0, 1, ControlTarget::WIRE, "hangup [MS]         close the pty; with MS come back after MS on a new one"},
-    {"back", 0, 0, ControlTarget::WIRE, "back                come back on a new pty (the --link symlink follows)"},
+    {"status", 0, 0, ControlTarget::DEVICE,
+     "status              print the device state on standard error"},
+    {"hangup", 0, 1, ControlTarget::WIRE,
+     "hangup [MS]         close the pty; with MS come back after MS on a new one"},
+    {"back", 0, 0, ControlTarget::WIRE,
+     "back                come back on a new pty (the --link symlink follows)"},
     {"help", 0, 0, ControlTarget::WIRE, "help                list the control lines"},
 };
 
@@ -69,24 +82,52 @@ bool set_flag(const std::string& text, bool* field, std::string* error) {
     return false;
 }
 
-bool set_failing(Faults& faults, const ControlCommand& command, std::string* error) {
+bool set_failing(Faults& faults, const std::vector<std::string>& args, std::string* error) {
     uint32_t status = 0;
-    if (!set_count(command.args[0], &status, error))
+    if (!set_count(args[0], &status, error))
         return false;
-    const std::vector<std::string> words(command.args.begin() + 1, command.args.end());
+    const std::vector<std::string> words(args.begin() + 1, args.end());
     std::erase_if(faults.failing, [&](const auto& entry) { return entry.first == words; });
     if (status != 0)
         faults.failing.emplace_back(words, status);
     return true;
 }
 
-bool set_skip_segment(Faults& faults, const ControlCommand& command, std::string* error) {
+bool set_skip_segment(Faults& faults, const std::vector<std::string>& args, std::string* error) {
     uint32_t loads = 1;
-    if (!set_count(command.args[0], &faults.silent_segment, error) ||
-        (command.args.size() > 1 && !set_count(command.args[1], &loads, error)))
+    if (!set_count(args[0], &faults.silent_segment, error) ||
+        (args.size() > 1 && !set_count(args[1], &loads, error)))
         return false;
     faults.silent_segment_loads = faults.silent_segment == 0 ? 0 : loads;
     return true;
+}
+
+// The faults that are one plain value.
+struct FaultField {
+    const char* name;
+    double Faults::*rate;
+    uint32_t Faults::*count;
+    bool Faults::*flag;
+};
+
+const FaultField fault_fields[] = {
+    {"corrupt", &Faults::corrupt_rate, nullptr, nullptr},
+    {"noise", &Faults::noise_rate, nullptr, nullptr},
+    {"delay", nullptr, &Faults::reply_delay_ms, nullptr},
+    {"drop", nullptr, &Faults::drop_replies, nullptr},
+    {"bad-crc", nullptr, &Faults::bad_crc_loads, nullptr},
+    {"stay-down", nullptr, nullptr, &Faults::stay_down},
+    {"post-fail", nullptr, nullptr, &Faults::post_fail},
+    {"events", nullptr, nullptr, &Faults::events_active},
+};
+
+bool set_field(Faults& faults, const FaultField& field, const std::string& value,
+               std::string* error) {
+    if (field.rate)
+        return set_rate(value, &(faults.*field.rate), error);
+    if (field.count)
+        return set_count(value, &(faults.*field.count), error);
+    return set_flag(value, &(faults.*field.flag), error);
 }
 
 } // namespace
@@ -94,7 +135,8 @@ bool set_skip_segment(Faults& faults, const ControlCommand& command, std::string
 std::optional<uint32_t> Faults::failure_for(const std::string& line) const {
     const std::vector<std::string> words = split_words(line);
     for (const auto& [prefix, status] : failing) {
-        if (prefix.size() <= words.size() && std::equal(prefix.begin(), prefix.end(), words.begin()))
+        if (prefix.size() <= words.size() &&
+            std::equal(prefix.begin(), prefix.end(), words.begin()))
             return status;
     }
     return std::nullopt;
@@ -119,33 +161,19 @@ std::optional<ControlCommand> parse_control_line(const std::string& line, std::s
 }
 
 bool apply_fault(Faults& faults, const ControlCommand& command, std::string* error) {
-    const std::string& name = command.name;
-    const std::vector<std::string>& args = command.args;
-    if (name == "corrupt")
-        return set_rate(args[0], &faults.corrupt_rate, error);
-    if (name == "noise")
-        return set_rate(args[0], &faults.noise_rate, error);
-    if (name == "delay")
-        return set_count(args[0], &faults.reply_delay_ms, error);
-    if (name == "drop")
-        return set_count(args[0], &faults.drop_replies, error);
-    if (name == "fail")
-        return set_failing(faults, command, error);
-    if (name == "skip-segment")
-        return set_skip_segment(faults, command, error);
-    if (name == "bad-crc")
-        return set_count(args[0], &faults.bad_crc_loads, error);
-    if (name == "stay-down")
-        return set_flag(args[0], &faults.stay_down, error);
-    if (name == "post-fail")
-        return set_flag(args[0], &faults.post_fail, error);
-    if (name == "events")
-        return set_flag(args[0], &faults.events_active, error);
-    if (name == "clear") {
+    for (const FaultField& field : fault_fields) {
+        if (command.name == field.name)
+            return set_field(faults, field, command.args[0], error);
+    }
+    if (command.name == "fail")
+        return set_failing(faults, command.args, error);
+    if (command.name == "skip-segment")
+        return set_skip_segment(faults, command.args, error);
+    if (command.name == "clear") {
         faults = Faults{};
         return true;
     }
-    *error = "not a fault: " + name;
+    *error = "not a fault: " + command.name;
     return false;
 }
 

@@ -13,15 +13,17 @@ namespace sim {
 namespace {
 
 constexpr uint32_t FRAME_BUFFER_SIZE = FRAME_OVERHEAD + 1024;
-constexpr uint32_t FRAME_BYTES_PER_SENTENCE = 32;  // the tool decodes at most 40
-constexpr uint32_t SHELL_SENTENCE_LIMIT = 77;      // index bound: 82 with "*hh" CR LF
+constexpr uint32_t FRAME_BYTES_PER_SENTENCE = 32; // the tool decodes at most 40
+constexpr uint32_t SHELL_SENTENCE_LIMIT = 77;     // index bound: 82 with "*hh" CR LF
 constexpr uint32_t SENTENCE_DECODE_LIMIT = 81;
-constexpr uint64_t CONSOLE_IDLE_US = 120'000'000;  // the plain console logs out
-constexpr uint64_t TRANSFER_IDLE_US = 3'000'000;   // the bootloader gives up a fast transfer
+constexpr uint64_t CONSOLE_IDLE_US = 120'000'000; // the plain console logs out
+constexpr uint64_t TRANSFER_IDLE_US = 3'000'000;  // the bootloader gives up a fast transfer
 constexpr uint64_t REPLY_QUEUE_LIMIT = 64 * 1024;
 constexpr double CALIBRATION_TIME_S = 120.0;
 
-uint64_t ms_to_us(uint64_t ms) { return ms * 1000; }
+uint64_t ms_to_us(uint64_t ms) {
+    return ms * 1000;
+}
 
 std::string pncx_sentence(const char* protocol, const std::string& data) {
     std::string body = std::string("PNCX,") + protocol + "," + data;
@@ -51,8 +53,10 @@ SimSettings default_settings(const ModelProfile& profile) {
     s.identity.product_part = profile.part_number;
     s.identity.serial = 12345;
     s.identity.min_version = make_version(1, 0, 0);
-    s.identity.application = {profile.app_part, make_version(1, 5, 0), 17, 0x00010005, "rel", 0x5C3A9E41};
-    s.identity.bootloader = {profile.boot_part, make_version(1, 0, 0), 3, 0x00010000, "boot", 0x1F00B7A2};
+    s.identity.application = {profile.app_part, make_version(1, 5, 0), 17, 0x00010005, "rel",
+                              0x5C3A9E41};
+    s.identity.bootloader = {profile.boot_part, make_version(1, 0, 0), 3, 0x00010000, "boot",
+                             0x1F00B7A2};
     return s;
 }
 
@@ -190,8 +194,8 @@ void Device::on_shell_sentence(const std::string& data, uint64_t now_us) {
     uint8_t text[SENTENCE_DECODE_LIMIT];
     const char* src = data.data();
     uint32_t error_pos = 0;
-    const uint32_t n = nmea_unescape(text, sizeof text, &src, static_cast<uint32_t>(data.size()),
-                                     &error_pos);
+    const uint32_t n =
+        nmea_unescape(text, sizeof text, &src, static_cast<uint32_t>(data.size()), &error_pos);
     if (error_pos != 0 || n == 0)
         return;
     const std::string received(reinterpret_cast<const char*>(text), n);
@@ -272,8 +276,8 @@ void Device::on_segment(const uint8_t* frame, uint64_t now_us) {
     }
     const uint16_t cause = transfer.append(frame_payload(frame));
     // The last segment of a fast transfer is answered fast; then back to normal.
-    const bool back_to_normal = cause == CAUSE_OK && transfer.complete() &&
-                                tx_.baud() != normal_baud_;
+    const bool back_to_normal =
+        cause == CAUSE_OK && transfer.complete() && tx_.baud() != normal_baud_;
     send_frame(FRAME_SEGMENT_ANSWER, frame_sequence(frame), answer_payload(cause), now_us,
                back_to_normal ? normal_baud_ : 0);
 }
@@ -612,8 +616,8 @@ void Device::finish_reboot(uint64_t now_us) {
     mode_ = running_.application_valid ? DeviceMode::APPLICATION : DeviceMode::BOOTLOADER;
     running_.bootloader_running = mode_ == DeviceMode::BOOTLOADER;
     restart_schedule(now_us);
-    log_event(now_us, mode_ == DeviceMode::APPLICATION ? "application running"
-                                                        : "bootloader running");
+    log_event(now_us,
+              mode_ == DeviceMode::APPLICATION ? "application running" : "bootloader running");
 }
 
 void Device::enter_bootloader(uint64_t now_us) {

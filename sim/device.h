@@ -25,11 +25,11 @@ namespace sim {
 struct SimSettings {
     ModelProfile profile = profile_for_part_number(0);
     DeviceIdentity identity;
-    uint32_t baud = 0;              // 0: the model's default
+    uint32_t baud = 0; // 0: the model's default
     bool nmea = true;
-    bool ident_sentence = true;     // answers identification requested in sentences
-    bool ident_raw = true;          // ... and as raw bytes
-    bool rescue = false;            // starts in the bootloader without an application
+    bool ident_sentence = true; // answers identification requested in sentences
+    bool ident_raw = true;      // ... and as raw bytes
+    bool rescue = false;        // starts in the bootloader without an application
     uint32_t protocol_version = 0;
     uint32_t reboot_time_ms = 1500;
     uint32_t seed = 1;
@@ -137,7 +137,7 @@ class Device {
     bool reboot_pending_ = false; // waits until the last reply has left
     double utc_at_start_;
     uint32_t active_gnss_;
-    uint32_t normal_baud_;        // the configured line rate in use
+    uint32_t normal_baud_; // the configured line rate in use
     bool nmea_on_;
     uint32_t rng_;
 
@@ -151,14 +151,14 @@ class Device {
 
     ShellSession tunnel_{ShellSession::Kind::TUNNEL};
     ShellSession console_{ShellSession::Kind::CONSOLE};
-    bool console_armed_ = false;  // a tunnelled "exit" lets a plain CR wake the console
+    bool console_armed_ = false; // a tunnelled "exit" lets a plain CR wake the console
     bool console_active_ = false;
     uint64_t console_input_us_ = 0;
-    std::string console_line_;    // for the record
+    std::string console_line_; // for the record
 
     uint64_t epoch_us_ = 0;
     std::vector<uint64_t> next_deadline_;
-    SentenceTable scheduled_;     // the table the deadlines were computed for
+    SentenceTable scheduled_; // the table the deadlines were computed for
 
     Transfer image_;
     Transfer data_;

@@ -25,7 +25,9 @@ std::string uptime_text(double uptime) {
                   s / 60 % 60, s % 60);
 }
 
-CommandResult usage_of(const char* text) { return {format("usage: %s\r\n", text), STATUS_USAGE}; }
+CommandResult usage_of(const char* text) {
+    return {format("usage: %s\r\n", text), STATUS_USAGE};
+}
 
 CommandResult can(ShellContext& c, const Words&) {
     if (!(c.profile->features & FEATURE_N2K))
@@ -58,9 +60,9 @@ CommandResult ffs(ShellContext&, const Words& words) {
         return {text, STATUS_OK};
     }
     if (what.size() == 1 && what[0] >= '1' && what[0] <= '9')
-        return {format("Log level of module %c: %s\r\n", what[0],
-                       what[0] <= '2' ? "info" : "warning"),
-                STATUS_OK};
+        return {
+            format("Log level of module %c: %s\r\n", what[0], what[0] <= '2' ? "info" : "warning"),
+            STATUS_OK};
     return usage_of("ffs l p|d|1..9");
 }
 
@@ -178,10 +180,10 @@ struct DiagEntry {
 };
 
 const DiagEntry diag_table[] = {
-    {"can", can},     {"ffs", ffs},         {"flog", flog},       {"lps", lps},
-    {"n1", n1},       {"pool", pool},       {"queue", queue},     {"rxs", rxs},
-    {"sched", sched}, {"spi", spi},         {"stack", stack},     {"ublox", ublox},
-    {"uptime", uptime}, {"utctime", utctime}, {"uart", uart},     {"shell", shell},
+    {"can", can},       {"ffs", ffs},         {"flog", flog},   {"lps", lps},
+    {"n1", n1},         {"pool", pool},       {"queue", queue}, {"rxs", rxs},
+    {"sched", sched},   {"spi", spi},         {"stack", stack}, {"ublox", ublox},
+    {"uptime", uptime}, {"utctime", utctime}, {"uart", uart},   {"shell", shell},
 };
 
 } // namespace

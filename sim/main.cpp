@@ -18,7 +18,9 @@ namespace {
 
 volatile sig_atomic_t stop_requested = 0;
 
-void on_stop_signal(int) { stop_requested = 1; }
+void on_stop_signal(int) {
+    stop_requested = 1;
+}
 
 // Received bytes become visible to the device when their last character has
 // arrived at the line rate.
@@ -51,6 +53,7 @@ class Runner {
     void wait_for_events(uint64_t now);
     void read_line_input(uint64_t now);
     void read_control_input(uint64_t now);
+    void report_mismatch(uint64_t now, uint32_t port_baud, uint32_t device_baud);
     void handle_control_line(const std::string& line, uint64_t now);
     void handle_wire_control(const sim::ControlCommand& command, uint64_t now);
     void hang_up(uint64_t now, uint64_t back_after_ms);
@@ -166,17 +169,24 @@ void Runner::read_line_input(uint64_t now) {
         const uint32_t device_baud = device_.line_baud();
         if (wire_.slave_baud() != device_baud) {
             if (!mismatch_reported_)
-                sim::log_message(1, "line rate %u differs from the device's %u: noise only",
-                                 wire_.slave_baud(), device_baud);
+                report_mismatch(now, wire_.slave_baud(), device_baud);
             mismatch_reported_ = true;
             continue;
         }
         mismatch_reported_ = false;
         const uint64_t start = std::max(now, rx_line_free_us_);
         rx_line_free_us_ = start + static_cast<uint64_t>(n) * 10000000ULL / device_baud;
-        arriving_.push_back({rx_line_free_us_, std::string(reinterpret_cast<char*>(buffer),
-                                                           static_cast<size_t>(n))});
+        arriving_.push_back({rx_line_free_us_,
+                             std::string(reinterpret_cast<char*>(buffer), static_cast<size_t>(n))});
     }
+}
+
+void Runner::report_mismatch(uint64_t now, uint32_t port_baud, uint32_t device_baud) {
+    char text[96];
+    std::snprintf(text, sizeof text, "line noise: port at %u baud, device at %u", port_baud,
+                  device_baud);
+    recorder_.event(now, text);
+    sim::log_message(1, "%s", text);
 }
 
 void Runner::read_control_input(uint64_t now) {

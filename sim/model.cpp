@@ -13,9 +13,9 @@ namespace {
 // Satellite compass: everything, fast heading and attitude at 38400 baud.
 // Base sentences at 100 ms; the one-second sentences fill the gaps between them.
 const SentenceTable nc4100_sentences = {
-    {1, "HE", "HDT", 100, 0},  {2, "HE", "THS", 100, 0},  {3, "HE", "ROT", 100, 0},
-    {4, "--", "att", 100, 0},  {5, "--", "hev", 100, 0},  {6, "HE", "HDG", 0, 0},
-    {7, "HE", "HDM", 0, 0},    {8, "YX", "XDR", 0, 0},    {9, "WI", "MDA", 1000, 0},
+    {1, "HE", "HDT", 100, 0},   {2, "HE", "THS", 100, 0},   {3, "HE", "ROT", 100, 0},
+    {4, "--", "att", 100, 0},   {5, "--", "hev", 100, 0},   {6, "HE", "HDG", 0, 0},
+    {7, "HE", "HDM", 0, 0},     {8, "YX", "XDR", 0, 0},     {9, "WI", "MDA", 1000, 0},
     {10, "GN", "GGA", 1000, 0}, {11, "GN", "RMC", 1000, 0}, {12, "GN", "VTG", 1000, 0},
     {13, "GN", "ZDA", 1000, 0}, {14, "--", "GSV", 1000, 0}, {15, "--", "GSA", 1000, 0},
     {16, "GN", "GLL", 0, 0},    {17, "GN", "DTM", 0, 0},
@@ -24,9 +24,9 @@ const SentenceTable nc4100_sentences = {
 // Heading sensor at 4800 baud: offsets keep the slower sentences out of the
 // way of the heading, so nothing waits for the line.
 const SentenceTable nc350_sentences = {
-    {1, "HE", "HDT", 200, 0},  {2, "HE", "THS", 0, 0},    {3, "HE", "ROT", 1000, 50},
-    {4, "--", "att", 0, 0},    {5, "--", "hev", 0, 0},    {6, "HE", "HDG", 1000, 100},
-    {7, "HE", "HDM", 0, 0},    {8, "YX", "XDR", 0, 0},    {9, "WI", "MDA", 2000, 1025},
+    {1, "HE", "HDT", 200, 0}, {2, "HE", "THS", 0, 0}, {3, "HE", "ROT", 1000, 50},
+    {4, "--", "att", 0, 0},   {5, "--", "hev", 0, 0}, {6, "HE", "HDG", 1000, 100},
+    {7, "HE", "HDM", 0, 0},   {8, "YX", "XDR", 0, 0}, {9, "WI", "MDA", 2000, 1025},
 };
 
 // Satellite receiver: the one-second navigation sentences.
@@ -45,8 +45,8 @@ const ModelProfile profiles[] = {
     {"NC-350", make_part_number(37, 204106),
      FEATURE_HEADING | FEATURE_N2K | FEATURE_VARIATION | FEATURE_METEO, 4800,
      make_part_number(73, 204107), make_part_number(70, 204108), 0, nc350_sentences},
-    {"NC-4100", make_part_number(37, 203952), FEATURE_HEADING | FEATURE_GNSS | FEATURE_METEO,
-     38400, make_part_number(73, 203953), make_part_number(70, 203954), GNSS_DEFAULT_MASK,
+    {"NC-4100", make_part_number(37, 203952), FEATURE_HEADING | FEATURE_GNSS | FEATURE_METEO, 38400,
+     make_part_number(73, 203953), make_part_number(70, 203954), GNSS_DEFAULT_MASK,
      nc4100_sentences},
 };
 
@@ -193,6 +193,8 @@ std::string format_version(uint16_t version) {
     return text;
 }
 
-const char* release_name(uint32_t release) { return release_type_name(release); }
+const char* release_name(uint32_t release) {
+    return release_type_name(release);
+}
 
 } // namespace sim

@@ -30,11 +30,11 @@ struct SentenceSetting {
 using SentenceTable = std::vector<SentenceSetting>;
 
 struct ModelProfile {
-    const char* name;      // "NC-4100"; "?" for an unknown part number
-    uint32_t part_number;  // product part number, packed
+    const char* name;     // "NC-4100"; "?" for an unknown part number
+    uint32_t part_number; // product part number, packed
     uint32_t features;
     uint32_t default_baud;
-    uint32_t app_part;     // software part numbers, packed
+    uint32_t app_part; // software part numbers, packed
     uint32_t boot_part;
     uint32_t default_gnss_mask;
     SentenceTable sentences;
@@ -55,10 +55,10 @@ bool parse_release_type(const std::string& text, uint32_t* release);
 
 struct SoftwareInfo {
     uint32_t part_number = 0;
-    uint16_t version = 0;       // packed, release type in bits 14-15
+    uint16_t version = 0; // packed, release type in bits 14-15
     uint16_t build_number = 0;
     uint32_t build_word = 0;
-    std::string build_tag;      // up to four characters
+    std::string build_tag; // up to four characters
     uint32_t build_hash = 0;
 };
 

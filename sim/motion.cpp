@@ -13,7 +13,9 @@ constexpr double STEP_S = 0.1;
 constexpr double METRES_PER_DEGREE = 1852.0 * 60.0;
 constexpr double KNOT = 1852.0 / 3600.0;
 
-double wave(double t, double period, double phase) { return std::sin(2 * PI * t / period + phase); }
+double wave(double t, double period, double phase) {
+    return std::sin(2 * PI * t / period + phase);
+}
 
 double wrap360(double degrees) {
     const double wrapped = std::fmod(degrees, 360.0);
@@ -34,7 +36,7 @@ struct Constellation {
 };
 
 const Constellation constellations[] = {
-    {"GP", GNSS_GPS, 2, 9},      {"GP", GNSS_SBAS, 44, 2},    {"GL", GNSS_GLONASS, 66, 6},
+    {"GP", GNSS_GPS, 2, 9},      {"GP", GNSS_SBAS, 44, 2},  {"GL", GNSS_GLONASS, 66, 6},
     {"GB", GNSS_BEIDOU, 201, 5}, {"GQ", GNSS_QZSS, 193, 1},
 };
 
@@ -48,7 +50,9 @@ double rot_at(double t, const double* phase) {
                    2.0 * 2 * PI / 17.0 * std::cos(2 * PI * t / 17.0 + phase[1]));
 }
 
-double sog_at(double t, const double* phase) { return 12.0 + 0.4 * wave(t, 45.0, phase[5]); }
+double sog_at(double t, const double* phase) {
+    return 12.0 + 0.4 * wave(t, 45.0, phase[5]);
+}
 
 } // namespace
 
@@ -107,9 +111,8 @@ std::vector<Satellite> MotionModel::satellites(double t, uint32_t gnss_mask) con
             sat.azimuth = static_cast<uint32_t>(wrap360(i * 47.0 + c.first_prn + t / 240.0));
             // Low satellites are weak; the weakest is lost now and then.
             const double snr = 22 + sat.elevation * 0.3 + 3 * wave(t, 13.0 + i, phase);
-            sat.snr = (sat.elevation < 15 && wave(t, 40.0, phase) > 0.5)
-                          ? 0
-                          : static_cast<uint32_t>(snr);
+            sat.snr =
+                (sat.elevation < 15 && wave(t, 40.0, phase) > 0.5) ? 0 : static_cast<uint32_t>(snr);
             in_view.push_back(sat);
         }
     }

@@ -8,27 +8,27 @@
 namespace sim {
 
 struct Satellite {
-    char talker[3];      // "GP", "GL", "GB", "GQ"
+    char talker[3]; // "GP", "GL", "GB", "GQ"
     uint32_t prn;
-    uint32_t elevation;  // degrees
-    uint32_t azimuth;    // degrees
-    uint32_t snr;        // dB-Hz, 0 when not tracked
+    uint32_t elevation; // degrees
+    uint32_t azimuth;   // degrees
+    uint32_t snr;       // dB-Hz, 0 when not tracked
 };
 
 struct MotionState {
-    double heading = 0;     // true heading, degrees
-    double rot = 0;         // rate of turn, degrees per minute, positive to starboard
-    double roll = 0;        // sensor roll, degrees, positive starboard down
-    double pitch = 0;       // sensor pitch, degrees, positive bow up
-    double heave = 0;       // metres, positive up
-    double sog = 0;         // knots
-    double cog = 0;         // degrees
-    double latitude = 0;    // degrees, north positive
-    double longitude = 0;   // degrees, east positive
-    double altitude = 0;    // metres above the geoid
+    double heading = 0;         // true heading, degrees
+    double rot = 0;             // rate of turn, degrees per minute, positive to starboard
+    double roll = 0;            // sensor roll, degrees, positive starboard down
+    double pitch = 0;           // sensor pitch, degrees, positive bow up
+    double heave = 0;           // metres, positive up
+    double sog = 0;             // knots
+    double cog = 0;             // degrees
+    double latitude = 0;        // degrees, north positive
+    double longitude = 0;       // degrees, east positive
+    double altitude = 0;        // metres above the geoid
     double air_temperature = 0; // degrees Celsius
-    double pressure = 0;    // hPa
-    double humidity = 0;    // percent
+    double pressure = 0;        // hPa
+    double humidity = 0;        // percent
 };
 
 class MotionModel {

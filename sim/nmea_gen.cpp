@@ -30,7 +30,9 @@ double wrap360(double degrees) {
 
 // Hundredths as sent; rounding first keeps a deadline on a whole second from
 // showing as .99 of the second before.
-double sent_time(double utc) { return std::floor(utc * 100 + 0.5) / 100; }
+double sent_time(double utc) {
+    return std::floor(utc * 100 + 0.5) / 100;
+}
 
 std::tm utc_calendar(double utc) {
     const time_t seconds = static_cast<time_t>(sent_time(utc));
@@ -62,7 +64,9 @@ std::string position_fields(const NmeaContext& c) {
     return latitude_fields(c.motion.latitude) + "," + longitude_fields(c.motion.longitude);
 }
 
-bool dgps(const NmeaContext& c) { return (c.gnss_mask & GNSS_SBAS) != 0; }
+bool dgps(const NmeaContext& c) {
+    return (c.gnss_mask & GNSS_SBAS) != 0;
+}
 
 std::string talker_of(const SentenceSetting& row, const char* fallback) {
     return talker_is_fixed(row.talker) ? fallback : row.talker;
@@ -82,7 +86,9 @@ double magnetic_heading(const NmeaContext& c) {
 
 using Formatter = std::vector<std::string> (*)(const SentenceSetting&, const NmeaContext&);
 
-std::vector<std::string> one(const std::string& body) { return {finish_sentence(body)}; }
+std::vector<std::string> one(const std::string& body) {
+    return {finish_sentence(body)};
+}
 
 std::vector<std::string> hdt(const SentenceSetting& row, const NmeaContext& c) {
     return one(format("%sHDT,%.1f,T", talker_of(row, "HE").c_str(), output_heading(c)));
@@ -116,8 +122,8 @@ std::vector<std::string> xdr(const SentenceSetting& row, const NmeaContext& c) {
 
 // Field 2 heading, 3 pitch, 4 roll.
 std::vector<std::string> att(const SentenceSetting&, const NmeaContext& c) {
-    return one(format("PFEC,GPatt,%.1f,%.1f,%.1f", output_heading(c), output_pitch(c),
-                      output_roll(c)));
+    return one(
+        format("PFEC,GPatt,%.1f,%.1f,%.1f", output_heading(c), output_pitch(c), output_roll(c)));
 }
 
 // Field 2 heave in metres, field 3 'V' while the value is valid.
@@ -192,7 +198,8 @@ std::vector<std::string> gsv_group(const std::vector<Satellite>& sats, const cha
     const size_t total = (sats.size() + SATELLITES_PER_GSV - 1) / SATELLITES_PER_GSV;
     for (size_t n = 0; n < total; ++n) {
         std::string body = format("%sGSV,%zu,%zu,%02zu", talker, total, n + 1, sats.size());
-        for (size_t i = n * SATELLITES_PER_GSV; i < std::min(sats.size(), (n + 1) * SATELLITES_PER_GSV); ++i)
+        for (size_t i = n * SATELLITES_PER_GSV;
+             i < std::min(sats.size(), (n + 1) * SATELLITES_PER_GSV); ++i)
             body += satellite_fields(sats[i]);
         group.push_back(finish_sentence(body));
     }
@@ -272,7 +279,9 @@ std::vector<std::string> format_sentences(const SentenceSetting& row, const Nmea
     return entry ? entry->make(row, context) : std::vector<std::string>{};
 }
 
-bool known_formatter(const std::string& formatter) { return find_formatter(formatter) != nullptr; }
+bool known_formatter(const std::string& formatter) {
+    return find_formatter(formatter) != nullptr;
+}
 
 double output_heading(const NmeaContext& context) {
     return wrap360(context.motion.heading - context.config->rotation[2] / 100.0);

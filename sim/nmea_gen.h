@@ -11,11 +11,11 @@ namespace sim {
 
 struct NmeaContext {
     MotionState motion;
-    double utc = 0;                 // seconds since 1970
+    double utc = 0; // seconds since 1970
     const DeviceConfig* config = nullptr;
-    uint32_t gnss_mask = 0;         // receivers in use now
+    uint32_t gnss_mask = 0; // receivers in use now
     std::vector<Satellite> satellites;
-    bool calibrated = true;         // deviation calibration done
+    bool calibrated = true; // deviation calibration done
 };
 
 // The sentences of one table row (GSV gives a group per talker, GSA one per

@@ -9,11 +9,33 @@ namespace sim {
 namespace {
 
 enum OptionId {
-    OPT_MODEL = 1000, OPT_SERIAL, OPT_BAUD, OPT_LINK, OPT_RECORD, OPT_NO_NMEA, OPT_IDENT,
-    OPT_RESCUE, OPT_PROTOCOL, OPT_SW_VERSION, OPT_SW_RELEASE, OPT_SW_PART, OPT_SW_BUILD,
-    OPT_SW_WORD, OPT_SW_TAG, OPT_SW_HASH, OPT_BOOT_VERSION, OPT_BOOT_RELEASE, OPT_BOOT_PART,
-    OPT_BOOT_BUILD, OPT_BOOT_WORD, OPT_BOOT_TAG, OPT_BOOT_HASH, OPT_MIN_VERSION,
-    OPT_REBOOT_TIME, OPT_SEED, OPT_FAULT,
+    OPT_MODEL = 1000,
+    OPT_SERIAL,
+    OPT_BAUD,
+    OPT_LINK,
+    OPT_RECORD,
+    OPT_NO_NMEA,
+    OPT_IDENT,
+    OPT_RESCUE,
+    OPT_PROTOCOL,
+    OPT_SW_VERSION,
+    OPT_SW_RELEASE,
+    OPT_SW_PART,
+    OPT_SW_BUILD,
+    OPT_SW_WORD,
+    OPT_SW_TAG,
+    OPT_SW_HASH,
+    OPT_BOOT_VERSION,
+    OPT_BOOT_RELEASE,
+    OPT_BOOT_PART,
+    OPT_BOOT_BUILD,
+    OPT_BOOT_WORD,
+    OPT_BOOT_TAG,
+    OPT_BOOT_HASH,
+    OPT_MIN_VERSION,
+    OPT_REBOOT_TIME,
+    OPT_SEED,
+    OPT_FAULT,
 };
 
 const option long_options[] = {
@@ -120,36 +142,73 @@ bool apply_option(int id, const std::string& value, SimOptions* options) {
     SoftwareInfo& app = s.identity.application;
     SoftwareInfo& boot = s.identity.bootloader;
     switch (id) {
-    case OPT_MODEL: return true;
-    case OPT_SERIAL: return parse_u32(value, &s.identity.serial);
-    case OPT_BAUD: return set_baud(value, &s);
-    case OPT_LINK: options->link_path = value; return !value.empty();
-    case OPT_RECORD: options->record_path = value; return !value.empty();
-    case OPT_NO_NMEA: s.nmea = false; return true;
-    case OPT_IDENT: return set_ident(value, &s);
-    case OPT_RESCUE: s.rescue = true; return true;
-    case OPT_PROTOCOL: return parse_u32(value, &s.protocol_version);
-    case OPT_SW_VERSION: return set_version(value, &app.version);
-    case OPT_SW_RELEASE: return set_release(value, &app.version);
-    case OPT_SW_PART: return parse_part_number(value, &app.part_number);
-    case OPT_SW_BUILD: return parse_u16(value, &app.build_number);
-    case OPT_SW_WORD: return parse_hex32(value, &app.build_word);
-    case OPT_SW_TAG: return set_tag(value, &app.build_tag);
-    case OPT_SW_HASH: return parse_hex32(value, &app.build_hash);
-    case OPT_BOOT_VERSION: return set_version(value, &boot.version);
-    case OPT_BOOT_RELEASE: return set_release(value, &boot.version);
-    case OPT_BOOT_PART: return parse_part_number(value, &boot.part_number);
-    case OPT_BOOT_BUILD: return parse_u16(value, &boot.build_number);
-    case OPT_BOOT_WORD: return parse_hex32(value, &boot.build_word);
-    case OPT_BOOT_TAG: return set_tag(value, &boot.build_tag);
-    case OPT_BOOT_HASH: return parse_hex32(value, &boot.build_hash);
-    case OPT_MIN_VERSION: return parse_version(value, &s.identity.min_version);
-    case OPT_REBOOT_TIME: return parse_u32(value, &s.reboot_time_ms);
-    case OPT_SEED: return parse_u32(value, &s.seed);
-    case OPT_FAULT: options->fault_lines.push_back(value); return true;
-    case 'v': ++options->verbosity; return true;
-    case 'h': options->help = true; return true;
-    default: return false;
+    case OPT_MODEL:
+        return true;
+    case OPT_SERIAL:
+        return parse_u32(value, &s.identity.serial);
+    case OPT_BAUD:
+        return set_baud(value, &s);
+    case OPT_LINK:
+        options->link_path = value;
+        return !value.empty();
+    case OPT_RECORD:
+        options->record_path = value;
+        return !value.empty();
+    case OPT_NO_NMEA:
+        s.nmea = false;
+        return true;
+    case OPT_IDENT:
+        return set_ident(value, &s);
+    case OPT_RESCUE:
+        s.rescue = true;
+        return true;
+    case OPT_PROTOCOL:
+        return parse_u32(value, &s.protocol_version);
+    case OPT_SW_VERSION:
+        return set_version(value, &app.version);
+    case OPT_SW_RELEASE:
+        return set_release(value, &app.version);
+    case OPT_SW_PART:
+        return parse_part_number(value, &app.part_number);
+    case OPT_SW_BUILD:
+        return parse_u16(value, &app.build_number);
+    case OPT_SW_WORD:
+        return parse_hex32(value, &app.build_word);
+    case OPT_SW_TAG:
+        return set_tag(value, &app.build_tag);
+    case OPT_SW_HASH:
+        return parse_hex32(value, &app.build_hash);
+    case OPT_BOOT_VERSION:
+        return set_version(value, &boot.version);
+    case OPT_BOOT_RELEASE:
+        return set_release(value, &boot.version);
+    case OPT_BOOT_PART:
+        return parse_part_number(value, &boot.part_number);
+    case OPT_BOOT_BUILD:
+        return parse_u16(value, &boot.build_number);
+    case OPT_BOOT_WORD:
+        return parse_hex32(value, &boot.build_word);
+    case OPT_BOOT_TAG:
+        return set_tag(value, &boot.build_tag);
+    case OPT_BOOT_HASH:
+        return parse_hex32(value, &boot.build_hash);
+    case OPT_MIN_VERSION:
+        return parse_version(value, &s.identity.min_version);
+    case OPT_REBOOT_TIME:
+        return parse_u32(value, &s.reboot_time_ms);
+    case OPT_SEED:
+        return parse_u32(value, &s.seed);
+    case OPT_FAULT:
+        options->fault_lines.push_back(value);
+        return true;
+    case 'v':
+        ++options->verbosity;
+        return true;
+    case 'h':
+        options->help = true;
+        return true;
+    default:
+        return false;
     }
 }
 

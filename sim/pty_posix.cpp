@@ -19,9 +19,8 @@ struct SpeedEntry {
 };
 
 const SpeedEntry speed_table[] = {
-    {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
-    {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
-    {230400, B230400},
+    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
 };
 
 speed_t speed_of(uint32_t baud) {
@@ -40,7 +39,9 @@ uint32_t baud_of(speed_t speed) {
     return 0;
 }
 
-std::string system_error(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string system_error(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 bool configure_slave(int fd, uint32_t baud) {
     termios tio{};

@@ -25,10 +25,18 @@ __attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
     return std::string(text, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof text - 1));
 }
 
-CommandResult ok(std::string output = {}) { return {std::move(output), STATUS_OK}; }
-CommandResult refused(const char* why) { return {format("Error: %s\r\n", why), STATUS_REFUSED}; }
-CommandResult usage(const char* text) { return {format("usage: %s\r\n", text), STATUS_USAGE}; }
-CommandResult unsupported() { return {"Error: not supported by this device\r\n", STATUS_UNSUPPORTED}; }
+CommandResult ok(std::string output = {}) {
+    return {std::move(output), STATUS_OK};
+}
+CommandResult refused(const char* why) {
+    return {format("Error: %s\r\n", why), STATUS_REFUSED};
+}
+CommandResult usage(const char* text) {
+    return {format("usage: %s\r\n", text), STATUS_USAGE};
+}
+CommandResult unsupported() {
+    return {"Error: not supported by this device\r\n", STATUS_UNSUPPORTED};
+}
 
 bool parse_long(const std::string& text, int base, long* value) {
     if (text.empty())
@@ -43,9 +51,13 @@ bool parse_in_range(const std::string& text, long low, long high, long* value, i
     return parse_long(text, base, value) && *value >= low && *value <= high;
 }
 
-bool has(const ShellContext& c, uint32_t feature) { return (c.profile->features & feature) != 0; }
+bool has(const ShellContext& c, uint32_t feature) {
+    return (c.profile->features & feature) != 0;
+}
 
-bool extended(const ShellContext& c) { return is_extended_version(c.identity->application.version); }
+bool extended(const ShellContext& c) {
+    return is_extended_version(c.identity->application.version);
+}
 
 // ---- cfg: one handler per setting; args are the words after the two letters.
 
@@ -136,7 +148,7 @@ CommandResult cfg_variation(ShellContext& c, const Words& args) {
         return unsupported();
     DeviceConfig& config = *c.config;
     if (args.empty()) {
-        const long shown = config.variation_source == VARIATION_AUTO ? 340
+        const long shown = config.variation_source == VARIATION_AUTO   ? 340
                            : config.variation_source == VARIATION_USER ? config.variation_user
                                                                        : 0;
         return ok(format("%u %ld\r\n", config.variation_source, shown));
@@ -173,8 +185,8 @@ CommandResult cfg_filter(ShellContext& c, const Words& args) {
 
 std::string rotation_text(const ShellContext& c) {
     const DeviceConfig& config = *c.config;
-    std::string text = format("R %d P %d Y %d\r\n", config.rotation[0], config.rotation[1],
-                              config.rotation[2]);
+    std::string text =
+        format("R %d P %d Y %d\r\n", config.rotation[0], config.rotation[1], config.rotation[2]);
     if (extended(c)) {
         text += format("Q0 %.6f Q1 %.6f Q2 %.6f Q3 %.6f\r\n", config.autolevel[0],
                        config.autolevel[1], config.autolevel[2], config.autolevel[3]);
@@ -294,18 +306,24 @@ CommandResult cfg_sentences(ShellContext& c, const Words& args) {
 using CfgHandler = CommandResult (*)(ShellContext&, const Words&);
 
 struct CfgEntry {
-    const char* group;  // first letter after "cfg"
-    const char* item;   // second letter, or "" when the group stands alone
+    const char* group; // first letter after "cfg"
+    const char* item;  // second letter, or "" when the group stands alone
     CfgHandler handler;
 };
 
 const CfgEntry cfg_table[] = {
-    {"v", "", cfg_version},          {"f", "", cfg_factory},
-    {"c", "t", cfg_termination},     {"g", "s", cfg_gnss},
-    {"h", "m", cfg_calibration_mode}, {"h", "o", cfg_calibration_options},
-    {"h", "r", cfg_calibration_reset}, {"a", "v", cfg_variation},
-    {"a", "f", cfg_filter},          {"m", "r", cfg_rotation},
-    {"m", "w", cfg_vertical},        {"n", "b", cfg_baud},
+    {"v", "", cfg_version},
+    {"f", "", cfg_factory},
+    {"c", "t", cfg_termination},
+    {"g", "s", cfg_gnss},
+    {"h", "m", cfg_calibration_mode},
+    {"h", "o", cfg_calibration_options},
+    {"h", "r", cfg_calibration_reset},
+    {"a", "v", cfg_variation},
+    {"a", "f", cfg_filter},
+    {"m", "r", cfg_rotation},
+    {"m", "w", cfg_vertical},
+    {"n", "b", cfg_baud},
     {"n", "s", cfg_sentences},
 };
 
@@ -345,10 +363,15 @@ struct PostItem {
 };
 
 const PostItem post_items[] = {
-    {"RAM", 0},           {"Flash", 0},         {"Supply voltage", 0},
-    {"Gyro", FEATURE_HEADING}, {"Accelerometer", FEATURE_HEADING},
-    {"Magnetometer", FEATURE_HEADING}, {"GNSS receiver", FEATURE_GNSS},
-    {"Barometer", FEATURE_METEO}, {"CAN controller", FEATURE_N2K},
+    {"RAM", 0},
+    {"Flash", 0},
+    {"Supply voltage", 0},
+    {"Gyro", FEATURE_HEADING},
+    {"Accelerometer", FEATURE_HEADING},
+    {"Magnetometer", FEATURE_HEADING},
+    {"GNSS receiver", FEATURE_GNSS},
+    {"Barometer", FEATURE_METEO},
+    {"CAN controller", FEATURE_N2K},
 };
 
 CommandResult cmd_post(ShellContext& c, const Words&) {
@@ -405,9 +428,8 @@ struct CommandEntry {
 };
 
 const CommandEntry command_table[] = {
-    {"cfg", cmd_cfg},       {"ver", cmd_ver},       {"post", cmd_post},
-    {"event", cmd_event},   {"hsiron", cmd_hsiron}, {"reboot", cmd_reboot},
-    {"help", cmd_help},
+    {"cfg", cmd_cfg},       {"ver", cmd_ver},       {"post", cmd_post}, {"event", cmd_event},
+    {"hsiron", cmd_hsiron}, {"reboot", cmd_reboot}, {"help", cmd_help},
 };
 
 CommandResult echo(const Words& words, uint32_t last_status) {
@@ -515,9 +537,8 @@ std::string ShellSession::on_char(char ch, ShellContext& context) {
 
 std::string ShellSession::on_line(const std::string& line, ShellContext& context) {
     // Only the tunnel echoes whole lines; the console has echoed each character.
-    const std::string echo_line = kind_ == Kind::TUNNEL && state_ != State::PASSWORD
-                                      ? line + "\r\n"
-                                      : std::string();
+    const std::string echo_line =
+        kind_ == Kind::TUNNEL && state_ != State::PASSWORD ? line + "\r\n" : std::string();
     switch (state_) {
     case State::USER:
         return echo_line + on_user(line);

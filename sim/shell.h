@@ -23,10 +23,10 @@ constexpr uint32_t STATUS_NOT_FOUND = 127;
 
 struct Calibration {
     bool completed = true;
-    int64_t time = 0;       // seconds since start, or a calendar time
+    int64_t time = 0; // seconds since start, or a calendar time
     uint32_t count = 4;
     uint32_t score = 86;
-    double reset_at = 0;    // uptime of the last reset
+    double reset_at = 0; // uptime of the last reset
 };
 
 struct LinkCounters {
@@ -46,12 +46,12 @@ struct ShellContext {
     Calibration* calibration = nullptr;
     const LinkCounters* counters = nullptr;
     uint32_t protocol_version = 0;
-    double uptime = 0;          // seconds since start
-    double utc = 0;             // seconds since 1970
-    double level_roll = 0;      // mean raw attitude that autolevel measures
+    double uptime = 0;     // seconds since start
+    double utc = 0;        // seconds since 1970
+    double level_roll = 0; // mean raw attitude that autolevel measures
     double level_pitch = 0;
-    uint32_t line_baud = 0;     // in use now
-    uint32_t active_gnss = 0;   // in use now
+    uint32_t line_baud = 0;   // in use now
+    uint32_t active_gnss = 0; // in use now
     bool post_fail = false;
     bool events_active = false;
     bool reboot_requested = false; // set by "reboot"
@@ -92,7 +92,7 @@ class ShellSession {
 
     State state() const { return state_; }
     bool logged_out_now() const { return logged_out_; } // "exit" seen in the last feed
-    void reset();                                        // logged out, nothing pending
+    void reset();                                       // logged out, nothing pending
     uint32_t last_status() const { return last_status_; }
 
   private:

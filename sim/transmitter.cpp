@@ -21,7 +21,9 @@ bool goes_before(const TxItem& a, uint64_t order_a, const TxItem& b, uint64_t or
 
 } // namespace
 
-void Transmitter::enqueue(TxItem item) { queue_.push_back({std::move(item), next_order_++}); }
+void Transmitter::enqueue(TxItem item) {
+    queue_.push_back({std::move(item), next_order_++});
+}
 
 size_t Transmitter::drop_entry(uint32_t entry_id) {
     return std::erase_if(queue_, [&](const Queued& q) { return q.item.entry_id == entry_id; });

@@ -107,8 +107,7 @@ std::vector<uint8_t> build_application_image(const ImageSpec& spec) {
     return image;
 }
 
-void append_image_record(std::vector<uint8_t>& file, uint32_t type,
-                         std::span<const uint8_t> data) {
+void append_image_record(std::vector<uint8_t>& file, uint32_t type, std::span<const uint8_t> data) {
     put_le(file, type, 4);
     put_le(file, static_cast<uint32_t>(data.size() + 8), 4);
     file.insert(file.end(), data.begin(), data.end());

@@ -24,7 +24,7 @@ struct SoftwareIdentity {
     uint32_t part_number = 0;
     uint32_t version_word = 0; // version in the low half, build number in the high half
     uint32_t build_word = 0;
-    uint32_t build_tag = 0;    // four characters, first one in the low byte
+    uint32_t build_tag = 0; // four characters, first one in the low byte
     uint32_t build_hash = 0;
 };
 constexpr uint32_t SOFTWARE_IDENTITY_SIZE = 20;
@@ -40,18 +40,18 @@ struct DataBlock {
 };
 
 struct ImageSpec {
-    std::vector<uint32_t> products;     // product part numbers the image is meant for
-    uint16_t version = 0;               // header version (packed major/minor/release)
-    SoftwareIdentity identity;          // written as the type-4 record
-    bool embed_identity = true;         // also place the identity block in the image
+    std::vector<uint32_t> products; // product part numbers the image is meant for
+    uint16_t version = 0;           // header version (packed major/minor/release)
+    SoftwareIdentity identity;      // written as the type-4 record
+    bool embed_identity = true;     // also place the identity block in the image
     std::optional<SoftwareIdentity> embedded_identity; // block contents when they differ
     uint32_t load_address = 0x08010000;
-    std::vector<uint8_t> code;          // application bytes (the block is put in front)
+    std::vector<uint8_t> code; // application bytes (the block is put in front)
     std::vector<DataBlock> data_blocks;
-    bool correct_span_crc = true;       // false writes a wrong span CRC, for tests
+    bool correct_span_crc = true; // false writes a wrong span CRC, for tests
 };
 
-uint32_t pack_tag(const char* text);   // up to four characters
+uint32_t pack_tag(const char* text); // up to four characters
 std::string unpack_tag(uint32_t tag);
 
 std::vector<uint8_t> identity_bytes(const SoftwareIdentity& identity);
@@ -66,8 +66,7 @@ std::vector<uint8_t> build_application_image(const ImageSpec& spec);
 std::vector<uint8_t> build_image_file(const ImageSpec& spec);
 
 // Appends one record (header, data, pad to 4 bytes) to a file under construction.
-void append_image_record(std::vector<uint8_t>& file, uint32_t type,
-                         std::span<const uint8_t> data);
+void append_image_record(std::vector<uint8_t>& file, uint32_t type, std::span<const uint8_t> data);
 
 // Finds a valid identity block (right magic and CRC) at a 4-byte aligned offset.
 std::optional<SoftwareIdentity> find_image_identity(std::span<const uint8_t> image);

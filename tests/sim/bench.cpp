@@ -60,8 +60,8 @@ void Bench::on_sentence(const std::string& sentence) {
         const char* src = sentence.data() + 9;
         uint8_t text[100];
         uint32_t error = 0;
-        const uint32_t n = nmea_unescape(text, sizeof text, &src, static_cast<uint32_t>(star - 9),
-                                         &error);
+        const uint32_t n =
+            nmea_unescape(text, sizeof text, &src, static_cast<uint32_t>(star - 9), &error);
         shell_text_.append(reinterpret_cast<const char*>(text), n);
     } else if (sentence.rfind("$PNCX,0,", 0) == 0) {
         const char* in = sentence.data() + 8;
@@ -148,7 +148,15 @@ ReceivedFrame Bench::transact(uint8_t type, const std::vector<uint8_t>& payload,
     return frame;
 }
 
-std::vector<TimedSentence> Bench::take_sentences() { return std::exchange(sentences_, {}); }
-std::string Bench::take_shell_text() { return std::exchange(shell_text_, {}); }
-std::vector<ReceivedFrame> Bench::take_frames() { return std::exchange(frames_, {}); }
-std::string Bench::take_raw_text() { return std::exchange(raw_text_, {}); }
+std::vector<TimedSentence> Bench::take_sentences() {
+    return std::exchange(sentences_, {});
+}
+std::string Bench::take_shell_text() {
+    return std::exchange(shell_text_, {});
+}
+std::vector<ReceivedFrame> Bench::take_frames() {
+    return std::exchange(frames_, {});
+}
+std::string Bench::take_raw_text() {
+    return std::exchange(raw_text_, {});
+}

@@ -29,7 +29,7 @@ class Bench {
     void run_for(uint64_t duration_us) { run_until(now_ + duration_us); }
 
     void send_bytes(const std::string& bytes);
-    void send_shell(const std::string& line);             // in SH sentences
+    void send_shell(const std::string& line); // in SH sentences
     void send_frame(uint8_t type, const std::vector<uint8_t>& payload, bool raw);
 
     // A shell transaction as the tool makes it: the reply text up to the prompt.
@@ -38,10 +38,10 @@ class Bench {
     ReceivedFrame transact(uint8_t type, const std::vector<uint8_t>& payload, bool raw,
                            uint64_t timeout_us = 1'000'000);
 
-    std::vector<TimedSentence> take_sentences();          // since the last call
-    std::string take_shell_text();                         // SH text since the last call
-    std::vector<ReceivedFrame> take_frames();              // answers since the last call
-    std::string take_raw_text();                           // bytes outside sentences
+    std::vector<TimedSentence> take_sentences(); // since the last call
+    std::string take_shell_text();               // SH text since the last call
+    std::vector<ReceivedFrame> take_frames();    // answers since the last call
+    std::string take_raw_text();                 // bytes outside sentences
 
     sim::Device& device() { return device_; }
     uint64_t now() const { return now_; }

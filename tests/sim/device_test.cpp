@@ -16,7 +16,8 @@ uint16_t payload_u16(const std::vector<uint8_t>& p, size_t at) {
     return static_cast<uint16_t>(p[at] | p[at + 1] << 8);
 }
 
-std::vector<uint8_t> transfer_request(uint32_t baud, uint32_t address, uint32_t size, uint8_t kind) {
+std::vector<uint8_t> transfer_request(uint32_t baud, uint32_t address, uint32_t size,
+                                      uint8_t kind) {
     std::vector<uint8_t> payload = le32(baud);
     for (uint32_t word : {address, size})
         for (uint8_t b : le32(word))
@@ -74,14 +75,16 @@ class BootloaderTest : public ::testing::Test {
     // Load begin, segments of 192 bytes, load end: the CRC the device answered.
     uint16_t load(const std::vector<uint8_t>& image, uint32_t baud) {
         const ReceivedFrame begin = bench_.transact(
-            sim::FRAME_LOAD_BEGIN, transfer_request(baud, 0x08010000, static_cast<uint32_t>(image.size()), 2), true);
+            sim::FRAME_LOAD_BEGIN,
+            transfer_request(baud, 0x08010000, static_cast<uint32_t>(image.size()), 2), true);
         EXPECT_EQ(begin.type, sim::FRAME_LOAD_BEGIN_ANSWER);
         EXPECT_EQ(payload_u16(begin.payload, 0), sim::CAUSE_OK);
         bench_.run_for(5000);
         EXPECT_EQ(bench_.device().line_baud(), baud);
         for (size_t at = 0; at < image.size(); at += 192) {
-            const std::vector<uint8_t> part(image.begin() + static_cast<long>(at),
-                                            image.begin() + static_cast<long>(std::min(image.size(), at + 192)));
+            const std::vector<uint8_t> part(
+                image.begin() + static_cast<long>(at),
+                image.begin() + static_cast<long>(std::min(image.size(), at + 192)));
             const ReceivedFrame answer = bench_.transact(sim::FRAME_SEGMENT, part, true);
             if (answer.type != sim::FRAME_SEGMENT_ANSWER)
                 return 0;
@@ -159,10 +162,16 @@ TEST_F(BootloaderTest, InjectedFaultsHitTheFirstLoadsOnly) {
 
 TEST_F(BootloaderTest, RefusesBadRequestsWithACause) {
     enter_bootloader();
-    EXPECT_EQ(payload_u16(bench_.transact(sim::FRAME_LOAD_BEGIN, transfer_request(12345, 0, 100, 2), true).payload, 0),
-              sim::CAUSE_BAD_BAUD);
-    EXPECT_EQ(payload_u16(bench_.transact(sim::FRAME_LOAD_BEGIN, transfer_request(38400, 0, 0, 2), true).payload, 0),
-              sim::CAUSE_BAD_SIZE);
+    EXPECT_EQ(
+        payload_u16(bench_.transact(sim::FRAME_LOAD_BEGIN, transfer_request(12345, 0, 100, 2), true)
+                        .payload,
+                    0),
+        sim::CAUSE_BAD_BAUD);
+    EXPECT_EQ(
+        payload_u16(
+            bench_.transact(sim::FRAME_LOAD_BEGIN, transfer_request(38400, 0, 0, 2), true).payload,
+            0),
+        sim::CAUSE_BAD_SIZE);
     EXPECT_EQ(payload_u16(bench_.transact(sim::FRAME_SEGMENT, {1, 2, 3}, true).payload, 0),
               sim::CAUSE_NOT_STARTED);
     bench_.transact(sim::FRAME_LOAD_BEGIN, transfer_request(38400, 0, 4, 2), true);

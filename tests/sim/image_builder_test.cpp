@@ -37,7 +37,8 @@ ImageSpec sample_spec() {
     spec.identity = {make_part_number(73, 203953), make_version(1, 7, 0) | 9u << 16, 0x77,
                      pack_tag("rc1"), 0xDEADBEEF};
     spec.code.assign(1001, 0xE7);
-    spec.data_blocks = {{0x0102, std::vector<uint8_t>(5, 1)}, {0x0203, std::vector<uint8_t>(300, 2)}};
+    spec.data_blocks = {{0x0102, std::vector<uint8_t>(5, 1)},
+                        {0x0203, std::vector<uint8_t>(300, 2)}};
     return spec;
 }
 
@@ -93,7 +94,8 @@ TEST(ImageBuilder, IdentityBlockMustBeIntact) {
     std::vector<uint8_t> image = build_application_image(spec);
     image[10] ^= 1; // inside the identity words
     EXPECT_FALSE(find_image_identity(image).has_value());
-    EXPECT_FALSE(find_image_identity(std::vector<uint8_t>(image.begin(), image.begin() + 20)).has_value());
+    EXPECT_FALSE(
+        find_image_identity(std::vector<uint8_t>(image.begin(), image.begin() + 20)).has_value());
 }
 
 } // namespace

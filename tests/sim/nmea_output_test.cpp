@@ -20,7 +20,7 @@ std::vector<std::string> fields_of(const std::string& sentence) {
     std::vector<std::string> fields;
     const std::string body = sentence.substr(1, sentence.find('*') - 1);
     size_t start = 0;
-    for (size_t comma = body.find(','); ; comma = body.find(',', start)) {
+    for (size_t comma = body.find(',');; comma = body.find(',', start)) {
         fields.push_back(body.substr(start, comma - start));
         if (comma == std::string::npos)
             break;
@@ -29,7 +29,8 @@ std::vector<std::string> fields_of(const std::string& sentence) {
     return fields;
 }
 
-std::map<std::string, std::vector<uint64_t>> start_times(const std::vector<TimedSentence>& sentences) {
+std::map<std::string, std::vector<uint64_t>>
+start_times(const std::vector<TimedSentence>& sentences) {
     std::map<std::string, std::vector<uint64_t>> times;
     for (const TimedSentence& s : sentences)
         times[formatter_of(s.text)].push_back(s.time_us);
@@ -52,21 +53,23 @@ TEST(NmeaOutput, EverySentenceOfEveryModelIsWellFormed) {
 
 TEST(NmeaOutput, FastSentencesKeepTheirIntervalAndSlowOnesFillTheGaps) {
     Bench bench(settings_of("NC-4100")); // 38400 baud, 100 ms base, GNSS every second
-    bench.run_for(3'900'000); // one-second marks at 0 to 3 s
+    bench.run_for(3'900'000);            // one-second marks at 0 to 3 s
     const std::vector<TimedSentence> sentences = bench.take_sentences();
     const auto times = start_times(sentences);
     for (const char* fast : {"HDT", "THS", "ROT", "att", "hev"}) {
         const std::vector<uint64_t>& t = times.at(fast);
         ASSERT_GE(t.size(), 38u) << fast;
         for (size_t i = 1; i < t.size(); ++i)
-            EXPECT_NEAR(static_cast<double>(t[i] - t[i - 1]), 100'000.0, 1'000.0) << fast << " " << i;
+            EXPECT_NEAR(static_cast<double>(t[i] - t[i - 1]), 100'000.0, 1'000.0)
+                << fast << " " << i;
     }
     for (const char* slow : {"GGA", "RMC", "VTG", "ZDA", "MDA"})
         EXPECT_EQ(times.at(slow).size(), 4u) << slow;
     // Sentences never overlap on the line: each starts after the previous ended.
     const uint64_t char_us = 10'000'000 / 38400;
     for (size_t i = 1; i < sentences.size(); ++i)
-        EXPECT_GE(sentences[i].time_us + 1000, sentences[i - 1].time_us + sentences[i - 1].text.size() * char_us)
+        EXPECT_GE(sentences[i].time_us + 1000,
+                  sentences[i - 1].time_us + sentences[i - 1].text.size() * char_us)
             << sentences[i].text;
     // The base sentences go first at every 100 ms mark: HDT is never delayed.
     const uint64_t first = times.at("HDT").front();

@@ -124,13 +124,13 @@ TEST_F(ShellTest, SentenceSettingsAreStoredOrRefusedWhole) {
     EXPECT_EQ(run("cfg n s 10 GN GGA 0 0").status, sim::STATUS_OK);
 
     const sim::SentenceTable before = config_.sentences;
-    for (const char* line : {"cfg n s 1 GP HDT 110 0",    // not a multiple of 25
-                             "cfg n s 1 GP HDT 10 0",     // below 25
-                             "cfg n s 1 GP HDT 100 100",  // offset not below the interval
-                             "cfg n s 10 GN GGA 500 0",   // fixed at 1000
-                             "cfg n s 1 gp HDT 100 0",    // talker in lower case
-                             "cfg n s 14 GP GSV 1000 0",  // talker cannot change
-                             "cfg n s 1 GP THS 100 0",    // formatter of another row
+    for (const char* line : {"cfg n s 1 GP HDT 110 0",     // not a multiple of 25
+                             "cfg n s 1 GP HDT 10 0",      // below 25
+                             "cfg n s 1 GP HDT 100 100",   // offset not below the interval
+                             "cfg n s 10 GN GGA 500 0",    // fixed at 1000
+                             "cfg n s 1 gp HDT 100 0",     // talker in lower case
+                             "cfg n s 14 GP GSV 1000 0",   // talker cannot change
+                             "cfg n s 1 GP THS 100 0",     // formatter of another row
                              "cfg n s 99 GP HDT 100 0"}) { // no such row
         EXPECT_EQ(run(line).status, sim::STATUS_REFUSED) << line;
     }
@@ -220,12 +220,12 @@ TEST_F(ShellTest, ReportsCarryWhatTheStatusReportLooksFor) {
 // Every output ends before the prompt: "> " inside it would cut the tool's reply.
 TEST_F(ShellTest, NoOutputContainsThePromptMark) {
     const char* const lines[] = {
-        "help", "ver", "post", "event", "hsiron", "cfg v", "cfg a v", "cfg c t", "cfg g s",
-        "cfg h m", "cfg h o", "cfg m r", "cfg m w", "cfg n b", "cfg n s", "cfg a f", "can",
-        "ffs i", "ffs l p", "ffs l d", "ffs l 2", "ffs l 1", "ffs l 4", "ffs l 5", "ffs l 6",
-        "ffs l 7", "ffs l 8", "ffs l 9", "flog", "lps", "n1", "pool", "queue", "rxs", "sched",
-        "spi d", "spi b", "stack", "ublox", "uptime r", "utctime", "uart", "shell", "cfg x y",
-        "nothing"};
+        "help",    "ver",     "post",    "event",   "hsiron",  "cfg v",   "cfg a v", "cfg c t",
+        "cfg g s", "cfg h m", "cfg h o", "cfg m r", "cfg m w", "cfg n b", "cfg n s", "cfg a f",
+        "can",     "ffs i",   "ffs l p", "ffs l d", "ffs l 2", "ffs l 1", "ffs l 4", "ffs l 5",
+        "ffs l 6", "ffs l 7", "ffs l 8", "ffs l 9", "flog",    "lps",     "n1",      "pool",
+        "queue",   "rxs",     "sched",   "spi d",   "spi b",   "stack",   "ublox",   "uptime r",
+        "utctime", "uart",    "shell",   "cfg x y", "nothing"};
     for (const char* model : {"NC-4100", "NC-350", "NC-210"}) {
         use_model(model);
         for (const char* line : lines) {

@@ -1,5 +1,6 @@
 #include "sim_client.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -79,7 +80,9 @@ void SimProcess::close_control() {
     stdin_fd_ = -1;
 }
 
-bool SimProcess::alive() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+bool SimProcess::alive() {
+    return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0;
+}
 
 bool SimClient::open(const std::string& path, uint32_t baud) {
     close();
@@ -98,7 +101,9 @@ void SimClient::close() {
     port_ = INVALID_PORT;
 }
 
-bool SimClient::set_baud(uint32_t baud) { return serial_set_baud(port_, baud) == 1; }
+bool SimClient::set_baud(uint32_t baud) {
+    return serial_set_baud(port_, baud) == 1;
+}
 
 void SimClient::send(const std::vector<uint8_t>& bytes) {
     serial_write(port_, bytes.data(), static_cast<uint32_t>(bytes.size()));
@@ -125,7 +130,8 @@ void SimClient::on_sentence(const std::string& sentence, uint64_t time_us) {
             return;
         frame_parser_feed(&frame_parser_, bytes, static_cast<uint32_t>(out - bytes));
         if (frame_parser_complete(&frame_parser_) && frame_check(frame_buffer_))
-            frames_.emplace_back(frame_buffer_, frame_buffer_ + 8 + frame_payload_length(frame_buffer_));
+            frames_.emplace_back(frame_buffer_,
+                                 frame_buffer_ + 8 + frame_payload_length(frame_buffer_));
         if (frame_parser_complete(&frame_parser_) || frame_parser_failed(&frame_parser_))
             frame_parser_reset(&frame_parser_);
     } else {
@@ -149,34 +155,51 @@ void SimClient::poll_input(uint32_t wait_ms) {
     }
 }
 
-std::vector<uint8_t> SimClient::identify(bool raw, uint32_t timeout_ms) {
-    uint8_t frame[FRAME_OVERHEAD] = {FRAME_SYNC_1, FRAME_SYNC_2, 0x10, ++sequence_, 0, 0};
-    frame_seal(frame);
-    frames_.clear();
+void SimClient::send_frame(uint8_t type, const std::vector<uint8_t>& payload, bool raw) {
+    std::vector<uint8_t> frame(payload.size() + FRAME_OVERHEAD);
+    frame[0] = FRAME_SYNC_1;
+    frame[1] = FRAME_SYNC_2;
+    frame[2] = type;
+    frame[3] = ++sequence_;
+    frame[4] = static_cast<uint8_t>(payload.size());
+    frame[5] = static_cast<uint8_t>(payload.size() >> 8);
+    std::copy(payload.begin(), payload.end(), frame.begin() + 6);
+    frame_seal(frame.data());
     if (raw) {
-        send(std::vector<uint8_t>(frame, frame + sizeof frame));
-    } else {
-        std::string sentence = "$PNCX,0,";
-        for (uint8_t byte : frame) {
-            sentence += hex_digit(byte >> 4, 1);
-            sentence += hex_digit(byte, 1);
-        }
+        send(frame);
+        return;
+    }
+    for (size_t at = 0; at < frame.size(); at += 34) {
         char text[NMEA_MAX_SENTENCE];
-        std::memcpy(text, sentence.data(), sentence.size());
-        uint32_t n = static_cast<uint32_t>(sentence.size());
+        uint32_t n = nmea_begin_pncx(text, "0,");
+        for (size_t i = at; i < std::min(frame.size(), at + 34); ++i) {
+            text[n++] = hex_digit(frame[i] >> 4, 1);
+            text[n++] = hex_digit(frame[i], 1);
+        }
         n += nmea_append_checksum(text, n);
         n += nmea_append_crlf(text, n);
         send(std::vector<uint8_t>(text, text + n));
     }
+}
+
+std::vector<uint8_t> SimClient::transact(uint8_t type, const std::vector<uint8_t>& payload,
+                                         bool raw, uint32_t timeout_ms) {
+    frames_.clear();
+    send_frame(type, payload, raw);
     const uint64_t end = clock_ms() + timeout_ms;
     while (clock_ms() < end) {
         poll_input(20);
-        for (const std::vector<uint8_t>& f : frames_) {
-            if (frame_type(f.data()) == 0x11)
-                return std::vector<uint8_t>(f.begin() + 6, f.end() - 2);
-        }
+        if (!frames_.empty())
+            return std::vector<uint8_t>(frames_.front().begin() + 2, frames_.front().end() - 2);
     }
     return {};
+}
+
+std::vector<uint8_t> SimClient::identify(bool raw, uint32_t timeout_ms) {
+    const std::vector<uint8_t> answer = transact(0x10, {}, raw, timeout_ms);
+    if (answer.size() < FRAME_HEADER_SIZE || answer[0] != 0x11)
+        return {};
+    return std::vector<uint8_t>(answer.begin() + FRAME_HEADER_SIZE, answer.end());
 }
 
 std::string SimClient::shell(const std::string& line, uint32_t timeout_ms) {

@@ -20,7 +20,7 @@ class SimProcess {
     const std::string& path() const { return path_; } // first line of its output
     std::string next_output_line(int timeout_ms);     // later lines (new ptys)
     void control(const std::string& line);
-    void close_control();                              // end of its standard input
+    void close_control(); // end of its standard input
     bool alive();
 
   private:
@@ -43,6 +43,11 @@ class SimClient {
     void close();
     bool set_baud(uint32_t baud);
 
+    void send_frame(uint8_t type, const std::vector<uint8_t>& payload, bool raw);
+    // Sends a frame and returns the answer's header and payload (type first),
+    // or nothing when no answer came in time.
+    std::vector<uint8_t> transact(uint8_t type, const std::vector<uint8_t>& payload, bool raw,
+                                  uint32_t timeout_ms = 1000);
     // The identification payload, or empty when none came in time.
     std::vector<uint8_t> identify(bool raw, uint32_t timeout_ms = 2000);
     // The reply up to the prompt, or empty on time-out.

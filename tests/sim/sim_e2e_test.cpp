@@ -5,8 +5,10 @@
 #include <map>
 #include <unistd.h>
 
+#include "link/crc16.h"
 #include "link/device.h"
 #include "sim_client.h"
+#include "upload/image_builder.h"
 
 namespace {
 
@@ -69,8 +71,10 @@ TEST(SimEndToEnd, ShellLoginVersionExitStatusAndSettings) {
     EXPECT_EQ(client.shell("cfg a f\r"), "cfg a f\r\n25\r\nNC-4100");
 
     const std::string text = read_file(record);
-    EXPECT_NE(text.find(R"("dir":"rx","kind":"shell","text":"cfg a f 25\u000d")"), std::string::npos);
-    EXPECT_NE(text.find(R"("dir":"tx","kind":"shell","text":"cfg v\u000d\u000a0 1)"), std::string::npos);
+    EXPECT_NE(text.find(R"("dir":"rx","kind":"shell","text":"cfg a f 25\u000d")"),
+              std::string::npos);
+    EXPECT_NE(text.find(R"("dir":"tx","kind":"shell","text":"cfg v\u000d\u000a0 1)"),
+              std::string::npos);
     std::remove(record.c_str());
 }
 
@@ -95,12 +99,12 @@ TEST(SimEndToEnd, NmeaIntervalsMatchTheTableAt38400) {
     const std::vector<TimedLine> lines = client.sentences(3500);
     std::map<std::string, std::vector<uint64_t>> times;
     for (const TimedLine& line : lines) {
-        const std::string id = line.text.rfind("$PFEC", 0) == 0 ? line.text.substr(8, 3)
-                                                                 : line.text.substr(3, 3);
+        const std::string id =
+            line.text.rfind("$PFEC", 0) == 0 ? line.text.substr(8, 3) : line.text.substr(3, 3);
         times[id].push_back(line.time_us);
     }
-    const std::map<std::string, double> table = {{"HDT", 100}, {"THS", 100}, {"ROT", 100},
-                                                 {"att", 100}, {"hev", 100}, {"GGA", 1000},
+    const std::map<std::string, double> table = {{"HDT", 100},  {"THS", 100}, {"ROT", 100},
+                                                 {"att", 100},  {"hev", 100}, {"GGA", 1000},
                                                  {"RMC", 1000}, {"MDA", 1000}};
     for (const auto& [id, interval_ms] : table) {
         const std::vector<uint64_t>& t = times[id];
@@ -112,8 +116,77 @@ TEST(SimEndToEnd, NmeaIntervalsMatchTheTableAt38400) {
         EXPECT_LE(deviation[deviation.size() / 2], 2.0) << id << " median";
         const size_t within = static_cast<size_t>(
             std::count_if(deviation.begin(), deviation.end(), [](double d) { return d <= 2.0; }));
-        EXPECT_GE(within * 10, deviation.size() * 8) << id << ": " << within << " of " << deviation.size();
+        EXPECT_GE(within * 10, deviation.size() * 8)
+            << id << ": " << within << " of " << deviation.size();
     }
+}
+
+std::vector<uint8_t> le32(uint32_t value) {
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+}
+
+std::vector<uint8_t> load_begin(uint32_t baud, uint32_t size) {
+    std::vector<uint8_t> payload = le32(baud);
+    for (uint32_t word : {0x08010000u, size})
+        for (uint8_t byte : le32(word))
+            payload.push_back(byte);
+    payload.push_back(2);
+    return payload;
+}
+
+uint16_t cause_of(const std::vector<uint8_t>& answer) {
+    return answer.size() >= 6 ? static_cast<uint16_t>(answer[4] | answer[5] << 8) : 0xFFFF;
+}
+
+// The upload's sequence on the wire, with the switch to the transfer rate after
+// the load begin answer and back after the last segment.
+TEST(SimEndToEnd, UploadAtTheTransferRateInstallsTheNewSoftware) {
+    SimProcess sim({"--model", "NC-4100", "--reboot-time", "300"});
+    SimClient client;
+    ASSERT_TRUE(client.open(sim.path(), 38400));
+    const std::vector<uint8_t> before = client.identify(false);
+    ASSERT_EQ(before.size(), 68u);
+    const uint32_t boot_part = payload_u32(before, IDENT_SOFTWARE_1 + IDENT_SOFTWARE_ENTRY_SIZE);
+    ASSERT_EQ(part_prefix(boot_part), 70u);
+
+    ImageSpec spec;
+    spec.identity = {payload_u32(before, IDENT_SOFTWARE_1), make_version(2, 3, 0) | 77u << 16,
+                     0x1234, pack_tag("e2e"), 0xABCDEF01};
+    spec.code.assign(700, 0x3C);
+    const std::vector<uint8_t> image = build_application_image(spec);
+
+    client.send_frame(0x12, le32(boot_part), false);
+    usleep(200'000);
+    const std::vector<uint8_t> begin =
+        client.transact(0x13, load_begin(115200, static_cast<uint32_t>(image.size())), true);
+    ASSERT_EQ(begin.size(), 6u);
+    EXPECT_EQ(begin[0], 0x14);
+    EXPECT_EQ(cause_of(begin), 0);
+    ASSERT_TRUE(client.set_baud(115200));
+    for (size_t at = 0; at < image.size(); at += 192) {
+        const std::vector<uint8_t> segment(image.begin() + static_cast<long>(at),
+                                           image.begin() +
+                                               static_cast<long>(std::min(image.size(), at + 192)));
+        const std::vector<uint8_t> answer = client.transact(0x15, segment, true);
+        ASSERT_FALSE(answer.empty()) << at;
+        EXPECT_EQ(answer[0], 0x16);
+        EXPECT_EQ(cause_of(answer), 0);
+    }
+    ASSERT_TRUE(client.set_baud(38400));
+    const std::vector<uint8_t> end = client.transact(0x17, {}, true);
+    ASSERT_EQ(end.size(), 8u);
+    EXPECT_EQ(end[0], 0x18);
+    EXPECT_EQ(static_cast<uint16_t>(end[6] | end[7] << 8), crc16(image.data(), image.size()));
+
+    client.send_frame(0x12, le32(0), true);
+    usleep(600'000);
+    const std::vector<uint8_t> after = client.identify(false);
+    ASSERT_EQ(after.size(), 68u);
+    EXPECT_EQ(after[IDENT_SOFTWARE_COUNT], 2);
+    EXPECT_EQ(payload_u32(after, IDENT_SOFTWARE_1 + 4), spec.identity.version_word);
+    EXPECT_EQ(payload_u32(after, IDENT_SOFTWARE_1 + 8), spec.identity.build_word);
+    EXPECT_EQ(payload_u32(after, IDENT_SOFTWARE_1 + 16), spec.identity.build_hash);
 }
 
 TEST(SimEndToEnd, HangUpAndComeBackUnderTheSameName) {
