@@ -1,0 +1,215 @@
+#include "harness.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string temp_dir() {
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/nc-e2e-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        std::string path = made ? made : "/tmp";
+        std::atexit([] { std::filesystem::remove_all(temp_dir()); });
+        return path;
+    }();
+    return dir;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& s : strings)
+        pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Reads one line from fd, waiting at most timeout_ms in all.
+std::string read_line(int fd, int timeout_ms) {
+    std::string line;
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (Clock::now() < end) {
+        pollfd pfd{fd, POLLIN, 0};
+        const int left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+        if (poll(&pfd, 1, left > 0 ? left : 0) <= 0)
+            break;
+        char ch = 0;
+        if (read(fd, &ch, 1) != 1)
+            break;
+        if (ch == '\n')
+            return line;
+        line += ch;
+    }
+    return "";
+}
+
+void apply_environment(const std::map<std::string, std::string>& env) {
+    for (const auto& [name, value] : env) {
+        if (value.empty())
+            unsetenv(name.c_str());
+        else
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+void drain(int fd, std::string& into) {
+    char chunk[4096];
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n > 0)
+        into.append(chunk, static_cast<size_t>(n));
+}
+
+} // namespace
+
+std::string temp_path(const std::string& name) {
+    static int counter = 0;
+    return temp_dir() + "/" + std::to_string(++counter) + "-" + name;
+}
+
+std::string read_text_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+size_t count_of(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+Simulator::Simulator(std::vector<std::string> options) {
+    record_path_ = temp_path("record.jsonl");
+    stderr_path_ = temp_path("sim.err");
+    std::vector<std::string> argv = {NC_SIM_PATH, "--record", record_path_};
+    argv.insert(argv.end(), options.begin(), options.end());
+    int out_pipe[2], in_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(in_pipe, O_CLOEXEC) != 0)
+        return;
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(in_pipe[0], STDIN_FILENO);
+        dup2(out_pipe[1], STDOUT_FILENO);
+        const int err = open(stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, STDERR_FILENO);
+        close(in_pipe[1]);
+        close(out_pipe[0]);
+        auto pointers = c_strings(argv);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    control_fd_ = in_pipe[1];
+    port_ = read_line(out_pipe[0], 10000);
+    close(out_pipe[0]);
+    for (size_t i = 0; i + 1 < options.size(); ++i) {
+        if (options[i] == "--link")
+            port_ = options[i + 1];
+    }
+}
+
+Simulator::~Simulator() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (control_fd_ >= 0)
+        close(control_fd_);
+}
+
+void Simulator::control(const std::string& line) {
+    const std::string text = line + "\n";
+    (void)!write(control_fd_, text.data(), text.size());
+}
+
+std::string Simulator::record() const { return read_text_file(record_path_); }
+
+std::string Simulator::messages() const { return read_text_file(stderr_path_); }
+
+bool Simulator::wait_for_record(const std::string& text, int timeout_ms) const {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (Clock::now() < end) {
+        if (record().find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+ToolRun run_tool(const std::vector<std::string>& args, const std::string& input,
+                 const std::map<std::string, std::string>& env, int timeout_s,
+                 const std::string& program) {
+    ToolRun run;
+    std::vector<std::string> argv = {program.empty() ? NC_SERVICE_PATH : program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
+        pipe2(err_pipe, O_CLOEXEC) != 0)
+        return run;
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in_pipe[0], STDIN_FILENO);
+        dup2(out_pipe[1], STDOUT_FILENO);
+        dup2(err_pipe[1], STDERR_FILENO);
+        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+            close(fd);
+        apply_environment(env);
+        auto pointers = c_strings(argv);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    signal(SIGPIPE, SIG_IGN);
+    (void)!write(in_pipe[1], input.data(), input.size());
+    close(in_pipe[1]);
+
+    const auto deadline = start + std::chrono::seconds(timeout_s);
+    bool out_open = true, err_open = true;
+    while ((out_open || err_open) && Clock::now() < deadline) {
+        pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+        if (poll(fds, 2, 200) <= 0)
+            continue;
+        if (fds[0].revents) {
+            const size_t before = run.out.size();
+            drain(out_pipe[0], run.out);
+            out_open = run.out.size() != before;
+        }
+        if (fds[1].revents) {
+            const size_t before = run.err.size();
+            drain(err_pipe[0], run.err);
+            err_open = run.err.size() != before;
+        }
+    }
+    int status = 0;
+    if (out_open || err_open) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    } else {
+        waitpid(pid, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return run;
+}

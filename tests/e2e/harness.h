@@ -1,0 +1,51 @@
+// Runs the real programs for end-to-end tests: simulated devices on ptys, and
+// nc-service driven through its options and standard input.
+#pragma once
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// One nc-sim process playing a device until the object goes away.
+class Simulator {
+  public:
+    explicit Simulator(std::vector<std::string> options);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    const std::string& port() const { return port_; } // the pty (or --link) path
+    bool running() const { return !port_.empty(); }
+    void control(const std::string& line);  // a run-time control line
+    std::string record() const;             // the --record file so far
+    std::string messages() const;           // what the simulator wrote to stderr
+    // Waits until the record holds text, up to timeout_ms. True when it does.
+    bool wait_for_record(const std::string& text, int timeout_ms) const;
+
+  private:
+    pid_t pid_ = -1;
+    int control_fd_ = -1;
+    std::string port_;
+    std::string record_path_;
+    std::string stderr_path_;
+};
+
+struct ToolRun {
+    int status = -1; // exit status, or -1 when it did not exit by itself
+    std::string out;
+    std::string err;
+    double seconds = 0;
+};
+
+// Runs nc-service with args, feeding input to its standard input (then closing
+// it). env entries are added to (or, with an empty value, removed from) the
+// environment. The run is killed after timeout_s.
+ToolRun run_tool(const std::vector<std::string>& args, const std::string& input = "",
+                 const std::map<std::string, std::string>& env = {}, int timeout_s = 60,
+                 const std::string& program = "");
+
+// A path in a fresh temporary directory that is removed at exit.
+std::string temp_path(const std::string& name);
+
+std::string read_text_file(const std::string& path);
+size_t count_of(const std::string& text, const std::string& part);

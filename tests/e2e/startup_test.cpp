@@ -1,0 +1,292 @@
+// From start-up to the prompt: discovery, choice, connection, one-shot commands,
+// the loop, reconnection and the traffic log, against simulated devices.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <regex>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace {
+
+const char USAGE_BODY[] = "Options:\n"
+                          "-a            Active mode (connects without waiting for NMEA data)\n"
+                          "-p <port>     Com port\n"
+                          "-b <rate>     Baud rate (4800 or 38400)\n"
+                          "-l <filename> Log device communication to file\n"
+                          "-s <serial>   Serial number of device\n"
+                          "-q            Quiet, do not print user information\n"
+                          "-v            Verbose, print detailed user information\n"
+                          "cmd           Command, see description below\n";
+
+const std::map<std::string, std::string> NO_PORT_LIST = {{"NC_SERIAL_PORTS", ""}};
+
+std::string connected_line(const std::string& model, const std::string& serial,
+                           const std::string& port) {
+    return "\nConnected to " + model + " (serial:" + serial + ") at " + port + "\n\n";
+}
+
+// The record line of a shell command line the device received.
+std::string received_shell(const std::string& text) {
+    return "\"dir\":\"rx\",\"kind\":\"shell\",\"text\":\"" + text + "\"";
+}
+
+std::string testhooks() { return NC_TESTHOOKS_PATH; }
+
+} // namespace
+
+TEST(CommandLine, UsageAndExitStatuses) {
+    ToolRun help = run_tool({"-h"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, std::string("Usage: ") + NC_SERVICE_PATH + " [options] [cmd [options]]\n" + USAGE_BODY);
+
+    ToolRun bad = run_tool({"-x"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_NE(bad.err.find("invalid option -- 'x'"), std::string::npos);
+    EXPECT_NE(bad.err.find(USAGE_BODY), std::string::npos);
+
+    EXPECT_EQ(run_tool({"-p"}).status, 1); // missing argument
+}
+
+TEST(CommandLine, UnopenableLogEndsWithStatusOne) {
+    ToolRun run = run_tool({"-l", "/nonexistent-dir/x.log", "-p", "/dev/null"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("ERROR opening log file:/nonexistent-dir/x.log, No such file or directory\n"),
+              std::string::npos);
+}
+
+TEST(Discovery, DeviceAt38400IsFoundInTheSecondPass) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400", "--serial", "4711"});
+    ASSERT_TRUE(sim.running());
+    ToolRun run = run_tool({"-p", sim.port(), "about"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("NC-Service Tool, 64-305127, version: 1.05\n\n"
+                           "Type 'help' to get a list of all available commands\n\n"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("\nNo  Model     Part no     Serial    SW ver  Port   Baudrate\n"
+                           "1   NC-4100   37-203952   00004711  "),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("  38400\n"), std::string::npos);
+    EXPECT_NE(run.out.find(connected_line("NC-4100", "00004711", sim.port())), std::string::npos);
+    EXPECT_NE(run.out.find("NC_Service Tool, version 1.05.\n\n"), std::string::npos);
+    EXPECT_TRUE(sim.wait_for_record(received_shell("exit\\u000d"), 2000));
+}
+
+TEST(Discovery, ActiveSearchAtTheGivenRateSkipsTheSlowFirstPass) {
+    Simulator sim({"--model", "NC-350", "--baud", "38400", "--no-nmea"});
+    ASSERT_TRUE(sim.running());
+    ToolRun fast = run_tool({"-a", "-p", sim.port(), "-b", "38400", "quit"});
+    EXPECT_EQ(fast.status, 0);
+    EXPECT_NE(fast.out.find("Connected to NC-350"), std::string::npos) << fast.out << fast.err;
+    // Pass 1 at 4800 would cost two 4 s identification time-outs.
+    EXPECT_LT(fast.seconds, 5.0);
+
+    ToolRun slow = run_tool({"-a", "-p", sim.port(), "quit"});
+    EXPECT_NE(slow.out.find("Connected to NC-350"), std::string::npos);
+    EXPECT_GT(slow.seconds, 8.0);
+}
+
+TEST(Discovery, SilentDeviceIsFoundOnlyActively) {
+    Simulator sim({"--model", "NC-210", "--no-nmea"});
+    ASSERT_TRUE(sim.running());
+    ToolRun passive = run_tool({"-p", sim.port(), "quit"});
+    EXPECT_EQ(passive.status, 1);
+    EXPECT_NE(passive.out.find("\nPort     Info\n" + sim.port()), std::string::npos) << passive.out;
+    EXPECT_NE(passive.out.find(" No data received\n\nNo devices found\n"), std::string::npos);
+
+    ToolRun active = run_tool({"-a", "-p", sim.port(), "quit"});
+    EXPECT_EQ(active.status, 0);
+    EXPECT_NE(active.out.find("Connected to NC-210"), std::string::npos) << active.out;
+}
+
+TEST(Discovery, RawOnlyDeviceIsFoundByTheSecondAttempt) {
+    Simulator sim({"--model", "NC-4100", "--no-nmea", "--ident", "raw", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    ToolRun run = run_tool({"-a", "-p", sim.port(), "-b", "38400", "quit"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Connected to NC-4100"), std::string::npos) << run.out;
+    EXPECT_NE(sim.record().find("\"via\":\"raw\",\"type\":16"), std::string::npos);
+}
+
+TEST(Discovery, SeveralPortsListedInOrderAndChosenFromInput) {
+    Simulator a({"--model", "NC-4100", "--serial", "101"});
+    Simulator b({"--model", "NC-350", "--serial", "202", "--baud", "38400"});
+    Simulator c({"--model", "NC-210", "--serial", "303"});
+    const std::string missing = temp_path("no-such-port");
+    const std::string ports = a.port() + ":" + missing + ":" + b.port() + ":" + c.port();
+
+    ToolRun run = run_tool({"quit"}, "0\n4\n\n2x\n", {{"NC_SERIAL_PORTS", ports}});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("searching for NC navigation devices:\n"), std::string::npos);
+    const std::regex table("1   NC-4100 .*00000101.*\n2   NC-350 .*00000202.*38400\n3   NC-210 .*00000303");
+    EXPECT_TRUE(std::regex_search(run.out, table)) << run.out;
+    EXPECT_NE(run.out.find("\nMultiple devices found, please select one of the devices (1-3)\n"),
+              std::string::npos);
+    EXPECT_EQ(count_of(run.out, "> "), 4u); // 0, 4 and an empty line ask again
+    EXPECT_NE(run.out.find(connected_line("NC-350", "00000202", b.port())), std::string::npos);
+
+    ToolRun ended = run_tool({"quit"}, "9\n", {{"NC_SERIAL_PORTS", ports}});
+    EXPECT_EQ(ended.status, 1); // input ended before a valid choice
+
+    ToolRun filtered = run_tool({"-v", "-s", "303", "quit"}, "", {{"NC_SERIAL_PORTS", ports}});
+    EXPECT_EQ(filtered.status, 0);
+    EXPECT_NE(filtered.out.find("Device with no matching serial number: 00000101\n"), std::string::npos);
+    EXPECT_NE(filtered.out.find("\n1   NC-210 "), std::string::npos) << filtered.out;
+    EXPECT_EQ(filtered.out.find("Multiple devices"), std::string::npos);
+    EXPECT_NE(filtered.out.find("failed to open serial port: " + missing), std::string::npos);
+
+    ToolRun none = run_tool({"-s", "999", "quit"}, "", {{"NC_SERIAL_PORTS", ports}});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.out.find(missing + " Not available\n"), std::string::npos) << none.out;
+    EXPECT_NE(none.out.find(a.port() + " NMEA183 NC-NAV\n"), std::string::npos);
+}
+
+TEST(Discovery, PortHeldByAnotherProgramAndNothingFound) {
+    Simulator sim({"--model", "NC-4100"});
+    const int held = open(sim.port().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const std::string ports = sim.port() + ":" + temp_path("gone");
+    ToolRun run = run_tool({"quit"}, "", {{"NC_SERIAL_PORTS", ports}});
+    close(held);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Access denied (might be opened by another application)\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\nNo devices found\n"), std::string::npos);
+    EXPECT_EQ(run.out.find("Press <enter> to quit"), std::string::npos);
+
+    ToolRun bare = run_tool({}, "\n", {{"NC_SERIAL_PORTS", temp_path("gone")}});
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_NE(bare.out.find("\nNo devices found\nPress <enter> to quit\n"), std::string::npos) << bare.out;
+}
+
+TEST(Connection, ProtocolWarningOldFirmwareAndRescueMode) {
+    const std::string warning = "This version of the NC-Service tool does not support the version of the \n"
+                                "device. Please update the NC-Service tool.\nLimited services will be available.\n";
+    Simulator newer({"--model", "NC-350", "--protocol-version", "1"});
+    ToolRun run = run_tool({"-p", newer.port(), "quit"});
+    EXPECT_NE(run.out.find(warning), std::string::npos) << run.out;
+    EXPECT_NE(newer.record().find(received_shell("cfg v\\u000d")), std::string::npos);
+
+    Simulator old({"--model", "NC-4100", "--sw-version", "1.01"});
+    run = run_tool({"-p", old.port(), "quit"});
+    EXPECT_NE(run.out.find("Connected to NC-4100"), std::string::npos);
+    EXPECT_EQ(run.out.find(warning), std::string::npos);
+    EXPECT_EQ(old.record().find(received_shell("cfg v\\u000d")), std::string::npos);
+
+    Simulator current({"--model", "NC-4100", "--sw-version", "1.02"});
+    run = run_tool({"-p", current.port(), "quit"});
+    EXPECT_EQ(run.out.find(warning), std::string::npos);
+    EXPECT_NE(current.record().find(received_shell("cfg v\\u000d")), std::string::npos);
+
+    Simulator rescue({"--model", "NC-4100", "--rescue"});
+    run = run_tool({"-a", "-p", rescue.port(), "quit"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\nDevice in rescue-mode (ready for software upload)\n\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(rescue.record().find("kestrel"), std::string::npos);
+}
+
+TEST(OneShot, HelpAndUnknownCommandEndWithStatusZero) {
+    Simulator sim({"--model", "NC-210"});
+    ToolRun help = run_tool({"-p", sim.port(), "help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("\nSETUP\n"
+                            "  gnss receiver [<type>...]\n"
+                            "  nmea0183 sentences [default | <sentence>:<interval>...]\n"
+                            "  nmea2000 bus [term | open]\n"
+                            "\nUTILITIES\n"),
+              std::string::npos)
+        << help.out;
+
+    ToolRun unknown = run_tool({"-q", "-p", sim.port(), "bogus", "x"});
+    EXPECT_EQ(unknown.status, 0);
+    EXPECT_NE(unknown.out.find("Error: Unknown command: bogus\n\n"), std::string::npos);
+    EXPECT_EQ(unknown.out.find("Connected"), std::string::npos); // -q hides information
+}
+
+TEST(Prompt, LinesFromStandardInput) {
+    Simulator sim({"--model", "37-000042"});
+    const std::string forty = "words " + [] {
+        std::string s;
+        for (int i = 2; i <= 40; ++i)
+            s += "w" + std::to_string(i) + " ";
+        return s;
+    }();
+    ToolRun run = run_tool({"-p", sim.port()},
+                           "words \"a b\"  c\t\"d\n" + forty + "\n\n   \nHelp\nhelp\nhelp NAV\nhelp ncterm\nquit\nabout\n",
+                           {}, 60, testhooks());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("4 words: [words] [a b] [c] [\"d]\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("32 words: [words] [w2]"), std::string::npos);
+    EXPECT_NE(run.out.find("[w32]\n"), std::string::npos);
+    EXPECT_EQ(run.out.find("[w33]"), std::string::npos);
+    EXPECT_NE(run.out.find("Error: Unknown command: Help\n\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\nSETUP\n  nmea0183 sentences [default | <sentence>:<interval>...]\n\nUTILITIES\n"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("\nnav\n\n  This command is a simple navigation display."), std::string::npos);
+    EXPECT_NE(run.out.find("Error: Unknown command: ncterm\n\n"), std::string::npos);
+    EXPECT_EQ(run.out.find("NC_Service Tool"), std::string::npos); // nothing runs after quit
+    EXPECT_EQ(count_of(run.out, "nc> "), 9u);
+    EXPECT_TRUE(sim.wait_for_record(received_shell("exit\\u000d"), 2000));
+}
+
+TEST(Prompt, EndOfInputEndsLikeQuit) {
+    Simulator sim({"--model", "NC-4100"});
+    ToolRun run = run_tool({"-p", sim.port()}, "about\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("NC_Service Tool, version 1.05."), std::string::npos);
+    EXPECT_TRUE(sim.wait_for_record(received_shell("exit\\u000d"), 2000));
+}
+
+TEST(Reconnect, LostDeviceIsFoundAgainOrTheProgramEnds) {
+    const std::string link = temp_path("sim-link");
+    Simulator sim({"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "4800"});
+    ASSERT_TRUE(sim.running());
+    std::thread hang_up([&] {
+        if (sim.wait_for_record(received_shell("echo waiting\\u000d"), 20000))
+            sim.control("hangup 200"); // back before the dispatcher's 500 ms pause ends
+    });
+    ToolRun run = run_tool({"-p", link}, "waitlost\nlose -32\nabout\nquit\n", {}, 90, testhooks());
+    hang_up.join();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(count_of(run.out, connected_line("NC-4100", "00000077", link)), 3u) << run.out << run.err;
+    EXPECT_NE(run.err.find("Error, reading from serial port: "), std::string::npos);
+    EXPECT_NE(run.out.find("NC_Service Tool, version 1.05."), std::string::npos);
+}
+
+TEST(Reconnect, DeviceThatDoesNotComeBackEndsTheProgram) {
+    const std::string link = temp_path("sim-link");
+    Simulator sim({"--model", "NC-4100", "--link", link});
+    std::thread hang_up([&] {
+        if (sim.wait_for_record(received_shell("echo waiting\\u000d"), 20000))
+            sim.control("hangup");
+    });
+    ToolRun run = run_tool({"-p", link}, "waitlost\nabout\n", {}, 90, testhooks());
+    hang_up.join();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\nNo devices found\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("NC_Service Tool, version"), std::string::npos);
+}
+
+TEST(TrafficLog, HoldsIdentificationLoginAndExitInBothDirections) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    const std::string log_path = temp_path("traffic.log");
+    ToolRun run = run_tool({"-a", "-b", "38400", "-p", sim.port(), "-l", log_path, "quit"});
+    EXPECT_EQ(run.status, 0);
+    const std::string log = read_text_file(log_path);
+    const auto has = [&](const std::string& pattern) {
+        return std::regex_search(log, std::regex(pattern));
+    };
+    EXPECT_TRUE(has("\\n?[0-9]+ TX: \\$PNCX,0,98A810010000972C\\*[0-9A-F]{2}\r\n")) << log;
+    EXPECT_TRUE(has("[0-9]+ RX: \\$PNCX,0,98A811[0-9A-F]+\\*[0-9A-F]{2}\r\n"));
+    EXPECT_TRUE(has("[0-9]+ TX: \\$PNCX,SH,kestrel\\^0D\\^0D\\*[0-9A-F]{2}\r\n"));
+    EXPECT_TRUE(has("[0-9]+ TX: \\$PNCX,SH,cfg v\\^0D\\*[0-9A-F]{2}\r\n"));
+    EXPECT_TRUE(has("[0-9]+ RX: \\$PNCX,SH,cfg v"));
+    EXPECT_TRUE(has("[0-9]+ TX: \\$PNCX,SH,exit\\^0D\\*[0-9A-F]{2}\r\n"));
+}
