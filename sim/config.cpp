@@ -29,8 +29,8 @@ std::string check_interval(const SentenceSetting& wanted) {
                                  interval > MAX_INTERVAL_MS)) {
         return "interval must be 0 or a multiple of 25 ms up to 60000 ms";
     }
-    if (interval != 0 && wanted.offset_ms >= interval)
-        return "offset must be below the interval";
+    if (interval != 0 && wanted.offset_ms > interval)
+        return "offset must not exceed the interval";
     if (interval == 0 && wanted.offset_ms > MAX_INTERVAL_MS)
         return "offset out of range";
     return {};

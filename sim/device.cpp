@@ -20,6 +20,8 @@ constexpr uint64_t CONSOLE_IDLE_US = 120'000'000; // the plain console logs out
 constexpr uint64_t TRANSFER_IDLE_US = 3'000'000;  // the bootloader gives up a fast transfer
 constexpr uint64_t REPLY_QUEUE_LIMIT = 64 * 1024;
 constexpr double CALIBRATION_TIME_S = 120.0;
+constexpr uint64_t RX_GAP_US = 100'000;               // ends a half-received sentence or frame
+constexpr uint64_t FRAME_SENTENCE_GAP_US = 1'000'000; // ends a frame spread over sentences
 
 uint64_t ms_to_us(uint64_t ms) {
     return ms * 1000;
@@ -86,6 +88,9 @@ void Device::receive(const uint8_t* bytes, size_t n, uint64_t now_us) {
     counters_.rx_bytes += n;
     if (mode_ == DeviceMode::REBOOTING || mode_ == DeviceMode::DOWN)
         return;
+    if (now_us - last_rx_us_ > RX_GAP_US)
+        rx_state_ = RxState::IDLE;
+    last_rx_us_ = now_us;
     for (size_t i = 0; i < n; ++i)
         receive_byte(bytes[i], now_us);
 }
@@ -125,7 +130,7 @@ void Device::receive_byte(uint8_t byte, uint64_t now_us) {
         if (frame_parser_complete(&raw_frame_parser_)) {
             rx_state_ = RxState::IDLE;
             if (frame_check(raw_frame_buffer_.data()))
-                on_frame(raw_frame_buffer_.data(), "raw", now_us);
+                on_frame(raw_frame_buffer_.data(), /*raw=*/true, now_us);
         } else if (frame_parser_failed(&raw_frame_parser_)) {
             rx_state_ = RxState::IDLE;
             if (byte == '$')
@@ -168,6 +173,9 @@ void Device::on_frame_sentence(const std::string& data, uint64_t now_us) {
     uint32_t out_space = static_cast<uint32_t>(bytes.size());
     if (hex_decode(&in, &in_remaining, &out, &out_space) != 0)
         return;
+    if (now_us - last_frame_sentence_us_ > FRAME_SENTENCE_GAP_US)
+        frame_parser_reset(&tunnel_frame_parser_);
+    last_frame_sentence_us_ = now_us;
     const uint8_t* next = bytes.data();
     uint32_t remaining = static_cast<uint32_t>(bytes.size());
     while (remaining > 0) {
@@ -176,7 +184,7 @@ void Device::on_frame_sentence(const std::string& data, uint64_t now_us) {
         remaining -= used;
         if (frame_parser_complete(&tunnel_frame_parser_)) {
             if (frame_check(tunnel_frame_buffer_.data()))
-                on_frame(tunnel_frame_buffer_.data(), "sentence", now_us);
+                on_frame(tunnel_frame_buffer_.data(), /*raw=*/false, now_us);
             frame_parser_reset(&tunnel_frame_parser_);
         } else if (frame_parser_failed(&tunnel_frame_parser_)) {
             frame_parser_reset(&tunnel_frame_parser_);
@@ -207,41 +215,51 @@ void Device::on_shell_sentence(const std::string& data, uint64_t now_us) {
     after_shell(context, now_us);
 }
 
-void Device::on_frame(const uint8_t* frame, const char* via, uint64_t now_us) {
+void Device::on_frame(const uint8_t* frame, bool raw, uint64_t now_us) {
+    struct FrameRoute {
+        uint8_t type;
+        bool in_application;
+        bool in_bootloader;
+        void (Device::*handle)(const uint8_t*, bool, uint64_t);
+    };
+    static const FrameRoute routes[] = {
+        {FRAME_IDENT_REQUEST, true, true, &Device::on_identify},
+        {FRAME_RUN, true, true, &Device::on_run},
+        {FRAME_LOAD_BEGIN, false, true, &Device::on_load_begin},
+        {FRAME_SEGMENT, true, true, &Device::on_segment},
+        {FRAME_LOAD_END, false, true, &Device::on_load_end},
+        {FRAME_DATA_BEGIN, true, false, &Device::on_data_begin},
+        {FRAME_DATA_END, true, false, &Device::on_data_end},
+    };
     const uint8_t type = frame_type(frame);
-    recorder_.frame(now_us, "rx", via, type, frame_sequence(frame), frame_payload(frame));
+    recorder_.frame(now_us, "rx", raw ? "raw" : "sentence", type, frame_sequence(frame),
+                    frame_payload(frame));
     last_frame_us_ = now_us;
-    const bool boot = mode_ == DeviceMode::BOOTLOADER;
-    const bool app = mode_ == DeviceMode::APPLICATION;
-    if (type == FRAME_IDENT_REQUEST) {
-        const bool raw = std::strcmp(via, "raw") == 0;
-        if (raw ? settings_.ident_raw : settings_.ident_sentence) {
-            const auto payload = build_identification(identity_, running_);
-            send_frame(FRAME_IDENT_ANSWER, frame_sequence(frame),
-                       std::vector<uint8_t>(payload.begin(), payload.end()), now_us);
-        }
-    } else if (type == FRAME_RUN) {
-        if (const std::optional<uint32_t> part = parse_run_request(frame_payload(frame)))
-            on_run(*part, now_us);
-    } else if (type == FRAME_LOAD_BEGIN && boot) {
-        on_load_begin(frame, now_us);
-    } else if (type == FRAME_SEGMENT && (boot || (app && data_.active()))) {
-        on_segment(frame, now_us);
-    } else if (type == FRAME_LOAD_END && boot) {
-        on_load_end(frame, now_us);
-    } else if (type == FRAME_DATA_BEGIN && app) {
-        on_data_begin(frame, now_us);
-    } else if (type == FRAME_DATA_END && app) {
-        on_data_end(frame, now_us);
+    for (const FrameRoute& route : routes) {
+        const bool allowed =
+            mode_ == DeviceMode::APPLICATION ? route.in_application : route.in_bootloader;
+        if (route.type == type && allowed)
+            (this->*route.handle)(frame, raw, now_us);
     }
 }
 
-void Device::on_run(uint32_t part_number, uint64_t now_us) {
-    if (mode_ == DeviceMode::APPLICATION && part_number != 0 &&
-        part_number == identity_.bootloader.part_number) {
+void Device::on_identify(const uint8_t* frame, bool raw, uint64_t now_us) {
+    if (!(raw ? settings_.ident_raw : settings_.ident_sentence))
+        return;
+    const auto payload = build_identification(identity_, running_);
+    send_frame(FRAME_IDENT_ANSWER, frame_sequence(frame),
+               std::vector<uint8_t>(payload.begin(), payload.end()), now_us);
+}
+
+void Device::on_run(const uint8_t* frame, bool, uint64_t now_us) {
+    const std::optional<uint32_t> part_number = parse_run_request(frame_payload(frame));
+    if (!part_number)
+        return;
+    if (mode_ == DeviceMode::APPLICATION && *part_number != 0 &&
+        *part_number == identity_.bootloader.part_number) {
         enter_bootloader(now_us);
     } else if (mode_ == DeviceMode::BOOTLOADER &&
-               (part_number == 0 || part_number == identity_.application.part_number)) {
+               (*part_number == 0 || *part_number == identity_.application.part_number)) {
         if (running_.application_valid)
             begin_reboot(now_us);
         else
@@ -249,7 +267,7 @@ void Device::on_run(uint32_t part_number, uint64_t now_us) {
     }
 }
 
-void Device::on_load_begin(const uint8_t* frame, uint64_t now_us) {
+void Device::on_load_begin(const uint8_t* frame, bool, uint64_t now_us) {
     const std::optional<TransferRequest> request = parse_transfer_request(frame_payload(frame));
     data_.clear();
     uint16_t cause = CAUSE_BAD_REQUEST;
@@ -261,8 +279,10 @@ void Device::on_load_begin(const uint8_t* frame, uint64_t now_us) {
     send_frame(FRAME_LOAD_BEGIN_ANSWER, frame_sequence(frame), answer_payload(cause), now_us, rate);
 }
 
-void Device::on_segment(const uint8_t* frame, uint64_t now_us) {
+void Device::on_segment(const uint8_t* frame, bool, uint64_t now_us) {
     Transfer& transfer = mode_ == DeviceMode::BOOTLOADER ? image_ : data_;
+    if (&transfer == &data_ && !data_.active())
+        return; // the application takes segments only inside a data block
     if (&transfer == &image_) {
         ++segment_attempts_;
         if (faults_.silent_segment_loads > 0 && segment_attempts_ == faults_.silent_segment) {
@@ -282,7 +302,7 @@ void Device::on_segment(const uint8_t* frame, uint64_t now_us) {
                back_to_normal ? normal_baud_ : 0);
 }
 
-void Device::on_load_end(const uint8_t* frame, uint64_t now_us) {
+void Device::on_load_end(const uint8_t* frame, bool, uint64_t now_us) {
     const uint16_t cause = image_.end_cause();
     uint16_t crc = image_.crc();
     const bool corrupted = faults_.bad_crc_loads > 0;
@@ -301,7 +321,7 @@ void Device::on_load_end(const uint8_t* frame, uint64_t now_us) {
     image_.clear();
 }
 
-void Device::on_data_begin(const uint8_t* frame, uint64_t now_us) {
+void Device::on_data_begin(const uint8_t* frame, bool, uint64_t now_us) {
     const std::optional<TransferRequest> request = parse_transfer_request(frame_payload(frame));
     uint16_t cause = CAUSE_BAD_REQUEST;
     if (request)
@@ -310,7 +330,7 @@ void Device::on_data_begin(const uint8_t* frame, uint64_t now_us) {
     send_frame(FRAME_DATA_BEGIN_ANSWER, frame_sequence(frame), answer_payload(cause), now_us, rate);
 }
 
-void Device::on_data_end(const uint8_t* frame, uint64_t now_us) {
+void Device::on_data_end(const uint8_t* frame, bool, uint64_t now_us) {
     const uint16_t cause = data_.end_cause();
     send_frame(FRAME_DATA_END_ANSWER, frame_sequence(frame), answer_payload(cause), now_us);
     if (cause == CAUSE_OK) {

@@ -75,13 +75,14 @@ class Device {
     void on_sentence(uint64_t now_us);
     void on_frame_sentence(const std::string& data, uint64_t now_us);
     void on_shell_sentence(const std::string& data, uint64_t now_us);
-    void on_frame(const uint8_t* frame, const char* via, uint64_t now_us);
-    void on_run(uint32_t part_number, uint64_t now_us);
-    void on_load_begin(const uint8_t* frame, uint64_t now_us);
-    void on_segment(const uint8_t* frame, uint64_t now_us);
-    void on_load_end(const uint8_t* frame, uint64_t now_us);
-    void on_data_begin(const uint8_t* frame, uint64_t now_us);
-    void on_data_end(const uint8_t* frame, uint64_t now_us);
+    void on_frame(const uint8_t* frame, bool raw, uint64_t now_us);
+    void on_identify(const uint8_t* frame, bool raw, uint64_t now_us);
+    void on_run(const uint8_t* frame, bool raw, uint64_t now_us);
+    void on_load_begin(const uint8_t* frame, bool raw, uint64_t now_us);
+    void on_segment(const uint8_t* frame, bool raw, uint64_t now_us);
+    void on_load_end(const uint8_t* frame, bool raw, uint64_t now_us);
+    void on_data_begin(const uint8_t* frame, bool raw, uint64_t now_us);
+    void on_data_end(const uint8_t* frame, bool raw, uint64_t now_us);
 
     // shell and console
     ShellContext shell_context(uint64_t now_us);
@@ -142,6 +143,8 @@ class Device {
     uint32_t rng_;
 
     RxState rx_state_ = RxState::IDLE;
+    uint64_t last_rx_us_ = 0; // a pause drops what was half received
+    uint64_t last_frame_sentence_us_ = 0;
     std::array<char, NMEA_MAX_SENTENCE> sentence_buffer_{};
     NmeaParser sentence_parser_{};
     std::vector<uint8_t> raw_frame_buffer_;

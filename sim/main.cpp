@@ -53,6 +53,7 @@ class Runner {
     void wait_for_events(uint64_t now);
     void read_line_input(uint64_t now);
     void read_control_input(uint64_t now);
+    void queue_arriving(const char* bytes, size_t n, uint64_t now, uint32_t baud);
     void report_mismatch(uint64_t now, uint32_t port_baud, uint32_t device_baud);
     void handle_control_line(const std::string& line, uint64_t now);
     void handle_wire_control(const sim::ControlCommand& command, uint64_t now);
@@ -174,10 +175,19 @@ void Runner::read_line_input(uint64_t now) {
             continue;
         }
         mismatch_reported_ = false;
+        queue_arriving(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n), now,
+                       device_baud);
+    }
+}
+
+// Pieces of about 10 ms of line time, each due when its last character is in.
+void Runner::queue_arriving(const char* bytes, size_t n, uint64_t now, uint32_t baud) {
+    const size_t piece = std::max<size_t>(1, baud / 1000);
+    for (size_t at = 0; at < n; at += piece) {
+        const size_t length = std::min(piece, n - at);
         const uint64_t start = std::max(now, rx_line_free_us_);
-        rx_line_free_us_ = start + static_cast<uint64_t>(n) * 10000000ULL / device_baud;
-        arriving_.push_back({rx_line_free_us_,
-                             std::string(reinterpret_cast<char*>(buffer), static_cast<size_t>(n))});
+        rx_line_free_us_ = start + static_cast<uint64_t>(length) * 10000000ULL / baud;
+        arriving_.push_back({rx_line_free_us_, std::string(bytes + at, length)});
     }
 }
 
@@ -286,6 +296,8 @@ void Runner::wait_for_events(uint64_t now) {
     const uint64_t after = clock_us();
     if (wire_.is_open() && (fds[0].revents & POLLIN))
         read_line_input(after);
+    else if (wire_.is_open() && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)))
+        hang_up(after, 1000); // cannot happen while we hold the slave; never spin on it
     if (stdin_open_ && (fds[stdin_index].revents & (POLLIN | POLLHUP)))
         read_control_input(after);
 }

@@ -291,3 +291,72 @@ TEST(Faults, DroppedAndCorruptedReplies) {
 }
 
 } // namespace
+
+namespace {
+
+// Line input of every kind in random order: noise, broken and overlong
+// sentences, bad escapes, frames with wild lengths and valid frames of every
+// type. The device must neither fail nor stop answering.
+class HostileLine {
+  public:
+    explicit HostileLine(uint32_t seed) : state_(seed) {}
+    uint32_t next(uint32_t below) {
+        state_ = state_ * 1664525u + 1013904223u;
+        return (state_ >> 8) % below;
+    }
+    std::string chunk() {
+        switch (next(6)) {
+        case 0: return noise(1 + next(40));
+        case 1: return "$PNCX,SH," + noise(next(90)) + "*00\r\n";
+        case 2: return "$PNCX,SH,^" + std::string(1, static_cast<char>('0' + next(40))) + "*1\r\n";
+        case 3: return "$PNCX,0," + hex(next(80)) + "\r\n";
+        case 4: return raw_header(static_cast<uint16_t>(next(0x10000))) + noise(next(64));
+        default: return {};
+        }
+    }
+
+  private:
+    std::string noise(uint32_t n) {
+        std::string text;
+        for (uint32_t i = 0; i < n; ++i)
+            text += static_cast<char>(next(256));
+        return text;
+    }
+    std::string hex(uint32_t n) {
+        std::string text;
+        for (uint32_t i = 0; i < n; ++i)
+            text += "0123456789ABCDEFxg"[next(18)];
+        return text;
+    }
+    std::string raw_header(uint16_t length) {
+        return {static_cast<char>(FRAME_SYNC_1), static_cast<char>(FRAME_SYNC_2),
+                static_cast<char>(0x10 + next(13)), 1, static_cast<char>(length & 0xFF),
+                static_cast<char>(length >> 8)};
+    }
+    uint32_t state_;
+};
+
+TEST(HostileInput, NeitherBreaksNorSilencesTheDevice) {
+    for (const char* model : {"NC-4100", "NC-350", "NC-210"}) {
+        Bench bench(settings_of(model));
+        HostileLine line(7);
+        for (int i = 0; i < 3000; ++i) {
+            const std::string chunk = line.chunk();
+            if (chunk.empty()) {
+                std::vector<uint8_t> payload(line.next(300));
+                for (uint8_t& byte : payload)
+                    byte = static_cast<uint8_t>(line.next(256));
+                bench.send_frame(static_cast<uint8_t>(0x10 + line.next(13)), payload,
+                                 line.next(2) == 0);
+            } else {
+                bench.send_bytes(chunk);
+            }
+            if (i % 50 == 0)
+                bench.run_for(2'000);
+        }
+        bench.run_for(5'000'000);
+        EXPECT_EQ(identify(bench, true).type, sim::FRAME_IDENT_ANSWER) << model;
+    }
+}
+
+} // namespace

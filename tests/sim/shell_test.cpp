@@ -126,7 +126,7 @@ TEST_F(ShellTest, SentenceSettingsAreStoredOrRefusedWhole) {
     const sim::SentenceTable before = config_.sentences;
     for (const char* line : {"cfg n s 1 GP HDT 110 0",     // not a multiple of 25
                              "cfg n s 1 GP HDT 10 0",      // below 25
-                             "cfg n s 1 GP HDT 100 100",   // offset not below the interval
+                             "cfg n s 1 GP HDT 100 125",   // offset beyond the interval
                              "cfg n s 10 GN GGA 500 0",    // fixed at 1000
                              "cfg n s 1 gp HDT 100 0",     // talker in lower case
                              "cfg n s 14 GP GSV 1000 0",   // talker cannot change
