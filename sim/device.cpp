@@ -96,47 +96,54 @@ void Device::receive(const uint8_t* bytes, size_t n, uint64_t now_us) {
 }
 
 void Device::receive_byte(uint8_t byte, uint64_t now_us) {
-    if (console_active_) {
+    if (console_active_)
         console_byte(byte, now_us);
-        return;
-    }
-    switch (rx_state_) {
-    case RxState::IDLE:
-        if (byte == '$') {
-            nmea_parser_reset(&sentence_parser_);
-            nmea_parser_feed(&sentence_parser_, &byte, 1);
-            rx_state_ = RxState::SENTENCE;
-        } else if (byte == FRAME_SYNC_1) {
-            frame_parser_reset(&raw_frame_parser_);
-            frame_parser_feed(&raw_frame_parser_, &byte, 1);
-            rx_state_ = RxState::RAW_FRAME;
-        } else if (byte == '\r' && console_armed_ && mode_ == DeviceMode::APPLICATION) {
-            enter_console(now_us);
-        }
-        return;
-    case RxState::SENTENCE:
+    else if (rx_state_ == RxState::SENTENCE)
+        receive_sentence_byte(byte, now_us);
+    else if (rx_state_ == RxState::RAW_FRAME)
+        receive_raw_frame_byte(byte, now_us);
+    else
+        receive_idle_byte(byte, now_us);
+}
+
+// Between sentences and frames: a start character, or a CR that wakes the
+// plain console after a tunnelled "exit"; anything else is line noise.
+void Device::receive_idle_byte(uint8_t byte, uint64_t now_us) {
+    if (byte == '$') {
+        nmea_parser_reset(&sentence_parser_);
         nmea_parser_feed(&sentence_parser_, &byte, 1);
-        if (nmea_parser_complete(&sentence_parser_)) {
-            rx_state_ = RxState::IDLE;
-            on_sentence(now_us);
-        } else if (nmea_parser_failed(&sentence_parser_)) {
-            rx_state_ = RxState::IDLE;
-            if (byte == FRAME_SYNC_1) // a raw frame right after a broken sentence
-                receive_byte(byte, now_us);
-        }
-        return;
-    case RxState::RAW_FRAME:
+        rx_state_ = RxState::SENTENCE;
+    } else if (byte == FRAME_SYNC_1) {
+        frame_parser_reset(&raw_frame_parser_);
         frame_parser_feed(&raw_frame_parser_, &byte, 1);
-        if (frame_parser_complete(&raw_frame_parser_)) {
-            rx_state_ = RxState::IDLE;
-            if (frame_check(raw_frame_buffer_.data()))
-                on_frame(raw_frame_buffer_.data(), /*raw=*/true, now_us);
-        } else if (frame_parser_failed(&raw_frame_parser_)) {
-            rx_state_ = RxState::IDLE;
-            if (byte == '$')
-                receive_byte(byte, now_us);
-        }
-        return;
+        rx_state_ = RxState::RAW_FRAME;
+    } else if (byte == '\r' && console_armed_ && mode_ == DeviceMode::APPLICATION) {
+        enter_console(now_us);
+    }
+}
+
+void Device::receive_sentence_byte(uint8_t byte, uint64_t now_us) {
+    nmea_parser_feed(&sentence_parser_, &byte, 1);
+    if (nmea_parser_complete(&sentence_parser_)) {
+        rx_state_ = RxState::IDLE;
+        on_sentence(now_us);
+    } else if (nmea_parser_failed(&sentence_parser_)) {
+        rx_state_ = RxState::IDLE;
+        if (byte == FRAME_SYNC_1) // a raw frame right after a broken sentence
+            receive_idle_byte(byte, now_us);
+    }
+}
+
+void Device::receive_raw_frame_byte(uint8_t byte, uint64_t now_us) {
+    frame_parser_feed(&raw_frame_parser_, &byte, 1);
+    if (frame_parser_complete(&raw_frame_parser_)) {
+        rx_state_ = RxState::IDLE;
+        if (frame_check(raw_frame_buffer_.data()))
+            on_frame(raw_frame_buffer_.data(), /*raw=*/true, now_us);
+    } else if (frame_parser_failed(&raw_frame_parser_)) {
+        rx_state_ = RxState::IDLE;
+        if (byte == '$')
+            receive_idle_byte(byte, now_us);
     }
 }
 

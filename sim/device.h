@@ -72,6 +72,9 @@ class Device {
 
     // receiving
     void receive_byte(uint8_t byte, uint64_t now_us);
+    void receive_idle_byte(uint8_t byte, uint64_t now_us);
+    void receive_sentence_byte(uint8_t byte, uint64_t now_us);
+    void receive_raw_frame_byte(uint8_t byte, uint64_t now_us);
     void on_sentence(uint64_t now_us);
     void on_frame_sentence(const std::string& data, uint64_t now_us);
     void on_shell_sentence(const std::string& data, uint64_t now_us);

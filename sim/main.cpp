@@ -324,7 +324,7 @@ int main(int argc, char** argv) {
     sim::SimOptions options;
     std::string error;
     if (!sim::parse_options(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "nc-sim: %s\n%s", error.c_str(), sim::usage_text().c_str());
+        std::fprintf(stderr, "nc-sim: %s\nTry 'nc-sim --help'.\n", error.c_str());
         return 2;
     }
     if (options.help) {

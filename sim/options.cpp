@@ -8,69 +8,6 @@
 namespace sim {
 namespace {
 
-enum OptionId {
-    OPT_MODEL = 1000,
-    OPT_SERIAL,
-    OPT_BAUD,
-    OPT_LINK,
-    OPT_RECORD,
-    OPT_NO_NMEA,
-    OPT_IDENT,
-    OPT_RESCUE,
-    OPT_PROTOCOL,
-    OPT_SW_VERSION,
-    OPT_SW_RELEASE,
-    OPT_SW_PART,
-    OPT_SW_BUILD,
-    OPT_SW_WORD,
-    OPT_SW_TAG,
-    OPT_SW_HASH,
-    OPT_BOOT_VERSION,
-    OPT_BOOT_RELEASE,
-    OPT_BOOT_PART,
-    OPT_BOOT_BUILD,
-    OPT_BOOT_WORD,
-    OPT_BOOT_TAG,
-    OPT_BOOT_HASH,
-    OPT_MIN_VERSION,
-    OPT_REBOOT_TIME,
-    OPT_SEED,
-    OPT_FAULT,
-};
-
-const option long_options[] = {
-    {"model", required_argument, nullptr, OPT_MODEL},
-    {"serial", required_argument, nullptr, OPT_SERIAL},
-    {"baud", required_argument, nullptr, OPT_BAUD},
-    {"link", required_argument, nullptr, OPT_LINK},
-    {"record", required_argument, nullptr, OPT_RECORD},
-    {"no-nmea", no_argument, nullptr, OPT_NO_NMEA},
-    {"ident", required_argument, nullptr, OPT_IDENT},
-    {"rescue", no_argument, nullptr, OPT_RESCUE},
-    {"protocol-version", required_argument, nullptr, OPT_PROTOCOL},
-    {"sw-version", required_argument, nullptr, OPT_SW_VERSION},
-    {"sw-release", required_argument, nullptr, OPT_SW_RELEASE},
-    {"sw-part", required_argument, nullptr, OPT_SW_PART},
-    {"sw-build", required_argument, nullptr, OPT_SW_BUILD},
-    {"sw-word", required_argument, nullptr, OPT_SW_WORD},
-    {"sw-tag", required_argument, nullptr, OPT_SW_TAG},
-    {"sw-hash", required_argument, nullptr, OPT_SW_HASH},
-    {"boot-version", required_argument, nullptr, OPT_BOOT_VERSION},
-    {"boot-release", required_argument, nullptr, OPT_BOOT_RELEASE},
-    {"boot-part", required_argument, nullptr, OPT_BOOT_PART},
-    {"boot-build", required_argument, nullptr, OPT_BOOT_BUILD},
-    {"boot-word", required_argument, nullptr, OPT_BOOT_WORD},
-    {"boot-tag", required_argument, nullptr, OPT_BOOT_TAG},
-    {"boot-hash", required_argument, nullptr, OPT_BOOT_HASH},
-    {"min-version", required_argument, nullptr, OPT_MIN_VERSION},
-    {"reboot-time", required_argument, nullptr, OPT_REBOOT_TIME},
-    {"seed", required_argument, nullptr, OPT_SEED},
-    {"fault", required_argument, nullptr, OPT_FAULT},
-    {"verbose", no_argument, nullptr, 'v'},
-    {"help", no_argument, nullptr, 'h'},
-    {nullptr, 0, nullptr, 0},
-};
-
 bool parse_hex32(const std::string& text, uint32_t* value) {
     if (text.empty() || text.size() > 10)
         return false;
@@ -136,122 +73,169 @@ bool set_baud(const std::string& text, SimSettings* settings) {
     return parse_u32(text, &settings->baud) && valid_nmea_baud(settings->baud);
 }
 
-// Applies one option (the model was applied before all others).
-bool apply_option(int id, const std::string& value, SimOptions* options) {
-    SimSettings& s = options->settings;
-    SoftwareInfo& app = s.identity.application;
-    SoftwareInfo& boot = s.identity.bootloader;
-    switch (id) {
-    case OPT_MODEL:
-        return true;
-    case OPT_SERIAL:
-        return parse_u32(value, &s.identity.serial);
-    case OPT_BAUD:
-        return set_baud(value, &s);
-    case OPT_LINK:
-        options->link_path = value;
-        return !value.empty();
-    case OPT_RECORD:
-        options->record_path = value;
-        return !value.empty();
-    case OPT_NO_NMEA:
-        s.nmea = false;
-        return true;
-    case OPT_IDENT:
-        return set_ident(value, &s);
-    case OPT_RESCUE:
-        s.rescue = true;
-        return true;
-    case OPT_PROTOCOL:
-        return parse_u32(value, &s.protocol_version);
-    case OPT_SW_VERSION:
-        return set_version(value, &app.version);
-    case OPT_SW_RELEASE:
-        return set_release(value, &app.version);
-    case OPT_SW_PART:
-        return parse_part_number(value, &app.part_number);
-    case OPT_SW_BUILD:
-        return parse_u16(value, &app.build_number);
-    case OPT_SW_WORD:
-        return parse_hex32(value, &app.build_word);
-    case OPT_SW_TAG:
-        return set_tag(value, &app.build_tag);
-    case OPT_SW_HASH:
-        return parse_hex32(value, &app.build_hash);
-    case OPT_BOOT_VERSION:
-        return set_version(value, &boot.version);
-    case OPT_BOOT_RELEASE:
-        return set_release(value, &boot.version);
-    case OPT_BOOT_PART:
-        return parse_part_number(value, &boot.part_number);
-    case OPT_BOOT_BUILD:
-        return parse_u16(value, &boot.build_number);
-    case OPT_BOOT_WORD:
-        return parse_hex32(value, &boot.build_word);
-    case OPT_BOOT_TAG:
-        return set_tag(value, &boot.build_tag);
-    case OPT_BOOT_HASH:
-        return parse_hex32(value, &boot.build_hash);
-    case OPT_MIN_VERSION:
-        return parse_version(value, &s.identity.min_version);
-    case OPT_REBOOT_TIME:
-        return parse_u32(value, &s.reboot_time_ms);
-    case OPT_SEED:
-        return parse_u32(value, &s.seed);
-    case OPT_FAULT:
-        options->fault_lines.push_back(value);
-        return true;
-    case 'v':
-        ++options->verbosity;
-        return true;
-    case 'h':
-        options->help = true;
-        return true;
-    default:
-        return false;
-    }
+using Apply = bool (*)(const std::string& value, SimOptions& options);
+
+SoftwareInfo& app(SimOptions& o) {
+    return o.settings.identity.application;
+}
+SoftwareInfo& boot(SimOptions& o) {
+    return o.settings.identity.bootloader;
 }
 
-const char* option_name(int id) {
-    for (const option& o : long_options) {
-        if (o.val == id && o.name)
-            return o.name;
+struct OptionEntry {
+    const char* name;
+    int has_arg;
+    Apply apply;
+};
+
+// --model is applied before all others, since it sets their defaults.
+const OptionEntry option_table[] = {
+    {"model", required_argument,
+     [](const std::string& v, SimOptions& o) { return set_model(v, &o.settings); }},
+    {"serial", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_u32(v, &o.settings.identity.serial); }},
+    {"baud", required_argument,
+     [](const std::string& v, SimOptions& o) { return set_baud(v, &o.settings); }},
+    {"link", required_argument,
+     [](const std::string& v, SimOptions& o) {
+         o.link_path = v;
+         return !v.empty();
+     }},
+    {"record", required_argument,
+     [](const std::string& v, SimOptions& o) {
+         o.record_path = v;
+         return !v.empty();
+     }},
+    {"no-nmea", no_argument,
+     [](const std::string&, SimOptions& o) {
+         o.settings.nmea = false;
+         return true;
+     }},
+    {"ident", required_argument,
+     [](const std::string& v, SimOptions& o) { return set_ident(v, &o.settings); }},
+    {"rescue", no_argument,
+     [](const std::string&, SimOptions& o) {
+         o.settings.rescue = true;
+         return true;
+     }},
+    {"protocol-version", required_argument,
+     [](const std::string& v, SimOptions& o) {
+         return parse_u32(v, &o.settings.protocol_version);
+     }},
+    {"sw-version", required_argument,
+     [](const std::string& v, SimOptions& o) { return set_version(v, &app(o).version); }},
+    {"sw-release", required_argument,
+     [](const std::string& v, SimOptions& o) { return set_release(v, &app(o).version); }},
+    {"sw-part", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_part_number(v, &app(o).part_number); }},
+    {"sw-build", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_u16(v, &app(o).build_number); }},
+    {"sw-word", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_hex32(v, &app(o).build_word); }},
+    {"sw-tag", required_argument,
+     [](const std::string& v, SimOptions& o) { return set_tag(v, &app(o).build_tag); }},
+    {"sw-hash", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_hex32(v, &app(o).build_hash); }},
+    {"boot-version", required_argument,
+     [](const std::string& v, SimOptions& o) { return set_version(v, &boot(o).version); }},
+    {"boot-release", required_argument,
+     [](const std::string& v, SimOptions& o) { return set_release(v, &boot(o).version); }},
+    {"boot-part", required_argument,
+     [](const std::string& v, SimOptions& o) {
+         return parse_part_number(v, &boot(o).part_number);
+     }},
+    {"boot-build", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_u16(v, &boot(o).build_number); }},
+    {"boot-word", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_hex32(v, &boot(o).build_word); }},
+    {"boot-tag", required_argument,
+     [](const std::string& v, SimOptions& o) { return set_tag(v, &boot(o).build_tag); }},
+    {"boot-hash", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_hex32(v, &boot(o).build_hash); }},
+    {"min-version", required_argument,
+     [](const std::string& v, SimOptions& o) {
+         return parse_version(v, &o.settings.identity.min_version);
+     }},
+    {"reboot-time", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_u32(v, &o.settings.reboot_time_ms); }},
+    {"seed", required_argument,
+     [](const std::string& v, SimOptions& o) { return parse_u32(v, &o.settings.seed); }},
+    {"fault", required_argument,
+     [](const std::string& v, SimOptions& o) {
+         o.fault_lines.push_back(v);
+         return true;
+     }},
+    {"verbose", no_argument,
+     [](const std::string&, SimOptions& o) {
+         ++o.verbosity;
+         return true;
+     }},
+    {"help", no_argument,
+     [](const std::string&, SimOptions& o) {
+         o.help = true;
+         return true;
+     }},
+};
+constexpr size_t OPTION_COUNT = sizeof option_table / sizeof option_table[0];
+constexpr int FIRST_OPTION_ID = 1000;
+constexpr size_t MODEL_OPTION = 0;
+
+std::vector<option> getopt_table() {
+    std::vector<option> options;
+    for (size_t i = 0; i < OPTION_COUNT; ++i)
+        options.push_back({option_table[i].name, option_table[i].has_arg, nullptr,
+                           FIRST_OPTION_ID + static_cast<int>(i)});
+    options.push_back({nullptr, 0, nullptr, 0});
+    return options;
+}
+
+// The table index of a getopt result, with the short forms -v and -h.
+size_t option_index(int id) {
+    if (id == 'v' || id == 'h') {
+        const char* name = id == 'v' ? "verbose" : "help";
+        for (size_t i = 0; i < OPTION_COUNT; ++i) {
+            if (std::string(option_table[i].name) == name)
+                return i;
+        }
     }
-    return "?";
+    return static_cast<size_t>(id - FIRST_OPTION_ID);
+}
+
+bool apply_all(const std::vector<std::pair<size_t, std::string>>& given, bool model_only,
+               SimOptions* options, std::string* error) {
+    for (const auto& [index, value] : given) {
+        if ((index == MODEL_OPTION) != model_only)
+            continue;
+        if (!option_table[index].apply(value, *options)) {
+            *error = std::string("--") + option_table[index].name + ": bad value: " + value;
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
 
 bool parse_options(int argc, char** argv, SimOptions* options, std::string* error) {
-    std::vector<std::pair<int, std::string>> given;
+    const std::vector<option> long_options = getopt_table();
+    std::vector<std::pair<size_t, std::string>> given;
     optind = 1;
     opterr = 0;
     int id = 0;
-    while ((id = getopt_long(argc, argv, "vh", long_options, nullptr)) != -1) {
+    while ((id = getopt_long(argc, argv, "vh", long_options.data(), nullptr)) != -1) {
         if (id == '?') {
             *error = std::string("unknown option or missing value: ") + argv[optind - 1];
             return false;
         }
-        given.emplace_back(id, optarg ? optarg : "");
+        given.emplace_back(option_index(id), optarg ? optarg : "");
     }
     if (optind < argc) {
         *error = std::string("unexpected argument: ") + argv[optind];
         return false;
     }
     options->settings = default_settings(*find_profile_by_name("NC-4100"));
-    for (const auto& [option_id, value] : given) {
-        if (option_id == OPT_MODEL && !set_model(value, &options->settings)) {
-            *error = "--model: not a model name or PP-NNNNNN part number: " + value;
-            return false;
-        }
-    }
-    for (const auto& [option_id, value] : given) {
-        if (!apply_option(option_id, value, options)) {
-            *error = std::string("--") + option_name(option_id) + ": bad value: " + value;
-            return false;
-        }
-    }
-    return true;
+    return apply_all(given, /*model_only=*/true, options, error) &&
+           apply_all(given, /*model_only=*/false, options, error);
 }
 
 std::string usage_text() {

@@ -1,7 +1,9 @@
 // Control lines: the table's names and argument counts, and the faults they set.
 #include <gtest/gtest.h>
 
+#include "link/device.h"
 #include "sim/control.h"
+#include "sim/options.h"
 
 namespace {
 
@@ -52,6 +54,59 @@ TEST(ControlLines, FailingCommandsMatchWholeLeadingWords) {
     EXPECT_FALSE(faults.failure_for("cfg m rr"));
     ASSERT_TRUE(sim::apply_fault(faults, parsed("fail 0 cfg m r"), &error));
     EXPECT_FALSE(faults.failure_for("cfg m r"));
+}
+
+} // namespace
+
+namespace {
+
+bool parse(std::vector<std::string> args, sim::SimOptions* options, std::string* error) {
+    args.insert(args.begin(), "nc-sim");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    return sim::parse_options(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+TEST(Options, ModelFirstThenEveryOtherSettingInAnyOrder) {
+    sim::SimOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--sw-version", "2.03", "--serial", "42", "--model", "NC-350",
+                       "--sw-release", "developer", "--ident", "raw", "--fault", "bad-crc 2",
+                       "--sw-tag", "abcd", "--min-version", "1.10", "-v"},
+                      &options, &error))
+        << error;
+    const sim::SimSettings& s = options.settings;
+    EXPECT_STREQ(s.profile.name, "NC-350");
+    EXPECT_EQ(s.identity.serial, 42u);
+    EXPECT_EQ(s.identity.application.version, make_version(2, 3, 1));
+    EXPECT_EQ(s.identity.application.build_tag, "abcd");
+    EXPECT_EQ(s.identity.min_version, make_version(1, 10, 0));
+    EXPECT_FALSE(s.ident_sentence);
+    EXPECT_TRUE(s.ident_raw);
+    EXPECT_EQ(options.fault_lines, std::vector<std::string>{"bad-crc 2"});
+    EXPECT_EQ(options.verbosity, 1);
+
+    ASSERT_TRUE(parse({"--model", "37-204118"}, &options, &error));
+    EXPECT_STREQ(options.settings.profile.name, "NC-210");
+    ASSERT_TRUE(parse({"--model", "12-345678"}, &options, &error));
+    EXPECT_STREQ(options.settings.profile.name, "?");
+}
+
+TEST(Options, BadValuesAreRefusedByName) {
+    sim::SimOptions options;
+    std::string error;
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--baud", "9600"},
+                                               {"--model", "NC-999"},
+                                               {"--sw-version", "1.5"},
+                                               {"--sw-tag", "toolong"},
+                                               {"--ident", "smoke"},
+                                               {"--serial", "-1"},
+                                               {"stray"}}) {
+        EXPECT_FALSE(parse(args, &options, &error)) << args[0];
+        EXPECT_FALSE(error.empty());
+    }
 }
 
 } // namespace
