@@ -20,8 +20,9 @@ constexpr uint64_t CONSOLE_IDLE_US = 120'000'000; // the plain console logs out
 constexpr uint64_t TRANSFER_IDLE_US = 3'000'000;  // the bootloader gives up a fast transfer
 constexpr uint64_t REPLY_QUEUE_LIMIT = 64 * 1024;
 constexpr double CALIBRATION_TIME_S = 120.0;
-constexpr uint64_t RX_GAP_US = 100'000;               // ends a half-received sentence or frame
-constexpr uint64_t FRAME_SENTENCE_GAP_US = 1'000'000; // ends a frame spread over sentences
+constexpr int64_t FACTORY_CALIBRATION_TIME = 1764590400; // 2025-12-01 12:00 UTC, at installation
+constexpr uint64_t RX_GAP_US = 100'000;                  // ends a half-received sentence or frame
+constexpr uint64_t FRAME_SENTENCE_GAP_US = 1'000'000;    // ends a frame spread over sentences
 
 uint64_t ms_to_us(uint64_t ms) {
     return ms * 1000;
@@ -74,7 +75,7 @@ Device::Device(const SimSettings& settings, Recorder& recorder, uint64_t now_us,
     nmea_parser_init(&sentence_parser_, sentence_buffer_.data(), NMEA_MAX_SENTENCE);
     frame_parser_init(&raw_frame_parser_, raw_frame_buffer_.data(), FRAME_BUFFER_SIZE);
     frame_parser_init(&tunnel_frame_parser_, tunnel_frame_buffer_.data(), FRAME_BUFFER_SIZE);
-    calibration_.time = static_cast<int64_t>(utc_now) - 3 * 86400; // calibrated days ago
+    calibration_.time = FACTORY_CALIBRATION_TIME;
     if (settings.rescue) {
         mode_ = DeviceMode::BOOTLOADER;
         running_ = {true, false};
@@ -217,6 +218,7 @@ void Device::on_shell_sentence(const std::string& data, uint64_t now_us) {
     recorder_.shell(now_us, "rx", received);
     ShellContext context = shell_context(now_us);
     const std::string reply = tunnel_.feed(received, context);
+    record_lines(tunnel_, now_us);
     if (!reply.empty())
         send_shell_text(reply, now_us);
     after_shell(context, now_us);
@@ -265,6 +267,9 @@ void Device::on_run(const uint8_t* frame, bool, uint64_t now_us) {
     if (mode_ == DeviceMode::APPLICATION && *part_number != 0 &&
         *part_number == identity_.bootloader.part_number) {
         enter_bootloader(now_us);
+    } else if (mode_ == DeviceMode::APPLICATION &&
+               (*part_number == 0 || *part_number == identity_.application.part_number)) {
+        begin_reboot(now_us); // restart, e.g. to take new application data
     } else if (mode_ == DeviceMode::BOOTLOADER &&
                (*part_number == 0 || *part_number == identity_.application.part_number)) {
         if (running_.application_valid)
@@ -382,6 +387,12 @@ void Device::after_shell(ShellContext& context, uint64_t now_us) {
         reboot_pending_ = true;
 }
 
+void Device::record_lines(ShellSession& session, uint64_t now_us) {
+    for (const std::string& line : session.executed_lines())
+        recorder_.line(now_us, line);
+    session.clear_executed();
+}
+
 void Device::enter_console(uint64_t now_us) {
     console_active_ = true;
     console_.reset();
@@ -402,6 +413,7 @@ void Device::console_byte(uint8_t byte, uint64_t now_us) {
     }
     ShellContext context = shell_context(now_us);
     const std::string reply = console_.feed(std::string(1, static_cast<char>(byte)), context);
+    record_lines(console_, now_us);
     if (!reply.empty())
         send_reply(reply, now_us);
     if (console_.logged_out_now())

@@ -90,6 +90,7 @@ class Device {
     // shell and console
     ShellContext shell_context(uint64_t now_us);
     void after_shell(ShellContext& context, uint64_t now_us);
+    void record_lines(ShellSession& session, uint64_t now_us);
     void enter_console(uint64_t now_us);
     void console_byte(uint8_t byte, uint64_t now_us);
     void leave_console(uint64_t now_us);

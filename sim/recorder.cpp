@@ -55,6 +55,10 @@ void Recorder::console(uint64_t time_us, const char* dir, const std::string& tex
     write_line(time_us, dir, "console", "\"text\":\"" + json_escape(text) + "\"");
 }
 
+void Recorder::line(uint64_t time_us, const std::string& text) {
+    write_line(time_us, "rx", "line", "\"text\":\"" + json_escape(text) + "\"");
+}
+
 void Recorder::frame(uint64_t time_us, const char* dir, const char* via, uint8_t type,
                      uint8_t sequence, std::span<const uint8_t> payload) {
     std::string hex;

@@ -22,6 +22,8 @@ class Recorder {
     void sentence(uint64_t time_us, const char* dir, const std::string& text);
     void shell(uint64_t time_us, const char* dir, const std::string& text);
     void console(uint64_t time_us, const char* dir, const std::string& text);
+    // A whole command line the shell executed (received, without its CR).
+    void line(uint64_t time_us, const std::string& text);
     void frame(uint64_t time_us, const char* dir, const char* via, uint8_t type, uint8_t sequence,
                std::span<const uint8_t> payload);
     void event(uint64_t time_us, const std::string& what);

@@ -86,7 +86,7 @@ class ShellSession {
 
     // Feeds received text and returns what the device answers.
     std::string feed(const std::string& text, ShellContext& context);
-    // The shell line just executed, for the recorder; empty when none.
+    // The command lines executed since the last clear_executed, for the record.
     const std::vector<std::string>& executed_lines() const { return executed_; }
     void clear_executed() { executed_.clear(); }
 

@@ -306,12 +306,18 @@ class HostileLine {
     }
     std::string chunk() {
         switch (next(6)) {
-        case 0: return noise(1 + next(40));
-        case 1: return "$PNCX,SH," + noise(next(90)) + "*00\r\n";
-        case 2: return "$PNCX,SH,^" + std::string(1, static_cast<char>('0' + next(40))) + "*1\r\n";
-        case 3: return "$PNCX,0," + hex(next(80)) + "\r\n";
-        case 4: return raw_header(static_cast<uint16_t>(next(0x10000))) + noise(next(64));
-        default: return {};
+        case 0:
+            return noise(1 + next(40));
+        case 1:
+            return "$PNCX,SH," + noise(next(90)) + "*00\r\n";
+        case 2:
+            return "$PNCX,SH,^" + std::string(1, static_cast<char>('0' + next(40))) + "*1\r\n";
+        case 3:
+            return "$PNCX,0," + hex(next(80)) + "\r\n";
+        case 4:
+            return raw_header(static_cast<uint16_t>(next(0x10000))) + noise(next(64));
+        default:
+            return {};
         }
     }
 
@@ -329,9 +335,9 @@ class HostileLine {
         return text;
     }
     std::string raw_header(uint16_t length) {
-        return {static_cast<char>(FRAME_SYNC_1), static_cast<char>(FRAME_SYNC_2),
-                static_cast<char>(0x10 + next(13)), 1, static_cast<char>(length & 0xFF),
-                static_cast<char>(length >> 8)};
+        return {static_cast<char>(FRAME_SYNC_1),    static_cast<char>(FRAME_SYNC_2),
+                static_cast<char>(0x10 + next(13)), 1,
+                static_cast<char>(length & 0xFF),   static_cast<char>(length >> 8)};
     }
     uint32_t state_;
 };

@@ -75,6 +75,7 @@ TEST(SimEndToEnd, ShellLoginVersionExitStatusAndSettings) {
               std::string::npos);
     EXPECT_NE(text.find(R"("dir":"tx","kind":"shell","text":"cfg v\u000d\u000a0 1)"),
               std::string::npos);
+    EXPECT_NE(text.find(R"("dir":"rx","kind":"line","text":"cfg a f 100")"), std::string::npos);
     std::remove(record.c_str());
 }
 
