@@ -59,7 +59,6 @@ class Runner {
     void handle_wire_control(const sim::ControlCommand& command, uint64_t now);
     void hang_up(uint64_t now, uint64_t back_after_ms);
     void come_back(uint64_t now);
-    size_t stale_limit() const;
     std::string noise_for(const std::string& bytes, uint32_t sent_baud, uint32_t line_baud);
 
     sim::SimOptions& options_;
@@ -114,7 +113,7 @@ void Runner::step(uint64_t now) {
     if (!wire_.is_open() && now >= come_back_us_)
         come_back(now);
     if (wire_.is_open())
-        wire_.drop_stale_input(stale_limit());
+        wire_.track_holders();
     device_.advance(now);
     deliver_arrived(now);
     transmit(now);
@@ -154,11 +153,6 @@ void Runner::transmit(uint64_t now) {
         wire_.write_all(line_baud == chunk.baud ? chunk.bytes
                                                 : noise_for(chunk.bytes, chunk.baud, line_baud));
     }
-}
-
-// About two seconds of output wait for a reader that does not hold the port.
-size_t Runner::stale_limit() const {
-    return std::min<size_t>(3072, std::max<size_t>(256, device_.line_baud() / 5));
 }
 
 void Runner::read_line_input(uint64_t now) {
@@ -282,10 +276,12 @@ void Runner::wait_for_events(uint64_t now) {
     const uint64_t wait_us = std::min<uint64_t>(wake > now ? wake - now : 0, 1'000'000);
     timespec timeout{static_cast<time_t>(wait_us / 1000000),
                      static_cast<long>(wait_us % 1000000) * 1000};
-    pollfd fds[2];
+    pollfd fds[3];
     nfds_t count = 0;
-    if (wire_.is_open())
+    if (wire_.is_open()) {
         fds[count++] = {wire_.poll_fd(), POLLIN, 0};
+        fds[count++] = {wire_.notify_fd(), POLLIN, 0}; // a negative fd is skipped
+    }
     const nfds_t stdin_index = count;
     if (stdin_open_)
         fds[count++] = {STDIN_FILENO, POLLIN, 0};

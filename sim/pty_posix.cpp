@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -82,6 +83,12 @@ bool Wire::open(uint32_t baud, std::string* error) {
         close();
         return false;
     }
+    // Opened after our own descriptor, so only other programs are counted.
+    notify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notify_ >= 0 && inotify_add_watch(notify_, name, IN_OPEN | IN_CLOSE) < 0) {
+        ::close(notify_);
+        notify_ = -1;
+    }
     if (!link_path_.empty() && !link(link_path_, error))
         return false;
     return true;
@@ -92,9 +99,12 @@ void Wire::close() {
         ::close(slave_);
     if (master_ >= 0)
         ::close(master_);
+    if (notify_ >= 0)
+        ::close(notify_);
     slave_ = -1;
     master_ = -1;
-    held_ = false;
+    notify_ = -1;
+    holders_ = 0;
 }
 
 uint32_t Wire::slave_baud() const {
@@ -123,17 +133,26 @@ void Wire::write_all(const std::string& bytes) {
     }
 }
 
-void Wire::drop_stale_input(size_t limit) {
-    if (slave_ < 0)
-        return;
-    int exclusive = 0;
-    const bool held = ioctl(slave_, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
-    const bool taken_now = held && !held_;
-    held_ = held;
-    int queued = 0;
-    if (taken_now ||
-        (!held && ioctl(slave_, FIONREAD, &queued) == 0 && static_cast<size_t>(queued) > limit))
-        tcflush(slave_, TCIFLUSH);
+void Wire::track_holders() {
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = notify_ >= 0 ? ::read(notify_, buffer, sizeof buffer) : -1;
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            const int before = holders_;
+            if (event->mask & IN_OPEN)
+                ++holders_;
+            if ((event->mask & IN_CLOSE) && holders_ > 0)
+                --holders_;
+            if (before == 0 && holders_ > 0)
+                tcflush(slave_, TCIFLUSH);
+            if (before > 0 && holders_ == 0)
+                ioctl(slave_, TIOCNXCL);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
 }
 
 bool Wire::link(const std::string& path, std::string* error) {

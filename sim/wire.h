@@ -30,11 +30,14 @@ class Wire {
     // Writes without waiting; what does not fit is lost, as on a line that
     // nobody reads.
     void write_all(const std::string& bytes);
-    // A port that is opened starts empty, and a line that nobody reads loses
-    // its data: while no program holds the port exclusively, unread input
-    // beyond limit bytes is discarded, and so is everything when a program
-    // takes the port (it sets the exclusive flag on open and clears it on close).
-    void drop_stale_input(size_t limit);
+    // Follows the programs that open and close the port. A port that is
+    // opened starts empty, so old output is discarded when the first one
+    // opens it; when the last one closes it, its exclusive flag is cleared
+    // (the flag belongs to the tty, which our own descriptor keeps alive, so
+    // a program killed before it could clear the flag would lock the port).
+    void track_holders();
+    int notify_fd() const { return notify_; } // readable when the port is opened or closed
+    bool held() const { return holders_ > 0; }
 
     // Points a symlink at the slave (replacing an older symlink) / removes it.
     bool link(const std::string& path, std::string* error);
@@ -45,7 +48,8 @@ class Wire {
     int slave_ = -1;
     std::string slave_path_;
     std::string link_path_;
-    bool held_ = false; // a program holds the slave exclusively
+    int notify_ = -1;
+    int holders_ = 0; // open descriptors of the slave besides ours
 };
 
 } // namespace sim

@@ -1,8 +1,10 @@
 // nc-sim on real pseudo-terminals, seen from a client built like the tool.
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "link/crc16.h"
@@ -208,6 +210,28 @@ TEST(SimEndToEnd, HangUpAndComeBackUnderTheSameName) {
     client.close();
     ASSERT_TRUE(client.open(link, 38400));
     EXPECT_FALSE(client.identify(false).empty());
+}
+
+} // namespace
+
+namespace {
+
+// A tool killed while it held the port never cleared its exclusive flag; the
+// simulator clears it once the last holder is gone, or nobody but root could
+// open the port again.
+TEST(SimEndToEnd, PortIsNotLeftExclusiveByAKilledTool) {
+    SimProcess sim({"--no-nmea"});
+    const int held = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(ioctl(held, TIOCEXCL), 0);
+    close(held); // as the kernel does for a killed process
+    usleep(200'000);
+    const int probe = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(probe, 0);
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(probe, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(probe);
 }
 
 } // namespace
