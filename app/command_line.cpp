@@ -6,6 +6,7 @@
 namespace {
 
 constexpr char QUOTED_SPACE = 0x01; // stands for a space inside quotes while splitting
+constexpr const char* SEPARATORS = " \t\n\r";
 
 // Protects the spaces of each "quoted" stretch and removes its quote characters.
 void protect_quoted_spaces(char* line) {
@@ -40,9 +41,15 @@ void restore_spaces(char* word) {
 int split_command_line(char* line, char** words, int max_words) {
     protect_quoted_spaces(line);
     int count = 0;
-    char* save = nullptr;
-    for (char* word = strtok_r(line, " \t\n\r", &save); word && count < max_words;
-         word = strtok_r(nullptr, " \t\n\r", &save)) {
+    char* p = line;
+    while (count < max_words) {
+        p += std::strspn(p, SEPARATORS);
+        if (*p == '\0')
+            break;
+        char* word = p;
+        p += std::strcspn(p, SEPARATORS);
+        if (*p != '\0')
+            *p++ = '\0';
         restore_spaces(word);
         words[count++] = word;
     }

@@ -73,9 +73,7 @@ int32_t run_command(DeviceRecord& device, int32_t argc, char** argv) {
         print_unknown_command(argv[0]);
         return 0;
     }
-    if (device.link.port != INVALID_PORT)
-        serial_purge_rx(device.link.port);
-    link_rx_clear();
+    link_purge(device.link);
     const int32_t result = command->handler(device, argc, argv);
     std::printf("\n");
     std::fflush(stdout);

@@ -46,5 +46,8 @@ struct CommandRegistration {
     }
 };
 
+#define COMMAND_CONCAT_(a, b) a##b
+#define COMMAND_CONCAT(a, b) COMMAND_CONCAT_(a, b)
+// One handler may serve several names; each registration gets its own variable.
 #define REGISTER_COMMAND(name, handler)                                                            \
-    static const CommandRegistration registration_##handler(name, handler)
+    static const CommandRegistration COMMAND_CONCAT(command_registration_, __LINE__)(name, handler)

@@ -134,6 +134,7 @@ int console_setup(const char* title) {
     install_handler(SIGINT, on_terminating_signal);
     install_handler(SIGTERM, on_terminating_signal);
     install_handler(SIGHUP, on_terminating_signal);
+    install_handler(SIGQUIT, on_terminating_signal);
     install_handler(SIGWINCH, on_window_resize);
     set_input_mode(INPUT_COOKED | INPUT_LINES);
     if (colours_enabled) {
@@ -152,7 +153,9 @@ int set_input_mode(int flags) {
         if (flags & INPUT_COOKED) {
             mode.c_lflag |= ICANON | ECHO | ISIG;
         } else {
-            mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+            // Keys go to the device byte for byte: Enter stays CR, Ctrl-S/Q/V/O pass.
+            mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+            mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | IXOFF);
             mode.c_lflag |= ISIG; // Ctrl-C still ends the program
             mode.c_cc[VMIN] = 0;
             mode.c_cc[VTIME] = 0;

@@ -2,7 +2,8 @@
 #include "app/help_texts.h"
 
 #include <cstring>
-#include <strings.h>
+
+#include "app/text.h"
 
 namespace {
 
@@ -400,18 +401,18 @@ int store(HelpSection* out, const HelpSection* first, const HelpSection* second)
 } // namespace
 
 int help_sections_for(const char* topic, const char* model, HelpSection* out) {
-    if (strcasecmp(topic, "nmea0183") == 0) {
+    if (equals_ignore_case(topic, "nmea0183")) {
         return model_is(model, "NC-350")
                    ? store(out, &nmea0183_baudrate_text, &nmea0183_sentences_text)
                    : store(out, &nmea0183_sentences_text, nullptr);
     }
-    if (strcasecmp(topic, "deviation") == 0) {
+    if (equals_ignore_case(topic, "deviation")) {
         return store(out,
                      model_is(model, "NC-4100") ? &deviation_standard_text : &deviation_on_off_text,
                      &deviation_options_text);
     }
     for (const FixedTopic& fixed : fixed_topics) {
-        if (strcasecmp(topic, fixed.topic) == 0)
+        if (equals_ignore_case(topic, fixed.topic))
             return store(out, fixed.first, fixed.second);
     }
     return 0;

@@ -2,6 +2,7 @@
 // connection, then one command or the interactive loop, and closing down.
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -119,9 +120,7 @@ void run_session(DeviceRecord& device, const Options& options, int argc) {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int run_tool(int argc, char** argv) {
     Options options;
     switch (parse_options(argc, argv, options)) {
     case ParseOutcome::Help: print_usage(stdout, argv[0]); return 0;
@@ -155,4 +154,17 @@ int main(int argc, char** argv) {
     run_session(*device, options, argc);
     close_down(device);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run_tool(argc, argv);
+    } catch (const std::bad_alloc&) {
+        out_print(LEVEL_ERROR, "out of memory\n");
+        restore_input_mode();
+        log_close();
+        return 1;
+    }
 }

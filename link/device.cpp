@@ -1,7 +1,5 @@
 #include "link/device.h"
 
-#include <cstring>
-
 #include "link/frame.h"
 
 namespace {
@@ -95,12 +93,4 @@ const char* release_type_name(uint32_t release_type) {
 
 const char* link_state_name(int32_t state) {
     return state >= 0 && state < 8 ? link_state_names[state] : "Error";
-}
-
-void device_record_clear(DeviceRecord& record) {
-    record.model_name = nullptr;
-    std::memset(record.identification, 0, sizeof record.identification);
-    record.protocol_version = 0;
-    record.link.state = LINK_INIT;
-    record.link.list_number = 0;
 }

@@ -84,6 +84,3 @@ bool application_running(const DeviceRecord& record);
 const char* lookup_model(uint32_t part_number);
 const char* release_type_name(uint32_t release_type);
 const char* link_state_name(int32_t state);
-
-// Resets the identity and state of a record, keeping its port name.
-void device_record_clear(DeviceRecord& record);

@@ -54,8 +54,9 @@ void open_for_scan(SerialLink& link, uint32_t pass_rate, int pass, Progress& pro
     progress.mark(".");
     link.port = serial_open(link.port_name.c_str(), link.baud_rate);
     if (!port_open(link)) {
+        const int open_error = errno; // before printing can change it
         out_print(LEVEL_DETAIL, "failed to open serial port: %s\n", link.port_name.c_str());
-        link.state = errno == EACCES ? LINK_ACCESS_DENIED : LINK_NOT_AVAILABLE;
+        link.state = open_error == EACCES ? LINK_ACCESS_DENIED : LINK_NOT_AVAILABLE;
     }
 }
 
@@ -207,7 +208,8 @@ DeviceRecord* select_device(DeviceRecord* records, uint32_t count, uint32_t list
             const int n = read_input(line, sizeof line - 1);
             if (n < 0)
                 return nullptr;
-            choice = static_cast<uint32_t>(std::strtoul(line, nullptr, 10));
+            const unsigned long value = std::strtoul(line, nullptr, 10);
+            choice = value <= listed ? static_cast<uint32_t>(value) : 0;
         }
     }
     for (uint32_t i = 0; i < count; ++i) {

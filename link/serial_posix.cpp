@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "app/clock.h"
+#include "app/results.h"
 
 struct SerialPort {
     int fd = -1;
@@ -191,6 +192,12 @@ int wait_readable(int fd, uint32_t timeout_ms) {
     }
 }
 
+int fail_closed_port(const char* message) {
+    errno = EBADF;
+    print_system_error(message);
+    return RESULT_PORT_ERROR;
+}
+
 } // namespace
 
 std::vector<std::string> serial_list_ports() {
@@ -238,6 +245,8 @@ PortHandle serial_open(const char* name, uint32_t baud) {
 }
 
 int serial_read(PortHandle port, uint8_t* buffer, uint32_t size) {
+    if (port == INVALID_PORT)
+        return fail_closed_port("Error, reading from serial port");
     if (size == 0)
         return 0;
     for (;;) {
@@ -256,11 +265,15 @@ int serial_read(PortHandle port, uint8_t* buffer, uint32_t size) {
                 errno = EIO; // readable but empty: the other end hung up
         }
         print_system_error("Error, reading from serial port");
-        return -5;
+        return RESULT_PORT_ERROR;
     }
 }
 
 int serial_write(PortHandle port, const uint8_t* bytes, uint32_t length) {
+    if (length == 0)
+        return 0;
+    if (port == INVALID_PORT)
+        return fail_closed_port("Error, writing to serial port");
     uint32_t done = 0;
     while (done < length) {
         const ssize_t n = write(port->fd, bytes + done, length - done);
@@ -268,14 +281,17 @@ int serial_write(PortHandle port, const uint8_t* bytes, uint32_t length) {
             continue;
         if (n <= 0) {
             print_system_error("Error, writing to serial port");
-            return -5;
+            return RESULT_PORT_ERROR;
         }
         done += static_cast<uint32_t>(n);
     }
     return static_cast<int>(length);
 }
 
-void serial_purge_rx(PortHandle port) { tcflush(port->fd, TCIFLUSH); }
+void serial_purge_rx(PortHandle port) {
+    if (port != INVALID_PORT)
+        tcflush(port->fd, TCIFLUSH);
+}
 
 int serial_set_read_timeout(PortHandle port, uint32_t milliseconds) {
     if (port == INVALID_PORT || milliseconds > 0x7FFFFFFF)
@@ -287,7 +303,7 @@ int serial_set_read_timeout(PortHandle port, uint32_t milliseconds) {
 int serial_set_baud(PortHandle port, uint32_t baud) {
     speed_t speed = B0;
     termios tio{};
-    if (!speed_of(baud, &speed) || tcgetattr(port->fd, &tio) != 0)
+    if (port == INVALID_PORT || !speed_of(baud, &speed) || tcgetattr(port->fd, &tio) != 0)
         return 0;
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);

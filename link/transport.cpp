@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "app/clock.h"
@@ -96,10 +97,12 @@ int take_shell_text(const char* data, uint32_t length) {
     std::memcpy(reply_target + reply_count, text, n);
     reply_count += n;
     reply_target[reply_count] = '\0';
-    char* prompt = std::strstr(reply_target, "> ");
-    if (!prompt)
+    // Searched by count: a NUL sent by the device must not hide the prompt.
+    const std::string_view collected(reply_target, reply_count);
+    const size_t prompt = collected.find("> ");
+    if (prompt == std::string_view::npos)
         return 0;
-    *prompt = '\0';
+    reply_target[prompt] = '\0';
     return RECEIVE_SHELL_REPLY;
 }
 
@@ -218,6 +221,12 @@ void link_rx_clear() {
     frame_parser_reset(&frame_parser);
 }
 
+void link_purge(SerialLink& link) {
+    if (link.port != INVALID_PORT)
+        serial_purge_rx(link.port);
+    link_rx_clear();
+}
+
 uint32_t link_timeout_ms(const DeviceRecord& device) {
     return device.link.baud_rate == 4800 ? 4000 : 2000;
 }
@@ -292,7 +301,10 @@ int frame_transact(DeviceRecord& device, const uint8_t* request, uint8_t expecte
         return result;
     std::memcpy(response, frame_buffer + 2, FRAME_HEADER_SIZE + frame_payload_length(frame_buffer));
     const uint8_t type = frame_type(frame_buffer);
-    return type == expected_type ? 1 : -static_cast<int>(type);
+    if (type == expected_type)
+        return 1;
+    // An answer of type 0 must not read as "nothing awaited".
+    return type != 0 ? -static_cast<int>(type) : RESULT_TIMEOUT;
 }
 
 int nmea_read_sentence(DeviceRecord& device, const char** sentence, uint32_t timeout_ms) {

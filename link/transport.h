@@ -24,8 +24,10 @@ extern char shell_command_buffer[SHELL_COMMAND_SIZE];
 // Sets up the receive parsers; start-up calls it once before any traffic.
 void transport_init();
 // Forgets received bytes not yet parsed and any partial sentence or frame. Called
-// before every command (after the port was purged) and whenever a port is opened.
+// whenever a port is opened, and by link_purge.
 void link_rx_clear();
+// Discards everything received on the link so far, in the port and in the parsers.
+void link_purge(SerialLink& link);
 
 // 4000 ms when the link runs at 4800 baud, otherwise 2000 ms.
 uint32_t link_timeout_ms(const DeviceRecord& device);
@@ -46,8 +48,8 @@ int shell_exit_status(DeviceRecord& device);
 // Sends a frame given as header + payload (type, sequence, length, payload; the
 // sequence is replaced by the counter) in sentences or raw, and waits for the
 // answer, whose header + payload (at most 72 bytes) goes to response. 1 when its
-// type is expected_type, else the negated type; 0 when response is nullptr
-// (nothing awaited); -1, -5, -11 on failure.
+// type is expected_type, else the negated type (-11 for type 0); 0 when response
+// is nullptr (nothing awaited); -1, -5, -11 on failure.
 int frame_transact(DeviceRecord& device, const uint8_t* request, uint8_t expected_type,
                    uint8_t* response, uint32_t timeout_ms, int raw);
 

@@ -45,6 +45,9 @@ TEST(Console, KeyModeNeverWaitsAndReportsAResize) {
         CHILD_CHECK(write(pty.master, "ab", 2) == 2);
         sleep_ms(30);
         CHILD_CHECK(read_input(keys, sizeof keys) == 2 && std::memcmp(keys, "ab", 2) == 0);
+        CHILD_CHECK(write(pty.master, "\r\x13", 2) == 2); // Enter and Ctrl-S pass as they are
+        sleep_ms(30);
+        CHILD_CHECK(read_input(keys, sizeof keys) == 2 && keys[0] == '\r' && keys[1] == 0x13);
         raise(SIGWINCH);
         CHILD_CHECK(read_input(keys, sizeof keys) == 1 && keys[0] == KEY_RESIZE);
         restore_input_mode();

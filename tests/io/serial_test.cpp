@@ -29,7 +29,7 @@ TEST(SerialPort, QuietReadTimesOutAfterTheReadTimeout) {
     EXPECT_EQ(serial_read(open.port, buffer, sizeof buffer), 0);
     const uint64_t elapsed = clock_ms() - start;
     EXPECT_GE(elapsed, 95u);
-    EXPECT_LE(elapsed, 250u);
+    EXPECT_LE(elapsed, 400u); // generous: sanitizers and parallel tests share two cores
 }
 
 TEST(SerialPort, QueuedBytesComeBackAtOnce) {
@@ -42,7 +42,7 @@ TEST(SerialPort, QueuedBytesComeBackAtOnce) {
     uint8_t buffer[82];
     const uint64_t start = clock_ms();
     EXPECT_EQ(serial_read(open.port, buffer, sizeof buffer), 10);
-    EXPECT_LT(clock_ms() - start, 50u);
+    EXPECT_LT(clock_ms() - start, 80u); // far below the 1000 ms time-out
 }
 
 TEST(SerialPort, WaitsForTheFirstByteAndReturnsWithIt) {

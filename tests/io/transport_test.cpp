@@ -197,11 +197,30 @@ TEST_F(Transport, AnswerOfAnotherTypeGivesItsNegatedType) {
     EXPECT_EQ(frame_transact(device, request, 0x11, response, 2000, 0), -5);
 }
 
-TEST_F(Transport, OddHexAloneTimesOut) {
-    device_sends(with_checksum("$PNCX,0,98A810010000F"));
+TEST_F(Transport, OddHexIsIgnoredEvenWhenItHoldsAWholeFrame) {
+    const auto frame = frame_bytes(0x11, {});
+    device_sends(with_checksum("$PNCX,0," + hex_of(frame.data(), frame.size()) + "0"));
     const uint8_t request[4] = {0x10, 0, 0, 0};
     uint8_t response[72];
     EXPECT_EQ(frame_transact(device, request, 0x11, response, 300, 0), -11);
+}
+
+TEST_F(Transport, AnswerOfTypeZeroIsNoSuccess) {
+    device_sends(frame_sentences(frame_bytes(0x00, {})));
+    const uint8_t request[4] = {0x10, 0, 0, 0};
+    uint8_t response[72];
+    EXPECT_EQ(frame_transact(device, request, 0x11, response, 2000, 0), -11);
+}
+
+TEST_F(Transport, ReplyOverflowDropsWholeSentencesAndNulDoesNotHideThePrompt) {
+    char reply[16];
+    device_sends(shell_sentence("0123456789ABCDEF") + shell_sentence("ab") + with_checksum("$PNCX,SH,c^00d> "));
+    ASSERT_EQ(shell_transact(device, "", reply, sizeof reply, 2000), 2);
+    EXPECT_EQ(std::string(reply, 4), std::string("abc\0", 4));
+    EXPECT_EQ(reply[4], 'd');
+
+    device_sends(shell_sentence("0123456789") + shell_sentence("xyz> ")); // prompt does not fit
+    EXPECT_EQ(shell_transact(device, "", reply, 12, 400), -11);
 }
 
 TEST_F(Transport, LargeFrameIsSentInSentencesOf34Bytes) {
