@@ -244,6 +244,8 @@ void Device::on_frame(const uint8_t* frame, bool raw, uint64_t now_us) {
     recorder_.frame(now_us, "rx", raw ? "raw" : "sentence", type, frame_sequence(frame),
                     frame_payload(frame));
     last_frame_us_ = now_us;
+    log_message(2, "%.3f frame 0x%02x (%s), %u bytes", uptime(now_us), type,
+                raw ? "raw" : "sentences", frame_payload_length(frame));
     for (const FrameRoute& route : routes) {
         const bool allowed =
             mode_ == DeviceMode::APPLICATION ? route.in_application : route.in_bootloader;
@@ -388,8 +390,10 @@ void Device::after_shell(ShellContext& context, uint64_t now_us) {
 }
 
 void Device::record_lines(ShellSession& session, uint64_t now_us) {
-    for (const std::string& line : session.executed_lines())
+    for (const std::string& line : session.executed_lines()) {
         recorder_.line(now_us, line);
+        log_message(2, "%.3f line: %s", uptime(now_us), line.c_str());
+    }
     session.clear_executed();
 }
 

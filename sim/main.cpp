@@ -56,7 +56,8 @@ class Runner {
     void queue_arriving(const char* bytes, size_t n, uint64_t now, uint32_t baud);
     void report_mismatch(uint64_t now, uint32_t port_baud, uint32_t device_baud);
     void handle_control_line(const std::string& line, uint64_t now);
-    void handle_wire_control(const sim::ControlCommand& command, uint64_t now);
+    bool handle_wire_control(const sim::ControlCommand& command, uint64_t now,
+                             std::string* message);
     void hang_up(uint64_t now, uint64_t back_after_ms);
     void come_back(uint64_t now);
     std::string noise_for(const std::string& bytes, uint32_t sent_baud, uint32_t line_baud);
@@ -214,41 +215,39 @@ void Runner::read_control_input(uint64_t now) {
 void Runner::handle_control_line(const std::string& line, uint64_t now) {
     std::string message;
     const std::optional<sim::ControlCommand> command = sim::parse_control_line(line, &message);
+    if (command && command->name.empty())
+        return; // blank line or comment
     bool done = false;
-    if (!command) {
-        done = false;
-    } else if (command->name.empty()) {
-        return;
-    } else if (command->target == sim::ControlTarget::FAULTS) {
+    if (command && command->target == sim::ControlTarget::FAULTS)
         done = sim::apply_fault(device_.faults(), *command, &message);
-    } else if (command->target == sim::ControlTarget::DEVICE) {
+    else if (command && command->target == sim::ControlTarget::DEVICE)
         done = device_.control(*command, now, &message);
-    } else {
-        handle_wire_control(*command, now);
+    else if (command)
+        done = handle_wire_control(*command, now, &message);
+    if (!done) {
+        sim::log_message(0, "%s", message.c_str());
         return;
     }
-    if (!message.empty())
-        std::fputs(message.c_str(), stderr);
-    if (!done)
-        std::fputc('\n', stderr);
-    else
-        sim::log_message(1, "control: %s", line.c_str());
+    sim::log_message(1, "control: %s", line.c_str());
+    std::fputs(message.c_str(), stderr); // what "status" and "help" report
 }
 
-void Runner::handle_wire_control(const sim::ControlCommand& command, uint64_t now) {
+bool Runner::handle_wire_control(const sim::ControlCommand& command, uint64_t now,
+                                 std::string* message) {
     if (command.name == "help") {
-        std::fputs(sim::control_help().c_str(), stderr);
+        *message = sim::control_help();
     } else if (command.name == "back") {
         if (!wire_.is_open())
             come_back(now);
     } else if (command.name == "hangup") {
         uint32_t ms = 0;
         if (!command.args.empty() && !sim::parse_u32(command.args[0], &ms)) {
-            sim::log_message(0, "hangup: not a number: %s", command.args[0].c_str());
-            return;
+            *message = "hangup: not a number: " + command.args[0];
+            return false;
         }
-        hang_up(now, command.args.empty() ? 0 : ms);
+        hang_up(now, ms);
     }
+    return true;
 }
 
 void Runner::hang_up(uint64_t now, uint64_t back_after_ms) {

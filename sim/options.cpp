@@ -266,7 +266,8 @@ std::string usage_text() {
            "  --reboot-time MS         silence during a reboot (default 1500)\n"
            "  --seed N                 start conditions of the motion and of random faults\n"
            "  --fault LINE             apply a control line at start (repeatable)\n"
-           "  -v, --verbose            report every device event on standard error\n"
+           "  -v, --verbose            report every device event on standard error;\n"
+           "                           twice: every command line and frame too\n"
            "  -h, --help               this text\n"
            "\n"
            "Control lines:\n" +
