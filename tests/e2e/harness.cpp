@@ -18,15 +18,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string temp_dir() {
-    static const std::string dir = [] {
+// Made on first use, removed with everything in it when the tests end.
+struct TempDir {
+    std::string path;
+    TempDir() {
         char pattern[] = "/tmp/nc-e2e-XXXXXX";
         const char* made = mkdtemp(pattern);
-        std::string path = made ? made : "/tmp";
-        std::atexit([] { std::filesystem::remove_all(temp_dir()); });
-        return path;
-    }();
-    return dir;
+        path = made ? made : "";
+    }
+    ~TempDir() {
+        if (!path.empty())
+            std::filesystem::remove_all(path);
+    }
+};
+
+const std::string& temp_dir() {
+    static const TempDir dir;
+    return dir.path;
 }
 
 std::vector<char*> c_strings(std::vector<std::string>& strings) {
