@@ -333,6 +333,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     install_signal_handlers();
+    // A device has a processor of its own: keep the line timing when the
+    // machine is busy. The loop always blocks in ppoll, so this cannot starve
+    // anything; without the privilege the simulator runs as it is.
+    if (raise_realtime_priority() != 0)
+        sim::log_message(1, "running without real-time priority");
     Runner runner(options, recorder);
     if (!runner.start())
         return 1;

@@ -1,5 +1,6 @@
 // nc-sim on real pseudo-terminals, seen from a client built like the tool.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "app/clock.h"
 #include "link/crc16.h"
 #include "link/device.h"
 #include "sim_client.h"
@@ -92,14 +94,36 @@ TEST(SimEndToEnd, MismatchedLineSpeedYieldsOnlyNoise) {
     EXPECT_FALSE(client.identify(false).empty());
 }
 
-// The device keeps the table's intervals on the line. Judged by most
-// intervals, so that a busy machine's scheduling hiccups do not decide it.
+// Signed offsets (ms) of the arrivals from a grid of the given spacing,
+// measured from the median offset: 0 for an arrival exactly on the grid.
+std::vector<double> grid_offsets(const std::vector<uint64_t>& times, double spacing_ms) {
+    std::vector<double> phase;
+    for (uint64_t t : times) {
+        const double p = std::fmod((t - times.front()) / 1000.0, spacing_ms);
+        phase.push_back(p > spacing_ms / 2 ? p - spacing_ms : p);
+    }
+    std::vector<double> sorted = phase;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    for (double& p : phase)
+        p -= median;
+    return phase;
+}
+
+// The device keeps the table's intervals on the line: most sentences arrive
+// within 1 ms of their grid, so consecutive ones lie within 2 ms of the
+// interval and nothing drifts. Judged by most arrivals, so that a busy
+// machine stalling the pty for a moment does not decide it.
 TEST(SimEndToEnd, NmeaIntervalsMatchTheTableAt38400) {
     SimProcess sim({"--model", "NC-4100", "--baud", "38400"});
     SimClient client;
     ASSERT_TRUE(client.open(sim.path(), 38400));
+    // Time stamps as close to the arrival as the tool's statistics take them.
+    const bool realtime = raise_realtime_priority() == 0;
     client.sentences(300); // settle
-    const std::vector<TimedLine> lines = client.sentences(3500);
+    const std::vector<TimedLine> lines = client.sentences(4500);
+    if (realtime)
+        restore_normal_priority();
     std::map<std::string, std::vector<uint64_t>> times;
     for (const TimedLine& line : lines) {
         const std::string id =
@@ -111,16 +135,16 @@ TEST(SimEndToEnd, NmeaIntervalsMatchTheTableAt38400) {
                                                  {"RMC", 1000}, {"MDA", 1000}};
     for (const auto& [id, interval_ms] : table) {
         const std::vector<uint64_t>& t = times[id];
-        ASSERT_GE(t.size(), static_cast<size_t>(3000 / interval_ms)) << id;
-        std::vector<double> deviation;
+        // A starved simulator skips a deadline rather than drift; tolerate some.
+        ASSERT_GE(t.size(), static_cast<size_t>(4000 / interval_ms / 2)) << id;
+        const std::vector<double> offsets = grid_offsets(t, interval_ms);
+        const size_t on_grid = static_cast<size_t>(std::count_if(
+            offsets.begin(), offsets.end(), [](double d) { return std::abs(d) <= 1.0; }));
+        std::string shown;
         for (size_t i = 1; i < t.size(); ++i)
-            deviation.push_back(std::abs((t[i] - t[i - 1]) / 1000.0 - interval_ms));
-        std::sort(deviation.begin(), deviation.end());
-        EXPECT_LE(deviation[deviation.size() / 2], 2.0) << id << " median";
-        const size_t within = static_cast<size_t>(
-            std::count_if(deviation.begin(), deviation.end(), [](double d) { return d <= 2.0; }));
-        EXPECT_GE(within * 10, deviation.size() * 8)
-            << id << ": " << within << " of " << deviation.size();
+            shown += " " + std::to_string((t[i] - t[i - 1]) / 1000);
+        EXPECT_GE(on_grid * 3, offsets.size() * 2)
+            << id << ": " << on_grid << " of " << offsets.size() << " on time, intervals:" << shown;
     }
 }
 
