@@ -18,20 +18,20 @@ uint32_t get_le32(std::span<const uint8_t> bytes, size_t offset) {
            static_cast<uint32_t>(bytes[offset + 3]) << 24;
 }
 
-std::vector<uint8_t> header_record_data(const ImageSpec& spec) {
+std::vector<uint8_t> header_record_data(const ImageContents& contents) {
     std::vector<uint8_t> data;
     put_le(data, 0, 4);
-    put_le(data, spec.version, 2);
-    put_le(data, static_cast<uint32_t>(spec.products.size()), 2);
-    for (uint32_t product : spec.products)
+    put_le(data, contents.version, 2);
+    put_le(data, static_cast<uint32_t>(contents.products.size()), 2);
+    for (uint32_t product : contents.products)
         put_le(data, product, 4);
     return data;
 }
 
-std::vector<uint8_t> application_record_data(const ImageSpec& spec,
+std::vector<uint8_t> application_record_data(const ImageContents& contents,
                                              const std::vector<uint8_t>& image) {
     std::vector<uint8_t> data;
-    put_le(data, spec.load_address, 4);
+    put_le(data, contents.load_address, 4);
     put_le(data, 0, 2);
     put_le(data, crc16(image.data(), image.size()), 2);
     put_le(data, static_cast<uint32_t>(image.size()), 4);
@@ -99,11 +99,11 @@ std::vector<uint8_t> identity_block(const SoftwareIdentity& identity) {
     return block;
 }
 
-std::vector<uint8_t> build_application_image(const ImageSpec& spec) {
+std::vector<uint8_t> build_application_image(const ImageContents& contents) {
     std::vector<uint8_t> image;
-    if (spec.embed_identity)
-        image = identity_block(spec.embedded_identity.value_or(spec.identity));
-    image.insert(image.end(), spec.code.begin(), spec.code.end());
+    if (contents.embed_identity)
+        image = identity_block(contents.embedded_identity.value_or(contents.identity));
+    image.insert(image.end(), contents.code.begin(), contents.code.end());
     return image;
 }
 
@@ -115,22 +115,22 @@ void append_image_record(std::vector<uint8_t>& file, uint32_t type, std::span<co
         file.push_back(0);
 }
 
-std::vector<uint8_t> build_image_file(const ImageSpec& spec) {
+std::vector<uint8_t> build_image_file(const ImageContents& contents) {
     std::vector<uint8_t> file;
     const uint8_t magic_data[4] = {};
     append_image_record(file, IMAGE_RECORD_MAGIC, magic_data);
-    append_image_record(file, IMAGE_RECORD_HEADER, header_record_data(spec));
+    append_image_record(file, IMAGE_RECORD_HEADER, header_record_data(contents));
     append_image_record(file, IMAGE_RECORD_CRC_BEGIN, {});
     // The span covers everything after the type-2 record up to the type-3 header.
     const size_t span_start = file.size();
-    append_image_record(file, IMAGE_RECORD_IDENTITY, identity_bytes(spec.identity));
+    append_image_record(file, IMAGE_RECORD_IDENTITY, identity_bytes(contents.identity));
     append_image_record(file, IMAGE_RECORD_APPLICATION,
-                        application_record_data(spec, build_application_image(spec)));
-    for (const DataBlock& block : spec.data_blocks)
+                        application_record_data(contents, build_application_image(contents)));
+    for (const DataBlock& block : contents.data_blocks)
         append_image_record(file, IMAGE_RECORD_DATA_BLOCK, data_block_record_data(block));
     const uint16_t crc = crc16(file.data() + span_start, file.size() - span_start);
     std::vector<uint8_t> crc_data;
-    put_le(crc_data, spec.correct_span_crc ? crc : static_cast<uint16_t>(crc ^ 0xFFFF), 2);
+    put_le(crc_data, contents.correct_span_crc ? crc : static_cast<uint16_t>(crc ^ 0xFFFF), 2);
     append_image_record(file, IMAGE_RECORD_CRC_END, crc_data);
     return file;
 }

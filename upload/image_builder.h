@@ -39,7 +39,7 @@ struct DataBlock {
     std::vector<uint8_t> bytes;
 };
 
-struct ImageSpec {
+struct ImageContents {
     std::vector<uint32_t> products; // product part numbers the image is meant for
     uint16_t version = 0;           // header version (packed major/minor/release)
     SoftwareIdentity identity;      // written as the type-4 record
@@ -60,10 +60,10 @@ std::vector<uint8_t> identity_block(const SoftwareIdentity& identity);
 
 // The application image as the bootloader receives it: the identity block
 // (when asked for) followed by the code.
-std::vector<uint8_t> build_application_image(const ImageSpec& spec);
+std::vector<uint8_t> build_application_image(const ImageContents& contents);
 
 // The whole file.
-std::vector<uint8_t> build_image_file(const ImageSpec& spec);
+std::vector<uint8_t> build_image_file(const ImageContents& contents);
 
 // Appends one record (header, data, pad to 4 bytes) to a file under construction.
 void append_image_record(std::vector<uint8_t>& file, uint32_t type, std::span<const uint8_t> data);

@@ -98,15 +98,15 @@ class BootloaderTest : public ::testing::Test {
         return payload_u16(end.payload, 2);
     }
 
-    ImageSpec new_software() {
-        ImageSpec spec;
-        spec.identity.part_number = make_part_number(73, 203953);
-        spec.identity.version_word = make_version(1, 7, 1) | 42u << 16;
-        spec.identity.build_word = 0xB0D;
-        spec.identity.build_tag = pack_tag("dev");
-        spec.identity.build_hash = 0xCAFEF00D;
-        spec.code.assign(385, 0x5A);
-        return spec;
+    ImageContents new_software() {
+        ImageContents contents;
+        contents.identity.part_number = make_part_number(73, 203953);
+        contents.identity.version_word = make_version(1, 7, 1) | 42u << 16;
+        contents.identity.build_word = 0xB0D;
+        contents.identity.build_tag = pack_tag("dev");
+        contents.identity.build_hash = 0xCAFEF00D;
+        contents.code.assign(385, 0x5A);
+        return contents;
     }
 
     Bench bench_;
@@ -137,9 +137,9 @@ TEST_F(BootloaderTest, LoadsAnImageAndRunsItWithTheIdentityItCarries) {
 
 TEST_F(BootloaderTest, ImageWithoutIdentityBlockKeepsTheOldIdentity) {
     enter_bootloader();
-    ImageSpec spec = new_software();
-    spec.embed_identity = false;
-    const std::vector<uint8_t> image = build_application_image(spec);
+    ImageContents contents = new_software();
+    contents.embed_identity = false;
+    const std::vector<uint8_t> image = build_application_image(contents);
     EXPECT_EQ(load(image, 38400), crc16(image.data(), image.size()));
     bench_.send_frame(sim::FRAME_RUN, le32(0), true);
     bench_.run_for(700'000);

@@ -30,20 +30,20 @@ std::vector<Record> records_of(const std::vector<uint8_t>& file) {
     return records;
 }
 
-ImageSpec sample_spec() {
-    ImageSpec spec;
-    spec.products = {make_part_number(37, 203952), make_part_number(37, 204106)};
-    spec.version = make_version(1, 7, 0);
-    spec.identity = {make_part_number(73, 203953), make_version(1, 7, 0) | 9u << 16, 0x77,
-                     pack_tag("rc1"), 0xDEADBEEF};
-    spec.code.assign(1001, 0xE7);
-    spec.data_blocks = {{0x0102, std::vector<uint8_t>(5, 1)},
-                        {0x0203, std::vector<uint8_t>(300, 2)}};
-    return spec;
+ImageContents sample_contents() {
+    ImageContents contents;
+    contents.products = {make_part_number(37, 203952), make_part_number(37, 204106)};
+    contents.version = make_version(1, 7, 0);
+    contents.identity = {make_part_number(73, 203953), make_version(1, 7, 0) | 9u << 16, 0x77,
+                         pack_tag("rc1"), 0xDEADBEEF};
+    contents.code.assign(1001, 0xE7);
+    contents.data_blocks = {{0x0102, std::vector<uint8_t>(5, 1)},
+                            {0x0203, std::vector<uint8_t>(300, 2)}};
+    return contents;
 }
 
 TEST(ImageBuilder, WritesAlignedRecordsWithTheSpanCrc) {
-    const std::vector<uint8_t> file = build_image_file(sample_spec());
+    const std::vector<uint8_t> file = build_image_file(sample_contents());
     const std::vector<Record> records = records_of(file);
     ASSERT_GT(records.size(), 5u);
     EXPECT_EQ(records.front().type, IMAGE_RECORD_MAGIC);
@@ -66,13 +66,13 @@ TEST(ImageBuilder, WritesAlignedRecordsWithTheSpanCrc) {
 }
 
 TEST(ImageBuilder, ApplicationRecordCarriesSizeCrcAndTheIdentityBlock) {
-    const ImageSpec spec = sample_spec();
-    const std::vector<uint8_t> file = build_image_file(spec);
+    const ImageContents contents = sample_contents();
+    const std::vector<uint8_t> file = build_image_file(contents);
     for (const Record& r : records_of(file)) {
         if (r.type != IMAGE_RECORD_APPLICATION)
             continue;
         const uint32_t size = le32_at(file, r.data_at + 8);
-        EXPECT_EQ(size, spec.code.size() + IDENTITY_BLOCK_SIZE);
+        EXPECT_EQ(size, contents.code.size() + IDENTITY_BLOCK_SIZE);
         EXPECT_EQ(r.length, 20 + size);
         const std::vector<uint8_t> image(file.begin() + static_cast<long>(r.data_at) + 12,
                                          file.begin() + static_cast<long>(r.data_at) + 12 + size);
@@ -86,12 +86,12 @@ TEST(ImageBuilder, ApplicationRecordCarriesSizeCrcAndTheIdentityBlock) {
 }
 
 TEST(ImageBuilder, IdentityBlockMustBeIntact) {
-    ImageSpec spec = sample_spec();
-    spec.embed_identity = false;
-    EXPECT_FALSE(find_image_identity(build_application_image(spec)).has_value());
+    ImageContents contents = sample_contents();
+    contents.embed_identity = false;
+    EXPECT_FALSE(find_image_identity(build_application_image(contents)).has_value());
 
-    spec.embed_identity = true;
-    std::vector<uint8_t> image = build_application_image(spec);
+    contents.embed_identity = true;
+    std::vector<uint8_t> image = build_application_image(contents);
     image[10] ^= 1; // inside the identity words
     EXPECT_FALSE(find_image_identity(image).has_value());
     EXPECT_FALSE(

@@ -177,11 +177,11 @@ TEST(SimEndToEnd, UploadAtTheTransferRateInstallsTheNewSoftware) {
     const uint32_t boot_part = payload_u32(before, IDENT_SOFTWARE_1 + IDENT_SOFTWARE_ENTRY_SIZE);
     ASSERT_EQ(part_prefix(boot_part), 70u);
 
-    ImageSpec spec;
-    spec.identity = {payload_u32(before, IDENT_SOFTWARE_1), make_version(2, 3, 0) | 77u << 16,
-                     0x1234, pack_tag("e2e"), 0xABCDEF01};
-    spec.code.assign(700, 0x3C);
-    const std::vector<uint8_t> image = build_application_image(spec);
+    ImageContents contents;
+    contents.identity = {payload_u32(before, IDENT_SOFTWARE_1), make_version(2, 3, 0) | 77u << 16,
+                         0x1234, pack_tag("e2e"), 0xABCDEF01};
+    contents.code.assign(700, 0x3C);
+    const std::vector<uint8_t> image = build_application_image(contents);
 
     client.send_frame(0x12, le32(boot_part), false);
     usleep(200'000);
@@ -211,9 +211,9 @@ TEST(SimEndToEnd, UploadAtTheTransferRateInstallsTheNewSoftware) {
     const std::vector<uint8_t> after = client.identify(false);
     ASSERT_EQ(after.size(), 68u);
     EXPECT_EQ(after[IDENT_SOFTWARE_COUNT], 2);
-    EXPECT_EQ(payload_u32(after, IDENT_SOFTWARE_1 + 4), spec.identity.version_word);
-    EXPECT_EQ(payload_u32(after, IDENT_SOFTWARE_1 + 8), spec.identity.build_word);
-    EXPECT_EQ(payload_u32(after, IDENT_SOFTWARE_1 + 16), spec.identity.build_hash);
+    EXPECT_EQ(payload_u32(after, IDENT_SOFTWARE_1 + 4), contents.identity.version_word);
+    EXPECT_EQ(payload_u32(after, IDENT_SOFTWARE_1 + 8), contents.identity.build_word);
+    EXPECT_EQ(payload_u32(after, IDENT_SOFTWARE_1 + 16), contents.identity.build_hash);
 }
 
 TEST(SimEndToEnd, HangUpAndComeBackUnderTheSameName) {
