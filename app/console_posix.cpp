@@ -75,6 +75,17 @@ void emit(const char* sequence) {
     std::fflush(stdout);
 }
 
+// Colours apply to standard output only.
+int set_colours(int stream, const char* sequence) {
+    if (stream != 1)
+        return -1;
+    if (colours_enabled) {
+        emit(sequence);
+        colours_used = true;
+    }
+    return 0;
+}
+
 bool descriptor_open(int fd) {
     struct stat info {};
     return fstat(fd, &info) == 0;
@@ -195,25 +206,9 @@ int set_cursor_position(uint16_t column, uint16_t row) {
 
 void clear_screen() { emit("\x1b[2J\x1b[H"); }
 
-int set_text_normal(int stream) {
-    if (stream != 1)
-        return -1;
-    if (colours_enabled) {
-        emit(NORMAL_COLOURS);
-        colours_used = true;
-    }
-    return 0;
-}
+int set_text_normal(int stream) { return set_colours(stream, NORMAL_COLOURS); }
 
-int set_text_highlight(int stream) {
-    if (stream != 1)
-        return -1;
-    if (colours_enabled) {
-        emit(HIGHLIGHT_COLOURS);
-        colours_used = true;
-    }
-    return 0;
-}
+int set_text_highlight(int stream) { return set_colours(stream, HIGHLIGHT_COLOURS); }
 
 const char* degree_sign() {
     static const char* sign = [] {

@@ -1,5 +1,7 @@
 #include "link/frame.h"
 
+#include <cstring>
+
 #include "link/crc16.h"
 
 namespace {
@@ -56,6 +58,19 @@ uint32_t frame_seal(uint8_t* frame) {
     frame[6 + length] = static_cast<uint8_t>(crc & 0xFF);
     frame[7 + length] = static_cast<uint8_t>(crc >> 8);
     return length + FRAME_OVERHEAD;
+}
+
+uint32_t frame_compose(uint8_t* frame, uint8_t type, uint8_t sequence, const uint8_t* payload,
+                       uint16_t length) {
+    frame[0] = FRAME_SYNC_1;
+    frame[1] = FRAME_SYNC_2;
+    frame[2] = type;
+    frame[3] = sequence;
+    frame[4] = static_cast<uint8_t>(length & 0xFF);
+    frame[5] = static_cast<uint8_t>(length >> 8);
+    if (length > 0)
+        std::memcpy(frame + 6, payload, length);
+    return frame_seal(frame);
 }
 
 int frame_check(const uint8_t* frame) {

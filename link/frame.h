@@ -20,6 +20,10 @@ inline uint16_t frame_payload_length(const uint8_t* frame) {
 // Stores the CRC after the payload of a frame whose sync bytes, header and
 // payload are written. Returns the total length, payload length + 8.
 uint32_t frame_seal(uint8_t* frame);
+// Writes a whole sealed frame into frame (room for length + 8 bytes) and returns
+// its total length.
+uint32_t frame_compose(uint8_t* frame, uint8_t type, uint8_t sequence, const uint8_t* payload,
+                       uint16_t length);
 // 1 when the stored CRC matches the frame's contents, else 0.
 int frame_check(const uint8_t* frame);
 

@@ -249,20 +249,23 @@ int serial_read(PortHandle port, uint8_t* buffer, uint32_t size) {
         return fail_closed_port("Error, reading from serial port");
     if (size == 0)
         return 0;
+    const uint64_t start = clock_ms();
+    int empty_reads = 0;
     for (;;) {
-        const int ready = wait_readable(port->fd, port->read_timeout_ms);
+        const int ready =
+            wait_readable(port->fd, remaining_ms(clock_ms(), start, port->read_timeout_ms));
         if (ready == 0)
             return 0;
         if (ready > 0) {
             const ssize_t n = read(port->fd, buffer, size);
             if (n > 0)
                 return static_cast<int>(n);
-            if (n < 0 && errno == EINTR)
+            // Input flushed between poll and read leaves a port readable but
+            // empty once; a hung-up line stays that way.
+            if ((n < 0 && (errno == EINTR || errno == EAGAIN)) || (n == 0 && ++empty_reads < 2))
                 continue;
-            if (n < 0 && errno == EAGAIN)
-                return 0;
             if (n == 0)
-                errno = EIO; // readable but empty: the other end hung up
+                errno = EIO;
         }
         print_system_error("Error, reading from serial port");
         return RESULT_PORT_ERROR;

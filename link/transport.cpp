@@ -285,11 +285,9 @@ int frame_transact(DeviceRecord& device, const uint8_t* request, uint8_t expecte
     } catch (const std::bad_alloc&) {
         return RESULT_FAILED;
     }
-    frame[0] = FRAME_SYNC_1;
-    frame[1] = FRAME_SYNC_2;
-    std::memcpy(frame.data() + 2, request, FRAME_HEADER_SIZE + payload_length);
-    frame[3] = static_cast<uint8_t>(frame_sequence_counter & 0xFF);
-    const uint32_t total = frame_seal(frame.data());
+    const uint32_t total =
+        frame_compose(frame.data(), request[0], static_cast<uint8_t>(frame_sequence_counter & 0xFF),
+                      request + FRAME_HEADER_SIZE, static_cast<uint16_t>(payload_length));
     const int sent = raw ? send_frame_raw(device.link, frame.data(), total)
                          : send_frame_in_sentences(device.link, frame.data(), total);
     if (sent < 0)

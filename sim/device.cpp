@@ -475,14 +475,8 @@ void Device::send_frame(uint8_t type, uint8_t sequence, const std::vector<uint8_
                         uint64_t now_us, uint32_t baud_after) {
     recorder_.frame(now_us, "tx", "sentence", type, sequence, payload);
     std::vector<uint8_t> frame(FRAME_OVERHEAD + payload.size());
-    frame[0] = FRAME_SYNC_1;
-    frame[1] = FRAME_SYNC_2;
-    frame[2] = type;
-    frame[3] = sequence;
-    frame[4] = static_cast<uint8_t>(payload.size());
-    frame[5] = static_cast<uint8_t>(payload.size() >> 8);
-    std::copy(payload.begin(), payload.end(), frame.begin() + 6);
-    frame_seal(frame.data());
+    frame_compose(frame.data(), type, sequence, payload.data(),
+                  static_cast<uint16_t>(payload.size()));
     std::string sentences;
     for (size_t at = 0; at < frame.size(); at += FRAME_BYTES_PER_SENTENCE) {
         std::string hex;

@@ -148,7 +148,7 @@ void Runner::transmit(uint64_t now) {
         const sim::TxChunk chunk = device_.take_output(now);
         if (chunk.bytes.empty())
             break;
-        if (!wire_.is_open())
+        if (!wire_.is_open() || !wire_.held())
             continue; // nobody on the line
         const uint32_t line_baud = wire_.slave_baud();
         wire_.write_all(line_baud == chunk.baud ? chunk.bytes

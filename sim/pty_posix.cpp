@@ -139,18 +139,22 @@ void Wire::track_holders() {
         const ssize_t n = notify_ >= 0 ? ::read(notify_, buffer, sizeof buffer) : -1;
         if (n <= 0)
             return;
+        bool was_held = holders_ > 0;
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            const int before = holders_;
             if (event->mask & IN_OPEN)
                 ++holders_;
+            was_held = was_held || holders_ > 0;
             if ((event->mask & IN_CLOSE) && holders_ > 0)
                 --holders_;
-            if (before == 0 && holders_ > 0)
-                tcflush(slave_, TCIFLUSH);
-            if (before > 0 && holders_ == 0)
-                ioctl(slave_, TIOCNXCL);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+        // Only once the last program has gone (a close and a reopen read in one
+        // batch are no release): nobody reads then, so flushing cannot race a
+        // reader that was told the port is readable.
+        if (was_held && holders_ == 0) {
+            tcflush(slave_, TCIFLUSH);
+            ioctl(slave_, TIOCNXCL);
         }
     }
 }

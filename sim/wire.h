@@ -30,14 +30,16 @@ class Wire {
     // Writes without waiting; what does not fit is lost, as on a line that
     // nobody reads.
     void write_all(const std::string& bytes);
-    // Follows the programs that open and close the port. A port that is
-    // opened starts empty, so old output is discarded when the first one
-    // opens it; when the last one closes it, its exclusive flag is cleared
-    // (the flag belongs to the tty, which our own descriptor keeps alive, so
-    // a program killed before it could clear the flag would lock the port).
+    // Follows the programs that open and close the port. When the last one
+    // closes it, what it left unread is discarded and its exclusive flag is
+    // cleared (the flag belongs to the tty, which our own descriptor keeps
+    // alive, so a program killed before it could clear the flag would lock
+    // the port). Output is sent only while the port is held, so a program
+    // that opens it finds it empty, as on a real line.
     void track_holders();
     int notify_fd() const { return notify_; } // readable when the port is opened or closed
-    bool held() const { return holders_ > 0; }
+    // True while some program has the port open (always, when that cannot be told).
+    bool held() const { return notify_ < 0 || holders_ > 0; }
 
     // Points a symlink at the slave (replacing an older symlink) / removes it.
     bool link(const std::string& path, std::string* error);

@@ -256,7 +256,8 @@ TEST(Reconnect, LostDeviceIsFoundAgainOrTheProgramEnds) {
     ToolRun run = run_tool({"-p", link}, "waitlost\nlose -32\nabout\nquit\n", {}, 90, testhooks());
     hang_up.join();
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(count_of(run.out, connected_line("NC-4100", "00000077", link)), 3u) << run.out << run.err;
+    EXPECT_EQ(count_of(run.out, connected_line("NC-4100", "00000077", link)), 3u)
+        << run.out << run.err << sim.record();
     EXPECT_NE(run.err.find("Error, reading from serial port: "), std::string::npos);
     EXPECT_NE(run.out.find("NC_Service Tool, version 1.05."), std::string::npos);
 }

@@ -39,14 +39,7 @@ std::string shell_sentence(const std::string& text) {
 
 std::vector<uint8_t> frame_bytes(uint8_t type, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> frame(payload.size() + FRAME_OVERHEAD);
-    frame[0] = FRAME_SYNC_1;
-    frame[1] = FRAME_SYNC_2;
-    frame[2] = type;
-    frame[3] = 1;
-    frame[4] = static_cast<uint8_t>(payload.size());
-    frame[5] = 0;
-    std::copy(payload.begin(), payload.end(), frame.begin() + 6);
-    frame_seal(frame.data());
+    frame_compose(frame.data(), type, 1, payload.data(), static_cast<uint16_t>(payload.size()));
     return frame;
 }
 

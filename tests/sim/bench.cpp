@@ -101,14 +101,8 @@ void Bench::send_shell(const std::string& line) {
 
 void Bench::send_frame(uint8_t type, const std::vector<uint8_t>& payload, bool raw) {
     std::vector<uint8_t> frame(payload.size() + FRAME_OVERHEAD);
-    frame[0] = FRAME_SYNC_1;
-    frame[1] = FRAME_SYNC_2;
-    frame[2] = type;
-    frame[3] = ++sequence_;
-    frame[4] = static_cast<uint8_t>(payload.size());
-    frame[5] = static_cast<uint8_t>(payload.size() >> 8);
-    std::copy(payload.begin(), payload.end(), frame.begin() + 6);
-    frame_seal(frame.data());
+    frame_compose(frame.data(), type, ++sequence_, payload.data(),
+                  static_cast<uint16_t>(payload.size()));
     if (raw) {
         send_bytes(std::string(frame.begin(), frame.end()));
         return;

@@ -8,14 +8,11 @@ namespace {
 
 std::vector<uint8_t> sealed_frame(uint8_t type, uint8_t sequence, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> frame(payload.size() + FRAME_OVERHEAD);
-    frame[0] = FRAME_SYNC_1;
-    frame[1] = FRAME_SYNC_2;
-    frame[2] = type;
-    frame[3] = sequence;
-    frame[4] = static_cast<uint8_t>(payload.size() & 0xFF);
-    frame[5] = static_cast<uint8_t>(payload.size() >> 8);
-    std::copy(payload.begin(), payload.end(), frame.begin() + 6);
-    EXPECT_EQ(frame_seal(frame.data()), frame.size());
+    EXPECT_EQ(frame_compose(frame.data(), type, sequence, payload.data(),
+                            static_cast<uint16_t>(payload.size())),
+              frame.size());
+    EXPECT_EQ(frame[0], FRAME_SYNC_1);
+    EXPECT_EQ(frame[4] | (frame[5] << 8), static_cast<int>(payload.size())); // little-endian
     return frame;
 }
 
