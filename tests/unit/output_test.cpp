@@ -82,10 +82,3 @@ TEST(TrafficLog, UnopenableFileFailsWithMessage) {
     EXPECT_EQ(traffic_log, nullptr);
     EXPECT_EQ(log_open(nullptr), 0);
 }
-
-TEST(FormatBounded, NeverWritesPastTheBufferAndReportsWhatItWrote) {
-    char buffer[6];
-    EXPECT_EQ(format_bounded(buffer, sizeof buffer, "%s", "abcdefgh"), 5);
-    EXPECT_STREQ(buffer, "abcde");
-    EXPECT_EQ(format_bounded(buffer, sizeof buffer, "%d", 42), 2);
-}
