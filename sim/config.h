@@ -30,11 +30,12 @@ struct DeviceConfig {
     int32_t variation_user = 0;                             // hundredths of a degree, east positive
     uint32_t filter_time = 10;                              // tenths of a second
     std::array<int32_t, 3> rotation = {0, 0, 0};            // R, P, Y: hundredths, inverted sign
-    std::array<double, 4> autolevel = {1.0, 0.0, 0.0, 0.0}; // unit quaternion
+    std::array<double, 4> autolevel = {1.0, 0.0, 0.0, 0.0}; // correction, unit quaternion
     int32_t vertical = 0;                                   // tenths of a metre
     uint32_t nmea_baud = 4800;                              // takes effect at the next start
     SentenceTable sentences;                                // what is sent now
     SentenceTable saved_sentences; // what "cfg n s w" stored for the next start
+    bool factory_pending = false;  // "cfg f": the defaults are loaded at the next start
 };
 
 DeviceConfig factory_config(const ModelProfile& profile);

@@ -642,6 +642,8 @@ void Device::begin_reboot(uint64_t now_us) {
 
 void Device::finish_reboot(uint64_t now_us) {
     boot_us_ = now_us;
+    if (config_.factory_pending)
+        config_ = factory_config(profile_);
     normal_baud_ = config_.nmea_baud;
     tx_.set_baud(normal_baud_);
     active_gnss_ = config_.gnss_mask;

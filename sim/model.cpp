@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
+#include "app/text.h"
 #include "link/device.h"
 
 namespace sim {
@@ -45,7 +45,8 @@ const ModelProfile profiles[] = {
     {"NC-350", make_part_number(37, 204106),
      FEATURE_HEADING | FEATURE_N2K | FEATURE_VARIATION | FEATURE_METEO, 4800,
      make_part_number(73, 204107), make_part_number(70, 204108), 0, nc350_sentences},
-    {"NC-4100", make_part_number(37, 203952), FEATURE_HEADING | FEATURE_GNSS | FEATURE_METEO, 38400,
+    {"NC-4100", make_part_number(37, 203952),
+     FEATURE_HEADING | FEATURE_GNSS | FEATURE_METEO | FEATURE_STATIC_LEVELLING, 38400,
      make_part_number(73, 203953), make_part_number(70, 203954), GNSS_DEFAULT_MASK,
      nc4100_sentences},
 };
@@ -126,7 +127,7 @@ bool parse_version(const std::string& text, uint16_t* version) {
 bool parse_release_type(const std::string& text, uint32_t* release) {
     static const char* const names[] = {"release", "developer", "engineering"};
     for (uint32_t i = 0; i < 3; ++i) {
-        if (strcasecmp(text.c_str(), names[i]) == 0 || text == std::to_string(i)) {
+        if (equals_ignore_case(text.c_str(), names[i]) || text == std::to_string(i)) {
             *release = i;
             return true;
         }

@@ -17,6 +17,8 @@ enum Feature : uint32_t {
     FEATURE_N2K = 1u << 2,       // NMEA 2000 bus with switchable termination
     FEATURE_VARIATION = 1u << 3, // magnetic variation source
     FEATURE_METEO = 1u << 4,     // air temperature and pressure
+    // Firmware before the newer options levels by adjusting the static offsets.
+    FEATURE_STATIC_LEVELLING = 1u << 5,
 };
 
 // One row of the output sentence table. A '-' in the talker means fixed.

@@ -291,14 +291,14 @@ double output_roll(const NmeaContext& context) {
     double roll = 0;
     double pitch = 0;
     quaternion_to_roll_pitch(context.config->autolevel, &roll, &pitch);
-    return context.motion.roll - roll - context.config->rotation[0] / 100.0;
+    return context.motion.roll + roll - context.config->rotation[0] / 100.0;
 }
 
 double output_pitch(const NmeaContext& context) {
     double roll = 0;
     double pitch = 0;
     quaternion_to_roll_pitch(context.config->autolevel, &roll, &pitch);
-    return context.motion.pitch - pitch - context.config->rotation[1] / 100.0;
+    return context.motion.pitch + pitch - context.config->rotation[1] / 100.0;
 }
 
 bool current_variation(const NmeaContext& context, double* degrees) {

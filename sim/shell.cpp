@@ -70,8 +70,8 @@ CommandResult cfg_version(ShellContext& c, const Words& args) {
 CommandResult cfg_factory(ShellContext& c, const Words& args) {
     if (!args.empty())
         return usage("cfg f");
-    *c.config = factory_config(*c.profile);
-    return ok("Configuration reset to factory default\r\n");
+    c.config->factory_pending = true;
+    return ok("Factory default configuration at the next start\r\n");
 }
 
 CommandResult cfg_termination(ShellContext& c, const Words& args) {
@@ -183,25 +183,31 @@ CommandResult cfg_filter(ShellContext& c, const Words& args) {
     return ok();
 }
 
+// Only an NC-4100 before the newer firmware levels with its static offsets;
+// every other device keeps a separate autolevel rotation.
+bool static_levelling(const ShellContext& c) {
+    return has(c, FEATURE_STATIC_LEVELLING) && !extended(c);
+}
+
 std::string rotation_text(const ShellContext& c) {
     const DeviceConfig& config = *c.config;
     std::string text =
         format("R %d P %d Y %d\r\n", config.rotation[0], config.rotation[1], config.rotation[2]);
-    if (extended(c)) {
+    if (!static_levelling(c)) {
         text += format("Q0 %.6f Q1 %.6f Q2 %.6f Q3 %.6f\r\n", config.autolevel[0],
                        config.autolevel[1], config.autolevel[2], config.autolevel[3]);
     }
     return text;
 }
 
-// Older firmware levels by adjusting the static offsets; newer firmware keeps
-// a separate autolevel rotation.
+// Both forms hold the correction of the measured tilt: the static offsets
+// with their inverted sign, the rotation as it is applied.
 CommandResult run_autolevel(ShellContext& c) {
-    if (extended(c)) {
-        c.config->autolevel = roll_pitch_to_quaternion(c.level_roll, c.level_pitch);
-    } else {
+    if (static_levelling(c)) {
         c.config->rotation[0] = static_cast<int32_t>(std::lround(c.level_roll * 100));
         c.config->rotation[1] = static_cast<int32_t>(std::lround(c.level_pitch * 100));
+    } else {
+        c.config->autolevel = roll_pitch_to_quaternion(-c.level_roll, -c.level_pitch);
     }
     return ok(format("Autolevel: roll %.2f pitch %.2f\r\n", c.level_roll, c.level_pitch));
 }
@@ -214,7 +220,7 @@ CommandResult cfg_rotation(ShellContext& c, const Words& args) {
     if (args.size() == 1 && args[0] == "a")
         return run_autolevel(c);
     if (args.size() == 1 && args[0] == "r") {
-        if (!extended(c))
+        if (static_levelling(c))
             return unsupported();
         c.config->autolevel = {1.0, 0.0, 0.0, 0.0};
         return ok();

@@ -206,7 +206,7 @@ TEST(ApplicationData, BlocksAreTakenInSentencesByTheRunningApplication) {
     EXPECT_EQ(payload_u16(end.payload, 0), sim::CAUSE_OK);
 }
 
-TEST(Restart, BaudRateAndReceiversWaitForTheRebootAndTheTableForItsStore) {
+TEST(Restart, BaudRateReceiversAndFactoryDefaultsWaitForTheReboot) {
     sim::SimSettings settings = settings_of("NC-4100");
     settings.reboot_time_ms = 300;
     Bench bench(settings);
@@ -228,6 +228,16 @@ TEST(Restart, BaudRateAndReceiversWaitForTheRebootAndTheTableForItsStore) {
     EXPECT_EQ(bench.device().config().sentences[0].interval_ms, 100u); // not stored with "w"
     EXPECT_EQ(bench.shell("kestrel\r\r").rfind("kestrel", 0), 0u);
     EXPECT_EQ(bench.shell("cfg g s\r"), "cfg g s\r\n61\r\nNC-4100");
+
+    // Factory defaults, too, are loaded only by the next start.
+    bench.shell("cfg a f 25\r");
+    bench.shell("cfg f\r");
+    EXPECT_EQ(bench.shell("cfg a f\r"), "cfg a f\r\n25\r\nNC-4100");
+    bench.send_shell("reboot\r");
+    bench.run_for(600'000);
+    EXPECT_EQ(bench.device().line_baud(), 38400u);
+    bench.shell("kestrel\r\r");
+    EXPECT_EQ(bench.shell("cfg a f\r"), "cfg a f\r\n10\r\nNC-4100");
 }
 
 TEST(Restart, StayDownUntilWoken) {

@@ -2,11 +2,13 @@
 // table's intervals kept exactly, slow sentences only in the gaps, and values
 // that agree with each other.
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
 
 #include "bench.h"
+#include "link/device.h"
 
 namespace {
 
@@ -110,6 +112,80 @@ TEST(NmeaOutput, SatelliteGroupsComeFromEveryReceiverInUse) {
             EXPECT_EQ(std::atoi(group[i][2].c_str()), static_cast<int>(i + 1)) << talker;
         }
     }
+}
+
+// Where each sentence starts within its interval, as milliseconds after the
+// device's whole-second marks (the bench starts on a whole UTC second).
+std::map<std::string, std::vector<uint64_t>> phases_ms(Bench& bench, uint64_t interval_ms) {
+    std::map<std::string, std::vector<uint64_t>> phases;
+    for (const auto& [formatter, times] : start_times(bench.take_sentences())) {
+        for (uint64_t t : times)
+            phases[formatter].push_back(t / 1000 % interval_ms);
+    }
+    return phases;
+}
+
+TEST(NmeaOutput, SentencesStartAtTheirTableOffset) {
+    Bench bench(settings_of("NC-350")); // ROT 1000/50, HDG 1000/100
+    bench.run_for(4'000'000);
+    auto phases = phases_ms(bench, 1000);
+    for (const auto& [formatter, offset] : {std::pair<std::string, uint64_t>{"ROT", 50},
+                                            std::pair<std::string, uint64_t>{"HDG", 100}}) {
+        ASSERT_EQ(phases[formatter].size(), 4u) << formatter;
+        for (uint64_t phase : phases[formatter])
+            EXPECT_EQ(phase, offset) << formatter;
+    }
+    bench.shell("kestrel\r\r");
+    bench.shell("cfg n s 6 HE HDG 1000 250\r");
+    bench.run_until(6'000'000);
+    bench.take_sentences();
+    bench.run_for(3'000'000);
+    phases = phases_ms(bench, 1000);
+    ASSERT_EQ(phases["HDG"].size(), 3u);
+    for (uint64_t phase : phases["HDG"])
+        EXPECT_EQ(phase, 250u);
+}
+
+struct Attitude {
+    uint64_t time_us = 0;
+    double heading = 0, pitch = 0, roll = 0;
+};
+
+// The last attitude sentence of the first two seconds after the shell lines.
+Attitude attitude_after(const sim::SimSettings& settings, const char* line) {
+    Bench bench(settings);
+    bench.shell("kestrel\r\r");
+    bench.shell(std::string(line) + "\r");
+    bench.run_until(2'000'000);
+    Attitude a;
+    for (const TimedSentence& s : bench.take_sentences()) {
+        if (formatter_of(s.text) != "att")
+            continue;
+        const std::vector<std::string> f = fields_of(s.text);
+        a = {s.time_us, std::atof(f[2].c_str()), std::atof(f[3].c_str()), std::atof(f[4].c_str())};
+    }
+    return a;
+}
+
+TEST(NmeaOutput, MountingOffsetsAndAutolevelReachTheAttitude) {
+    const sim::SimSettings newer = settings_of("NC-4100");
+    sim::SimSettings older = newer;
+    older.identity.application.version = make_version(1, 1, 0);
+    const Attitude base = attitude_after(newer, "cfg m r 0 0 0");
+    const Attitude offset = attitude_after(newer, "cfg m r 250 -100 -1000");
+    ASSERT_EQ(offset.time_us, base.time_us);
+    EXPECT_NEAR(std::fmod(offset.heading - base.heading + 360.0, 360.0), 10.0, 0.11);
+    EXPECT_NEAR(offset.roll - base.roll, -2.5, 0.11);
+    EXPECT_NEAR(offset.pitch - base.pitch, 1.0, 0.11);
+
+    // Levelled by static offsets or by a rotation, the output is corrected alike.
+    const Attitude by_rotation = attitude_after(newer, "cfg m r a");
+    const Attitude by_offsets = attitude_after(older, "cfg m r a");
+    ASSERT_EQ(by_rotation.time_us, by_offsets.time_us);
+    EXPECT_NEAR(by_rotation.roll, by_offsets.roll, 0.11);
+    EXPECT_NEAR(by_rotation.pitch, by_offsets.pitch, 0.11);
+    EXPECT_GT(std::fabs(by_rotation.roll - base.roll) + std::fabs(by_rotation.pitch - base.pitch),
+              0.3);
 }
 
 TEST(NmeaOutput, TableChangesTakeEffectAtOnce) {

@@ -75,29 +75,46 @@ TEST_F(ShellTest, RotationOffsetsReadAsTheToolReadsThem) {
     EXPECT_EQ(r, -150);
     EXPECT_EQ(p, 25);
     EXPECT_EQ(y, 900);
-
-    // Extended firmware levels with a quaternion that gives back the measured tilt.
-    EXPECT_EQ(run("cfg m r a").status, sim::STATUS_OK);
-    const std::string text = value_of("cfg m r");
-    const double q0 = read_key(text, "Q0"), q1 = read_key(text, "Q1"), q2 = read_key(text, "Q2"),
-                 q3 = read_key(text, "Q3");
-    const double roll = std::atan2(2 * (q0 * q1 + q2 * q3), 1 - 2 * (q1 * q1 + q2 * q2)) * 57.29578;
-    const double pitch = std::asin(2 * (q0 * q2 - q1 * q3)) * 57.29578;
-    EXPECT_NEAR(roll, 1.25, 0.01);
-    EXPECT_NEAR(pitch, -0.5, 0.01);
-    EXPECT_EQ(run("cfg m r r").status, sim::STATUS_OK);
-    EXPECT_NEAR(read_key(value_of("cfg m r"), "Q0"), 1.0, 1e-6);
 }
 
-TEST_F(ShellTest, OlderFirmwareLevelsWithTheStaticOffsetsAndHasNoQuaternion) {
-    identity_.application.version = make_version(1, 1, 0);
-    EXPECT_EQ(value_of("cfg m r").find("Q0"), std::string::npos);
-    EXPECT_EQ(run("cfg m r a").status, sim::STATUS_OK);
-    long r = 0, p = 0, y = 0;
-    read_rpy(value_of("cfg m r"), &r, &p, &y);
-    EXPECT_EQ(r, 125);
-    EXPECT_EQ(p, -50);
-    EXPECT_NE(run("cfg m r r").status, sim::STATUS_OK);
+// The tool reads the static offsets (inverted sign) as the autolevel result
+// only on an NC-4100 before 1.02, the quaternion everywhere else; a status
+// report adds both, so every variant must give the correction of the same
+// measured tilt (roll 1.25, pitch -0.5).
+TEST_F(ShellTest, AutolevelHoldsTheSameCorrectionOnEveryFirmware) {
+    struct Case {
+        const char* model;
+        uint32_t minor;
+        bool static_offsets;
+    };
+    for (const Case& c : {Case{"NC-4100", 5, false}, Case{"NC-4100", 1, true},
+                          Case{"NC-350", 1, false}, Case{"NC-350", 5, false}}) {
+        SCOPED_TRACE(std::string(c.model) + " 1.0" + std::to_string(c.minor));
+        use_model(c.model);
+        identity_.application.version = make_version(1, c.minor, 0);
+        EXPECT_EQ(run("cfg m r a").status, sim::STATUS_OK);
+        const std::string text = value_of("cfg m r");
+        double roll = 0, pitch = 0;
+        if (c.static_offsets) {
+            EXPECT_EQ(text.find("Q0"), std::string::npos);
+            long r = 0, p = 0, y = 0;
+            read_rpy(text, &r, &p, &y);
+            roll = -r / 100.0;
+            pitch = -p / 100.0;
+        } else {
+            const double q0 = read_key(text, "Q0"), q1 = read_key(text, "Q1"),
+                         q2 = read_key(text, "Q2"), q3 = read_key(text, "Q3");
+            roll = std::atan2(2 * (q0 * q1 + q2 * q3), 1 - 2 * (q1 * q1 + q2 * q2)) * 57.29578;
+            pitch = std::asin(2 * (q0 * q2 - q1 * q3)) * 57.29578;
+        }
+        EXPECT_NEAR(roll, -1.25, 0.01);
+        EXPECT_NEAR(pitch, 0.5, 0.01);
+        EXPECT_EQ(run("cfg m r r").status,
+                  c.static_offsets ? sim::STATUS_UNSUPPORTED : sim::STATUS_OK);
+        if (!c.static_offsets) {
+            EXPECT_NEAR(read_key(value_of("cfg m r"), "Q0"), 1.0, 1e-6);
+        }
+    }
 }
 
 TEST_F(ShellTest, SentenceTableLinesParseWithTheToolsFormat) {
@@ -182,7 +199,7 @@ TEST_F(ShellTest, RefusedValuesChangeNothing) {
     EXPECT_EQ(config_.calibration_mode, factory.calibration_mode);
 }
 
-TEST_F(ShellTest, SettingsReadBackInTheToolsUnitsAndFactoryDefaultRestoresThem) {
+TEST_F(ShellTest, SettingsReadBackInTheToolsUnits) {
     use_model("NC-350");
     EXPECT_EQ(run("cfg a v 1 -235").status, sim::STATUS_OK);
     unsigned source = 9;
@@ -199,10 +216,10 @@ TEST_F(ShellTest, SettingsReadBackInTheToolsUnitsAndFactoryDefaultRestoresThem) 
     EXPECT_EQ(run("cfg a f 25").status, sim::STATUS_OK);
     EXPECT_EQ(value_of("cfg a f"), "25\r\n");
 
+    // Factory defaults wait for the next start; until then the values in effect show.
     EXPECT_EQ(run("cfg f").status, sim::STATUS_OK);
-    EXPECT_EQ(value_of("cfg a v"), "0 340\r\n");
-    EXPECT_EQ(value_of("cfg c t"), "0\r\n");
-    EXPECT_EQ(value_of("cfg a f"), "10\r\n");
+    EXPECT_EQ(value_of("cfg a f"), "25\r\n");
+    EXPECT_TRUE(config_.factory_pending);
 }
 
 TEST_F(ShellTest, ReportsCarryWhatTheStatusReportLooksFor) {
