@@ -8,7 +8,6 @@ constexpr uint8_t FRAME_SYNC_2 = 0xA8;
 constexpr uint32_t FRAME_HEADER_SIZE = 4;   // type, sequence, length
 constexpr uint32_t FRAME_OVERHEAD = 8;      // sync, header, CRC
 constexpr uint32_t FRAME_MAX_RECEIVED = 76; // receive capacity: 68 payload bytes
-constexpr uint32_t FRAME_MAX_PAYLOAD_RECEIVED = FRAME_MAX_RECEIVED - FRAME_OVERHEAD;
 
 // Field access on a whole frame (sync bytes included).
 inline uint8_t frame_type(const uint8_t* frame) { return frame[2]; }

@@ -79,6 +79,30 @@ TEST(Console, TerminatingSignalRestoresTheTerminal) {
     }
 }
 
+TEST(Console, TitleCursorColoursAndDirectWritesOnATerminal) {
+    TestPty pty;
+    const int status = in_child_with_stdin(pty.slave, [&] {
+        dup2(pty.slave, STDOUT_FILENO);
+        unsetenv("NO_COLOR");
+        console_setup("title");
+        CHILD_CHECK(set_cursor_position(2, 3) == 0);
+        CHILD_CHECK(write_console("ab", 2) == 2);
+        set_text_highlight(1);
+        restore_input_mode();
+        return 0;
+    });
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
+    char buffer[1024];
+    const ssize_t n = read(pty.master, buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    const std::string shown(buffer, static_cast<size_t>(n));
+    EXPECT_NE(shown.find("\x1b]0;title\a"), std::string::npos);
+    EXPECT_NE(shown.find("\x1b[4;3Hab"), std::string::npos); // row and column count from 1
+    EXPECT_NE(shown.find("\x1b[0;37;44m"), std::string::npos);
+    EXPECT_NE(shown.find("\x1b[1;97;44m"), std::string::npos);
+    EXPECT_EQ(shown.substr(shown.size() - 10), "\x1b[?25h\x1b[0m"); // put back at the end
+}
+
 TEST(Console, LineModeReadsLinesFromAPipeAndFailsAtEnd) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
