@@ -506,8 +506,7 @@ std::string Device::with_faults(std::string sentence) {
     return sentence;
 }
 
-bool Device::fits_gap(uint64_t rank, uint64_t start_us, uint64_t end_us) const {
-    (void)start_us;
+bool Device::fits_gap(uint64_t rank, uint64_t end_us) const {
     const uint64_t guard = tx_.char_offset_us(1);
     for (size_t i = 0; i < scheduled_.size() && i < next_deadline_.size(); ++i) {
         const uint64_t interval = scheduled_[i].interval_ms;
@@ -521,9 +520,8 @@ bool Device::fits_gap(uint64_t rank, uint64_t start_us, uint64_t end_us) const {
 
 TxChunk Device::take_output(uint64_t now_us) {
     const uint32_t before = tx_.baud();
-    TxChunk chunk = tx_.take_due(now_us, [this](uint64_t rank, uint64_t start, uint64_t end) {
-        return fits_gap(rank, start, end);
-    });
+    TxChunk chunk =
+        tx_.take_due(now_us, [this](uint64_t rank, uint64_t end) { return fits_gap(rank, end); });
     counters_.tx_bytes += chunk.bytes.size();
     if (tx_.baud() != before)
         log_event(now_us, "line rate " + std::to_string(tx_.baud()));
@@ -711,36 +709,58 @@ uint64_t Device::next_wake_us(uint64_t now_us) const {
 
 // ---------------------------------------------------------------- control
 
+bool Device::control_wake(const ControlCommand&, uint64_t now_us, std::string*) {
+    if (mode_ == DeviceMode::DOWN)
+        finish_reboot(now_us);
+    return true;
+}
+
+bool Device::control_reboot(const ControlCommand&, uint64_t now_us, std::string*) {
+    begin_reboot(now_us);
+    return true;
+}
+
+bool Device::control_reboot_time(const ControlCommand& command, uint64_t, std::string* message) {
+    if (parse_u32(command.args[0], &settings_.reboot_time_ms))
+        return true;
+    *message = "not a number: " + command.args[0];
+    return false;
+}
+
+bool Device::control_nmea(const ControlCommand& command, uint64_t now_us, std::string* message) {
+    if (!parse_on_off(command.args[0], &nmea_on_)) {
+        *message = "expected on or off";
+        return false;
+    }
+    if (nmea_on_)
+        restart_schedule(now_us);
+    else
+        counters_.dropped_sentences += tx_.drop_sentences();
+    return true;
+}
+
+bool Device::control_status(const ControlCommand&, uint64_t now_us, std::string* message) {
+    *message = status_text(now_us);
+    return true;
+}
+
 bool Device::control(const ControlCommand& command, uint64_t now_us, std::string* message) {
-    const std::string& name = command.name;
-    if (name == "wake") {
-        if (mode_ == DeviceMode::DOWN)
-            finish_reboot(now_us);
-        return true;
+    struct ControlRoute {
+        const char* name;
+        bool (Device::*handle)(const ControlCommand&, uint64_t, std::string*);
+    };
+    static const ControlRoute routes[] = {
+        {"wake", &Device::control_wake},
+        {"reboot", &Device::control_reboot},
+        {"reboot-time", &Device::control_reboot_time},
+        {"nmea", &Device::control_nmea},
+        {"status", &Device::control_status},
+    };
+    for (const ControlRoute& route : routes) {
+        if (command.name == route.name)
+            return (this->*route.handle)(command, now_us, message);
     }
-    if (name == "reboot") {
-        begin_reboot(now_us);
-        return true;
-    }
-    if (name == "reboot-time")
-        return parse_u32(command.args[0], &settings_.reboot_time_ms) ||
-               (*message = "not a number: " + command.args[0], false);
-    if (name == "nmea") {
-        if (!parse_on_off(command.args[0], &nmea_on_)) {
-            *message = "expected on or off";
-            return false;
-        }
-        if (nmea_on_)
-            restart_schedule(now_us);
-        else
-            counters_.dropped_sentences += tx_.drop_sentences();
-        return true;
-    }
-    if (name == "status") {
-        *message = status_text(now_us);
-        return true;
-    }
-    *message = "not a device control: " + name;
+    *message = "not a device control: " + command.name;
     return false;
 }
 

@@ -101,7 +101,7 @@ class Device {
     void send_frame(uint8_t type, uint8_t sequence, const std::vector<uint8_t>& payload,
                     uint64_t now_us, uint32_t baud_after = 0);
     std::string with_faults(std::string sentence);
-    bool fits_gap(uint64_t rank, uint64_t start_us, uint64_t end_us) const;
+    bool fits_gap(uint64_t rank, uint64_t end_us) const;
 
     // navigation output
     void restart_schedule(uint64_t now_us);
@@ -109,6 +109,13 @@ class Device {
     void generate_due_sentences(uint64_t now_us);
     void generate_row(size_t index, uint64_t deadline_us);
     bool nmea_running() const;
+
+    // control lines
+    bool control_wake(const ControlCommand& command, uint64_t now_us, std::string* message);
+    bool control_reboot(const ControlCommand& command, uint64_t now_us, std::string* message);
+    bool control_reboot_time(const ControlCommand& command, uint64_t now_us, std::string* message);
+    bool control_nmea(const ControlCommand& command, uint64_t now_us, std::string* message);
+    bool control_status(const ControlCommand& command, uint64_t now_us, std::string* message);
 
     // life cycle
     void begin_reboot(uint64_t now_us);

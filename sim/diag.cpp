@@ -1,23 +1,15 @@
 #include "sim/diag.h"
 
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <ctime>
+
+#include "sim/format.h"
 
 namespace sim {
 namespace {
 
 using Words = std::vector<std::string>;
-
-__attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, fmt);
-    const int n = std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return std::string(text, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof text - 1));
-}
 
 std::string uptime_text(double uptime) {
     const uint64_t s = static_cast<uint64_t>(uptime);

@@ -1,12 +1,8 @@
-// nc-sim: one simulated device on a pseudo-terminal. A single thread waits in
-// ppoll for the line, the control input, a signal or the next deadline.
-#include <cerrno>
-#include <csignal>
+// nc-sim: one simulated device on a pseudo-terminal. A single thread waits
+// for the line, the control input, a signal or the next deadline.
+#include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <deque>
-#include <poll.h>
-#include <unistd.h>
 
 #include "app/clock.h"
 #include "sim/device.h"
@@ -16,12 +12,6 @@
 
 namespace {
 
-volatile sig_atomic_t stop_requested = 0;
-
-void on_stop_signal(int) {
-    stop_requested = 1;
-}
-
 // Received bytes become visible to the device when their last character has
 // arrived at the line rate.
 struct ArrivingBytes {
@@ -29,16 +19,15 @@ struct ArrivingBytes {
     std::string bytes;
 };
 
-double wall_clock_utc() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
+// Bytes received but not yet through the line. Beyond this the simulator
+// stops taking input from the pty, so the sender is held up as a real line
+// paces it, and memory stays bounded whatever a program writes.
+constexpr size_t MAX_ARRIVING_BYTES = 4096;
 
 class Runner {
   public:
     Runner(sim::SimOptions& options, sim::Recorder& recorder)
-        : options_(options), device_(options.settings, recorder, clock_us(), wall_clock_utc()),
+        : options_(options), device_(options.settings, recorder, clock_us(), sim::wall_clock_utc()),
           recorder_(recorder) {}
 
     bool start();
@@ -53,6 +42,7 @@ class Runner {
     void wait_for_events(uint64_t now);
     void read_line_input(uint64_t now);
     void read_control_input(uint64_t now);
+    void close_control_input();
     void queue_arriving(const char* bytes, size_t n, uint64_t now, uint32_t baud);
     void report_mismatch(uint64_t now, uint32_t port_baud, uint32_t device_baud);
     void handle_control_line(const std::string& line, uint64_t now);
@@ -67,6 +57,7 @@ class Runner {
     sim::Recorder& recorder_;
     sim::Wire wire_;
     std::deque<ArrivingBytes> arriving_;
+    size_t arriving_bytes_ = 0;
     uint64_t rx_line_free_us_ = 0;
     uint64_t come_back_us_ = UINT64_MAX;
     bool mismatch_reported_ = false;
@@ -103,7 +94,7 @@ bool Runner::start() {
 }
 
 void Runner::run() {
-    while (!stop_requested) {
+    while (!sim::stop_requested()) {
         const uint64_t now = clock_us();
         step(now);
         wait_for_events(clock_us());
@@ -124,6 +115,7 @@ void Runner::deliver_arrived(uint64_t now) {
     while (!arriving_.empty() && arriving_.front().due_us <= now) {
         const std::string& bytes = arriving_.front().bytes;
         device_.receive(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), now);
+        arriving_bytes_ -= bytes.size();
         arriving_.pop_front();
     }
 }
@@ -157,9 +149,9 @@ void Runner::transmit(uint64_t now) {
 }
 
 void Runner::read_line_input(uint64_t now) {
-    uint8_t buffer[4096];
-    for (;;) {
-        const long n = wire_.read_some(buffer, sizeof buffer);
+    uint8_t buffer[MAX_ARRIVING_BYTES];
+    while (arriving_bytes_ < MAX_ARRIVING_BYTES) {
+        const long n = wire_.read_some(buffer, MAX_ARRIVING_BYTES - arriving_bytes_);
         if (n <= 0)
             return;
         const uint32_t device_baud = device_.line_baud();
@@ -183,6 +175,7 @@ void Runner::queue_arriving(const char* bytes, size_t n, uint64_t now, uint32_t 
         const uint64_t start = std::max(now, rx_line_free_us_);
         rx_line_free_us_ = start + static_cast<uint64_t>(length) * 10000000ULL / baud;
         arriving_.push_back({rx_line_free_us_, std::string(bytes + at, length)});
+        arriving_bytes_ += length;
     }
 }
 
@@ -196,12 +189,11 @@ void Runner::report_mismatch(uint64_t now, uint32_t port_baud, uint32_t device_b
 
 void Runner::read_control_input(uint64_t now) {
     char buffer[512];
-    const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-    if (n <= 0) {
-        if (n == 0 || (errno != EINTR && errno != EAGAIN))
-            stdin_open_ = false; // end of input does not end the simulation
+    const long n = sim::read_control_input(buffer, sizeof buffer);
+    if (n < 0)
+        close_control_input(); // the end of input does not end the simulation
+    if (n <= 0)
         return;
-    }
     control_buffer_.append(buffer, static_cast<size_t>(n));
     size_t newline = 0;
     while ((newline = control_buffer_.find('\n')) != std::string::npos) {
@@ -258,6 +250,7 @@ void Runner::hang_up(uint64_t now, uint64_t back_after_ms) {
     wire_.unlink_link();
     wire_.close();
     arriving_.clear();
+    arriving_bytes_ = 0;
     come_back_us_ = back_after_ms == 0 ? UINT64_MAX : now + back_after_ms * 1000;
 }
 
@@ -267,50 +260,28 @@ void Runner::come_back(uint64_t now) {
         recorder_.event(now, "back on " + wire_.slave_path());
 }
 
+void Runner::close_control_input() {
+    stdin_open_ = false;
+    sim::log_message(1, "no more control input");
+}
+
 void Runner::wait_for_events(uint64_t now) {
     uint64_t wake = device_.next_wake_us(now);
     if (!arriving_.empty())
         wake = std::min(wake, arriving_.front().due_us);
     wake = std::min(wake, come_back_us_);
     const uint64_t wait_us = std::min<uint64_t>(wake > now ? wake - now : 0, 1'000'000);
-    timespec timeout{static_cast<time_t>(wait_us / 1000000),
-                     static_cast<long>(wait_us % 1000000) * 1000};
-    pollfd fds[3];
-    nfds_t count = 0;
-    if (wire_.is_open()) {
-        fds[count++] = {wire_.poll_fd(), POLLIN, 0};
-        fds[count++] = {wire_.notify_fd(), POLLIN, 0}; // a negative fd is skipped
-    }
-    const nfds_t stdin_index = count;
-    if (stdin_open_)
-        fds[count++] = {STDIN_FILENO, POLLIN, 0};
-    sigset_t unblocked;
-    sigemptyset(&unblocked);
-    if (ppoll(fds, count, &timeout, &unblocked) <= 0)
-        return;
+    const sim::WireEvents events =
+        sim::wait_events(wire_, arriving_bytes_ < MAX_ARRIVING_BYTES, stdin_open_, wait_us);
     const uint64_t after = clock_us();
-    if (wire_.is_open() && (fds[0].revents & POLLIN))
+    if (events.line_input)
         read_line_input(after);
-    else if (wire_.is_open() && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)))
+    else if (events.line_failed)
         hang_up(after, 1000); // cannot happen while we hold the slave; never spin on it
-    if (stdin_open_ && (fds[stdin_index].revents & (POLLIN | POLLHUP)))
+    if (events.control_input)
         read_control_input(after);
-}
-
-void install_signal_handlers() {
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    // Signals stay blocked except inside ppoll, so none slips between the
-    // flag test and the wait.
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGTERM);
-    sigaddset(&blocked, SIGINT);
-    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    else if (events.control_closed)
+        close_control_input();
 }
 
 } // namespace
@@ -332,9 +303,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "nc-sim: cannot create %s\n", options.record_path.c_str());
         return 1;
     }
-    install_signal_handlers();
+    sim::install_signal_handlers();
     // A device has a processor of its own: keep the line timing when the
-    // machine is busy. The loop always blocks in ppoll, so this cannot starve
+    // machine is busy. The loop always blocks in its wait, so this cannot starve
     // anything; without the privilege the simulator runs as it is.
     if (raise_realtime_priority() != 0)
         sim::log_message(1, "running without real-time priority");

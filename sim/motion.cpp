@@ -17,11 +17,6 @@ double wave(double t, double period, double phase) {
     return std::sin(2 * PI * t / period + phase);
 }
 
-double wrap360(double degrees) {
-    const double wrapped = std::fmod(degrees, 360.0);
-    return wrapped < 0 ? wrapped + 360.0 : wrapped;
-}
-
 // Deterministic small pseudo-random numbers for the start conditions.
 double unit_random(uint32_t* state) {
     *state = *state * 1664525u + 1013904223u;
@@ -55,6 +50,11 @@ double sog_at(double t, const double* phase) {
 }
 
 } // namespace
+
+double wrap360(double degrees) {
+    const double wrapped = std::fmod(degrees, 360.0);
+    return wrapped < 0 ? wrapped + 360.0 : wrapped;
+}
 
 MotionModel::MotionModel(uint32_t seed) {
     uint32_t state = seed ^ 0x9E3779B9u;

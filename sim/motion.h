@@ -31,6 +31,9 @@ struct MotionState {
     double humidity = 0;        // percent
 };
 
+// Degrees folded into 0 to 360.
+double wrap360(double degrees);
+
 class MotionModel {
   public:
     explicit MotionModel(uint32_t seed);

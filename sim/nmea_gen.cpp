@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <ctime>
+
+#include "sim/format.h"
 
 namespace sim {
 namespace {
@@ -13,20 +14,6 @@ constexpr double AUTO_VARIATION = 3.4; // what the position's magnetic model giv
 constexpr double DEVIATION = -0.6;     // residual deviation of the magnetometer
 constexpr size_t SATELLITES_PER_GSV = 4;
 constexpr size_t SATELLITES_PER_GSA = 12;
-
-__attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
-    char text[128];
-    va_list args;
-    va_start(args, fmt);
-    const int n = std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return std::string(text, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof text - 1));
-}
-
-double wrap360(double degrees) {
-    const double wrapped = std::fmod(degrees, 360.0);
-    return wrapped < 0 ? wrapped + 360.0 : wrapped;
-}
 
 // Hundredths as sent; rounding first keeps a deadline on a whole second from
 // showing as .99 of the second before.

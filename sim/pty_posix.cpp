@@ -1,10 +1,13 @@
 #include "sim/wire.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -186,6 +189,92 @@ void Wire::unlink_link() {
     // Only our own symlink is removed, never one that points elsewhere by now.
     if (n > 0 && std::string(target, static_cast<size_t>(n)) == slave_path_)
         ::unlink(link_path_.c_str());
+}
+
+// ---------------------------------------------------------------- process
+
+namespace {
+
+volatile sig_atomic_t stop_flag = 0;
+
+void on_stop_signal(int) {
+    stop_flag = 1;
+}
+
+const int stop_signals[] = {SIGTERM, SIGINT, SIGHUP};
+
+} // namespace
+
+void install_signal_handlers() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal_number : stop_signals) {
+        sigaction(signal_number, &action, nullptr);
+        sigaddset(&blocked, signal_number);
+    }
+    // A write to a closed pty, or a background read or write of the
+    // terminal, fails instead of ending or stopping the simulator.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (int signal_number : {SIGPIPE, SIGTTIN, SIGTTOU})
+        sigaction(signal_number, &ignore, nullptr);
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+}
+
+bool stop_requested() {
+    return stop_flag != 0;
+}
+
+double wall_clock_utc() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+WireEvents wait_events(const Wire& wire, bool want_line_input, bool watch_control,
+                       uint64_t timeout_us) {
+    pollfd fds[3];
+    nfds_t count = 0;
+    const short line_events = want_line_input ? POLLIN : 0; // errors are reported regardless
+    if (wire.is_open()) {
+        fds[count++] = {wire.poll_fd(), line_events, 0};
+        fds[count++] = {wire.notify_fd(), POLLIN, 0}; // a negative fd is skipped
+    }
+    const nfds_t control_index = count;
+    if (watch_control)
+        fds[count++] = {STDIN_FILENO, POLLIN, 0};
+    const timespec timeout{static_cast<time_t>(timeout_us / 1000000),
+                           static_cast<long>(timeout_us % 1000000) * 1000};
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
+    WireEvents events;
+    if (ppoll(fds, count, &timeout, &unblocked) <= 0)
+        return events;
+    if (wire.is_open()) {
+        events.line_input = (fds[0].revents & POLLIN) != 0;
+        events.line_failed = !events.line_input && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL));
+    }
+    if (watch_control) {
+        const short revents = fds[control_index].revents;
+        // Hang-up without data is the end; an error is never waited on again.
+        events.control_input = (revents & POLLIN) != 0;
+        events.control_closed =
+            (revents & (POLLERR | POLLNVAL)) || ((revents & POLLHUP) && !(revents & POLLIN));
+    }
+    return events;
+}
+
+long read_control_input(char* buffer, size_t size) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, size);
+    if (n > 0)
+        return static_cast<long>(n);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return 0;
+    return -1; // the end, or EIO for a background process of a terminal
 }
 
 } // namespace sim

@@ -3,27 +3,18 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
 #include "link/device.h"
 #include "sim/diag.h"
+#include "sim/format.h"
 
 namespace sim {
 namespace {
 
 using Words = std::vector<std::string>;
-
-__attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
-    char text[256];
-    va_list args;
-    va_start(args, fmt);
-    const int n = std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return std::string(text, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof text - 1));
-}
 
 CommandResult ok(std::string output = {}) {
     return {std::move(output), STATUS_OK};
@@ -351,7 +342,8 @@ CommandResult cmd_cfg(ShellContext& c, const Words& words) {
 std::string software_line(const char* label, const SoftwareInfo& s) {
     return format("%-11s%s %s %s, build %u, tag '%s', hash %08x\r\n", label,
                   format_part_number(s.part_number).c_str(), format_version(s.version).c_str(),
-                  release_name(version_release(s.version)), s.build_number, s.build_tag.c_str(),
+                  release_name(version_release(s.version)), s.build_number,
+                  printable(s.build_tag).c_str(),
                   s.build_hash);
 }
 

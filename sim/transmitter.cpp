@@ -70,7 +70,7 @@ bool Transmitter::start_next(uint64_t now_us, const GapCheck& fits) {
             return false; // the line is still busy
         const uint64_t end = start + char_offset_us(item.bytes.size());
         const bool waited_enough = now_us >= item.ready_us + item.max_wait_us;
-        if (item.max_wait_us != 0 && !waited_enough && !fits(item.rank, start, end))
+        if (item.max_wait_us != 0 && !waited_enough && !fits(item.rank, end))
             continue;
         current_ = std::move(queue_[index].item);
         queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(index));

@@ -28,8 +28,8 @@ struct TxChunk {
 
 class Transmitter {
   public:
-    // May an item of this rank occupy the line from start to end?
-    using GapCheck = std::function<bool(uint64_t rank, uint64_t start_us, uint64_t end_us)>;
+    // May an item of this rank occupy the line from now until end?
+    using GapCheck = std::function<bool(uint64_t rank, uint64_t end_us)>;
 
     explicit Transmitter(uint32_t baud) : baud_(baud) {}
 

@@ -54,4 +54,34 @@ class Wire {
     int holders_ = 0; // open descriptors of the slave besides ours
 };
 
+// The rest of what the simulator asks of the system.
+
+// SIGTERM, SIGINT and SIGHUP ask the simulator to stop; they are let through
+// only while it waits, so none slips in between a check and the wait. Reading
+// a terminal from the background does not stop the process (the read fails).
+void install_signal_handlers();
+bool stop_requested();
+
+// Seconds since 1970 from the system's calendar clock.
+double wall_clock_utc();
+
+// What ended a wait_events.
+struct WireEvents {
+    bool line_input = false;    // the line has bytes for us
+    bool line_failed = false;   // the line can no longer be read
+    bool control_input = false; // standard input has data
+    bool control_closed = false; // standard input is at its end or failed
+};
+
+// Waits up to timeout_us for the line (when open and line_input is wanted),
+// the port's open and close notices, standard input (when watched) or a
+// stop signal.
+WireEvents wait_events(const Wire& wire, bool want_line_input, bool watch_control,
+                       uint64_t timeout_us);
+
+// Reads control input that is there: count, 0 when interrupted, -1 when
+// standard input is closed (its end, an error, or a terminal that belongs to
+// the foreground while we run in the background).
+long read_control_input(char* buffer, size_t size);
+
 } // namespace sim

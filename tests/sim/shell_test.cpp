@@ -234,8 +234,9 @@ TEST_F(ShellTest, ReportsCarryWhatTheStatusReportLooksFor) {
     EXPECT_EQ(hsiron.find("Score:"), std::string::npos);
 }
 
-// Every output ends before the prompt: "> " inside it would cut the tool's reply.
-TEST_F(ShellTest, NoOutputContainsThePromptMark) {
+// Every output ends before the prompt: "> " inside it would cut the tool's
+// reply. And it is plain text, even with a build tag from an uploaded image.
+TEST_F(ShellTest, EveryOutputIsPlainTextWithoutThePromptMark) {
     const char* const lines[] = {
         "help",    "ver",     "post",    "event",   "hsiron",  "cfg v",   "cfg a v", "cfg c t",
         "cfg g s", "cfg h m", "cfg h o", "cfg m r", "cfg m w", "cfg n b", "cfg n s", "cfg a f",
@@ -245,10 +246,13 @@ TEST_F(ShellTest, NoOutputContainsThePromptMark) {
         "utctime", "uart",    "shell",   "cfg x y", "nothing"};
     for (const char* model : {"NC-4100", "NC-350", "NC-210"}) {
         use_model(model);
+        identity_.application.build_tag = "\x1b[2J\xff";
         for (const char* line : lines) {
             const sim::CommandResult result = run(line);
             EXPECT_EQ(result.output.find("> "), std::string::npos) << model << ": " << line;
             EXPECT_FALSE(result.output.empty()) << model << ": " << line;
+            for (char ch : result.output)
+                EXPECT_TRUE((ch >= 0x20 && ch <= 0x7E) || ch == '\r' || ch == '\n') << line;
         }
     }
 }

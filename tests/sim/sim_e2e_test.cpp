@@ -5,7 +5,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <csignal>
+#include <cstdlib>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/clock.h"
@@ -256,6 +261,90 @@ TEST(SimEndToEnd, PortIsNotLeftExclusiveByAKilledTool) {
     ASSERT_EQ(ioctl(probe, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);
     close(probe);
+}
+
+} // namespace
+
+namespace {
+
+// Lines written to a pipe, until one that fits is there.
+std::string line_from(int fd, bool (*fits)(const std::string&), std::string* pending) {
+    const uint64_t end = clock_ms() + 5000;
+    for (;;) {
+        for (size_t lf = pending->find('\n'); lf != std::string::npos; lf = pending->find('\n')) {
+            std::string line = pending->substr(0, lf);
+            pending->erase(0, lf + 1);
+            if (fits(line))
+                return line;
+        }
+        pollfd pfd{fd, POLLIN, 0};
+        char chunk[256];
+        const ssize_t n = clock_ms() < end && poll(&pfd, 1, 500) > 0 ? read(fd, chunk, sizeof chunk) : 0;
+        if (n <= 0 && clock_ms() >= end)
+            return {};
+        if (n > 0)
+            pending->append(chunk, static_cast<size_t>(n));
+    }
+}
+
+// Started with "&" from an interactive shell: standard input is a terminal
+// that belongs to the foreground, and typed input is pending. The simulator
+// must go on serving the line, and a hang-up of the terminal (SIGHUP) ends it
+// cleanly, its symlink removed. Exit status of the session leader: the
+// simulator's own, 3 when it was stopped, 4 when a signal killed it.
+TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
+    const std::string link = temp_name("background");
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t leader = fork();
+    if (leader == 0) {
+        setsid();
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            _exit(5);
+        const int tty = open(ptsname(master), O_RDWR); // becomes our controlling terminal
+        const pid_t sim = fork();
+        if (sim == 0) {
+            setpgid(0, 0); // a background job
+            dup2(tty, STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDERR_FILENO);
+            execl(NC_SIM_PATH, NC_SIM_PATH, "--no-nmea", "--link", link.c_str(), nullptr);
+            _exit(127);
+        }
+        setpgid(sim, sim);
+        const std::string pid_line = std::to_string(sim) + "\n";
+        if (write(out[1], pid_line.data(), pid_line.size()) < 0 || write(master, "status\n", 7) < 0)
+            _exit(5);
+        int status = 0;
+        waitpid(sim, &status, WUNTRACED);
+        if (WIFSTOPPED(status))
+            kill(sim, SIGKILL);
+        _exit(WIFSTOPPED(status) ? 3 : WIFEXITED(status) ? WEXITSTATUS(status) : 4);
+    }
+    close(out[1]);
+    std::string pending;
+    const std::string pid_text = line_from(
+        out[0], [](const std::string& l) { return !l.empty() && l[0] != '/'; }, &pending);
+    const std::string path =
+        line_from(out[0], [](const std::string& l) { return !l.empty() && l[0] == '/'; }, &pending);
+    close(out[0]);
+    const pid_t sim = static_cast<pid_t>(std::atoi(pid_text.c_str()));
+    ASSERT_GT(sim, 0);
+    ASSERT_FALSE(path.empty());
+
+    SimClient client;
+    usleep(300'000); // time to meet the pending input
+    EXPECT_TRUE(client.open(link, 38400));
+    EXPECT_FALSE(client.identify(true).empty());
+    client.close();
+    kill(sim, SIGHUP);
+    int status = -1;
+    waitpid(leader, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    struct stat info {};
+    EXPECT_NE(lstat(link.c_str(), &info), 0);
 }
 
 } // namespace
