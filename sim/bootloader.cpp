@@ -50,11 +50,11 @@ std::vector<uint8_t> answer_payload(uint16_t cause, std::optional<uint16_t> crc)
     return payload;
 }
 
-uint16_t Transfer::begin(const TransferRequest& request, uint32_t max_size) {
+uint16_t Transfer::begin(const TransferRequest& request, uint32_t min_size, uint32_t max_size) {
     clear();
     if (!supported_transfer_baud(request.baud))
         return CAUSE_BAD_BAUD;
-    if (request.size == 0 || request.size > max_size)
+    if (request.size < min_size || request.size > max_size)
         return CAUSE_BAD_SIZE;
     request_ = request;
     active_ = true;

@@ -55,7 +55,8 @@ std::vector<uint8_t> answer_payload(uint16_t cause, std::optional<uint16_t> crc 
 // Collects the segments of one image or data block, in the order received.
 class Transfer {
   public:
-    uint16_t begin(const TransferRequest& request, uint32_t max_size);
+    // An image needs at least a byte; a data block may be empty.
+    uint16_t begin(const TransferRequest& request, uint32_t min_size, uint32_t max_size);
     uint16_t append(std::span<const uint8_t> bytes);
     uint16_t end_cause() const; // CAUSE_OK when every announced byte arrived
     void clear();

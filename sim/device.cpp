@@ -286,7 +286,7 @@ void Device::on_load_begin(const uint8_t* frame, bool, uint64_t now_us) {
     data_.clear();
     uint16_t cause = CAUSE_BAD_REQUEST;
     if (request)
-        cause = image_.begin(*request, MAX_IMAGE_SIZE);
+        cause = image_.begin(*request, 1, MAX_IMAGE_SIZE);
     segment_attempts_ = 0;
     image_fault_used_ = false;
     const uint32_t rate = cause == CAUSE_OK && request->baud != tx_.baud() ? request->baud : 0;
@@ -339,7 +339,7 @@ void Device::on_data_begin(const uint8_t* frame, bool, uint64_t now_us) {
     const std::optional<TransferRequest> request = parse_transfer_request(frame_payload(frame));
     uint16_t cause = CAUSE_BAD_REQUEST;
     if (request)
-        cause = data_.begin(*request, MAX_DATA_BLOCK_SIZE);
+        cause = data_.begin(*request, 0, MAX_DATA_BLOCK_SIZE);
     const uint32_t rate = cause == CAUSE_OK && request->baud != tx_.baud() ? request->baud : 0;
     send_frame(FRAME_DATA_BEGIN_ANSWER, frame_sequence(frame), answer_payload(cause), now_us, rate);
 }

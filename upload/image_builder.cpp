@@ -21,7 +21,7 @@ uint32_t get_le32(std::span<const uint8_t> bytes, size_t offset) {
 std::vector<uint8_t> header_record_data(const ImageContents& contents) {
     std::vector<uint8_t> data;
     put_le(data, 0, 4);
-    put_le(data, contents.version, 2);
+    put_le(data, contents.version.value_or(contents.identity.version_word & 0xFFFF), 2);
     put_le(data, static_cast<uint32_t>(contents.products.size()), 2);
     for (uint32_t product : contents.products)
         put_le(data, product, 4);

@@ -40,9 +40,13 @@ struct DataBlock {
 };
 
 struct ImageContents {
-    std::vector<uint32_t> products; // product part numbers the image is meant for
-    uint16_t version = 0;           // header version (packed major/minor/release)
-    SoftwareIdentity identity;      // written as the type-4 record
+    // Product part numbers the image is meant for. Must name at least one:
+    // the tool refuses a file for no product (unless forced).
+    std::vector<uint32_t> products;
+    // Header version (packed major/minor/release); unset, the identity's
+    // version (the low half of its version word), as a release build has.
+    std::optional<uint16_t> version;
+    SoftwareIdentity identity; // written as the type-4 record
     bool embed_identity = true;     // also place the identity block in the image
     std::optional<SoftwareIdentity> embedded_identity; // block contents when they differ
     uint32_t load_address = 0x08010000;

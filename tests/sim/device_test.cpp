@@ -204,6 +204,13 @@ TEST(ApplicationData, BlocksAreTakenInSentencesByTheRunningApplication) {
     const ReceivedFrame end = bench.transact(sim::FRAME_DATA_END, {}, false);
     EXPECT_EQ(end.type, sim::FRAME_DATA_END_ANSWER);
     EXPECT_EQ(payload_u16(end.payload, 0), sim::CAUSE_OK);
+
+    // An image file may carry an empty block: begin and end without segments.
+    const ReceivedFrame empty =
+        bench.transact(sim::FRAME_DATA_BEGIN, transfer_request(38400, 0x0103, 0, 3), false);
+    EXPECT_EQ(payload_u16(empty.payload, 0), sim::CAUSE_OK);
+    EXPECT_EQ(payload_u16(bench.transact(sim::FRAME_DATA_END, {}, false).payload, 0),
+              sim::CAUSE_OK);
 }
 
 TEST(Restart, BaudRateReceiversAndFactoryDefaultsWaitForTheReboot) {
@@ -285,19 +292,46 @@ TEST(PlainConsole, TunnelledExitLetsACarriageReturnOpenTheConsole) {
     EXPECT_EQ(bench.take_raw_text().find("User:"), std::string::npos);
 }
 
-TEST(Faults, DroppedAndCorruptedReplies) {
+TEST(Faults, DroppedDelayedCorruptedAndNoisyReplies) {
     Bench bench(settings_of("NC-4100"));
     bench.device().faults().drop_replies = 1;
     EXPECT_EQ(identify(bench, true).type, 0);
     EXPECT_EQ(identify(bench, true).type, sim::FRAME_IDENT_ANSWER);
 
+    // A delayed answer misses a short wait and comes within a longer one.
+    bench.device().faults().reply_delay_ms = 400;
+    EXPECT_EQ(bench.transact(sim::FRAME_IDENT_REQUEST, {}, true, 300'000).type, 0);
+    bench.run_for(200'000);
+    EXPECT_EQ(bench.take_frames().size(), 1u);
+    EXPECT_EQ(bench.transact(sim::FRAME_IDENT_REQUEST, {}, true, 600'000).type,
+              sim::FRAME_IDENT_ANSWER);
+    bench.device().faults().reply_delay_ms = 0;
+
     bench.device().faults().corrupt_rate = 1.0;
     bench.run_for(900'000); // what was queued before
     bench.take_sentences();
     bench.run_for(1'000'000);
-    for (const TimedSentence& s : bench.take_sentences())
+    const std::vector<TimedSentence> corrupted = bench.take_sentences();
+    ASSERT_FALSE(corrupted.empty());
+    for (const TimedSentence& s : corrupted)
         EXPECT_FALSE(nmea_verify_checksum(s.text.data(), static_cast<uint32_t>(s.text.size())))
             << s.text;
+
+    // Noise precedes the sentences, which themselves stay intact.
+    bench.device().faults().corrupt_rate = 0;
+    bench.device().faults().noise_rate = 1.0;
+    bench.run_for(900'000);
+    bench.take_sentences();
+    bench.take_raw_text();
+    bench.run_for(1'000'000);
+    const std::vector<TimedSentence> noisy = bench.take_sentences();
+    ASSERT_FALSE(noisy.empty());
+    for (const TimedSentence& s : noisy)
+        EXPECT_TRUE(nmea_verify_checksum(s.text.data(), static_cast<uint32_t>(s.text.size())));
+    const std::string noise = bench.take_raw_text();
+    EXPECT_GE(noise.size(), noisy.size());
+    for (char ch : noise)
+        EXPECT_GE(static_cast<uint8_t>(ch), 0x80);
 }
 
 } // namespace

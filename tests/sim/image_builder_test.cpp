@@ -33,7 +33,6 @@ std::vector<Record> records_of(const std::vector<uint8_t>& file) {
 ImageContents sample_contents() {
     ImageContents contents;
     contents.products = {make_part_number(37, 203952), make_part_number(37, 204106)};
-    contents.version = make_version(1, 7, 0);
     contents.identity = {make_part_number(73, 203953), make_version(1, 7, 0) | 9u << 16, 0x77,
                          pack_tag("rc1"), 0xDEADBEEF};
     contents.code.assign(1001, 0xE7);
@@ -61,6 +60,7 @@ TEST(ImageBuilder, WritesAlignedRecordsWithTheSpanCrc) {
             in_span = true;
         if (r.type == IMAGE_RECORD_HEADER) {
             EXPECT_GE(r.length, 16u + 4 * (le32_at(file, r.data_at + 4) >> 16));
+            EXPECT_EQ(le32_at(file, r.data_at + 4) & 0xFFFF, make_version(1, 7, 0));
         }
     }
 }
