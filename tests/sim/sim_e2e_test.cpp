@@ -104,7 +104,7 @@ TEST(SimEndToEnd, MismatchedLineSpeedYieldsOnlyNoise) {
 std::vector<double> grid_offsets(const std::vector<uint64_t>& times, double spacing_ms) {
     std::vector<double> phase;
     for (uint64_t t : times) {
-        const double p = std::fmod((t - times.front()) / 1000.0, spacing_ms);
+        const double p = std::fmod(static_cast<double>(t - times.front()) / 1000.0, spacing_ms);
         phase.push_back(p > spacing_ms / 2 ? p - spacing_ms : p);
     }
     std::vector<double> sorted = phase;
@@ -115,22 +115,40 @@ std::vector<double> grid_offsets(const std::vector<uint64_t>& times, double spac
     return phase;
 }
 
-// The device keeps the table's intervals on the line: most sentences arrive
-// within 1 ms of their grid, so consecutive ones lie within 2 ms of the
-// interval and nothing drifts. Judged by most arrivals, so that a busy
-// machine stalling the pty for a moment does not decide it.
+struct Tally {
+    size_t good = 0;
+    size_t total = 0;
+    void add(bool ok) {
+        good += ok;
+        ++total;
+    }
+    bool mostly() const { return good * 10 >= total * 9; }
+};
+
+// The device keeps the table's intervals on the line: at least 90% of the
+// consecutive sentences lie within 2 ms of the interval, and at least 90% of
+// them within 2 ms of their absolute grid, so nothing drifts. The rest is
+// judged on the grid only (within a quarter interval): on this two-core
+// machine under a parallel suite and the sanitizers, the simulator or the
+// client is now and then woken a few milliseconds late, which shows as one
+// late arrival with the next one on time again, not as a skipped deadline.
+// A deadline that a stalled simulator skipped leaves a gap on the grid.
 TEST(SimEndToEnd, NmeaIntervalsMatchTheTableAt38400) {
     SimProcess sim({"--model", "NC-4100", "--baud", "38400"});
     SimClient client;
     ASSERT_TRUE(client.open(sim.path(), 38400));
     // Time stamps as close to the arrival as the tool's statistics take them.
     const bool realtime = raise_realtime_priority() == 0;
-    client.sentences(300); // settle
-    const std::vector<TimedLine> lines = client.sentences(4500);
+    // One window without a pause in the reading, or bytes that came in
+    // between would be stamped late; its first 300 ms only settle.
+    const uint64_t settled = clock_us() + 300'000;
+    const std::vector<TimedLine> lines = client.sentences(4800);
     if (realtime)
         restore_normal_priority();
     std::map<std::string, std::vector<uint64_t>> times;
     for (const TimedLine& line : lines) {
+        if (line.time_us < settled)
+            continue;
         const std::string id =
             line.text.rfind("$PFEC", 0) == 0 ? line.text.substr(8, 3) : line.text.substr(3, 3);
         times[id].push_back(line.time_us);
@@ -138,19 +156,25 @@ TEST(SimEndToEnd, NmeaIntervalsMatchTheTableAt38400) {
     const std::map<std::string, double> table = {{"HDT", 100},  {"THS", 100}, {"ROT", 100},
                                                  {"att", 100},  {"hev", 100}, {"GGA", 1000},
                                                  {"RMC", 1000}, {"MDA", 1000}};
+    Tally intervals;
+    Tally on_grid;
+    std::string shown;
     for (const auto& [id, interval_ms] : table) {
         const std::vector<uint64_t>& t = times[id];
-        // A starved simulator skips a deadline rather than drift; tolerate some.
         ASSERT_GE(t.size(), static_cast<size_t>(4000 / interval_ms / 2)) << id;
-        const std::vector<double> offsets = grid_offsets(t, interval_ms);
-        const size_t on_grid = static_cast<size_t>(std::count_if(
-            offsets.begin(), offsets.end(), [](double d) { return std::abs(d) <= 1.0; }));
-        std::string shown;
-        for (size_t i = 1; i < t.size(); ++i)
-            shown += " " + std::to_string((t[i] - t[i - 1]) / 1000);
-        EXPECT_GE(on_grid * 3, offsets.size() * 2)
-            << id << ": " << on_grid << " of " << offsets.size() << " on time, intervals:" << shown;
+        shown += "\n" + id + ":";
+        for (size_t i = 1; i < t.size(); ++i) {
+            const double d = static_cast<double>(t[i] - t[i - 1]) / 1000.0;
+            intervals.add(std::abs(d - interval_ms) <= 2.0);
+            shown += " " + std::to_string(d).substr(0, 5);
+        }
+        for (double offset : grid_offsets(t, interval_ms)) {
+            on_grid.add(std::abs(offset) <= 2.0);
+            EXPECT_LE(std::abs(offset), interval_ms / 4) << id << shown;
+        }
     }
+    EXPECT_TRUE(intervals.mostly()) << intervals.good << " of " << intervals.total << shown;
+    EXPECT_TRUE(on_grid.mostly()) << on_grid.good << " of " << on_grid.total << shown;
 }
 
 std::vector<uint8_t> le32(uint32_t value) {
