@@ -50,14 +50,6 @@ TEST(Identification, AnswersInSentencesToBothFormsWithTheRecordLayout) {
     }
 }
 
-TEST(Identification, AnswersOnlyTheFormsItIsSetUpFor) {
-    sim::SimSettings settings = settings_of("NC-210");
-    settings.ident_sentence = false;
-    Bench bench(settings);
-    EXPECT_EQ(identify(bench, false).type, 0);
-    EXPECT_EQ(identify(bench, true).type, sim::FRAME_IDENT_ANSWER);
-}
-
 class BootloaderTest : public ::testing::Test {
   protected:
     BootloaderTest() : bench_(make_settings()) {}
