@@ -256,7 +256,8 @@ WireEvents wait_events(const Wire& wire, bool want_line_input, bool watch_contro
         return events;
     if (wire.is_open()) {
         events.line_input = (fds[0].revents & POLLIN) != 0;
-        events.line_failed = !events.line_input && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL));
+        events.line_failed =
+            !events.line_input && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL));
     }
     if (watch_control) {
         const short revents = fds[control_index].revents;

@@ -343,8 +343,7 @@ std::string software_line(const char* label, const SoftwareInfo& s) {
     return format("%-11s%s %s %s, build %u, tag '%s', hash %08x\r\n", label,
                   format_part_number(s.part_number).c_str(), format_version(s.version).c_str(),
                   release_name(version_release(s.version)), s.build_number,
-                  printable(s.build_tag).c_str(),
-                  s.build_hash);
+                  printable(s.build_tag).c_str(), s.build_hash);
 }
 
 CommandResult cmd_ver(ShellContext& c, const Words&) {

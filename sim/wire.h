@@ -67,9 +67,9 @@ double wall_clock_utc();
 
 // What ended a wait_events.
 struct WireEvents {
-    bool line_input = false;    // the line has bytes for us
-    bool line_failed = false;   // the line can no longer be read
-    bool control_input = false; // standard input has data
+    bool line_input = false;     // the line has bytes for us
+    bool line_failed = false;    // the line can no longer be read
+    bool control_input = false;  // standard input has data
     bool control_closed = false; // standard input is at its end or failed
 };
 

@@ -46,8 +46,8 @@ struct ImageContents {
     // Header version (packed major/minor/release); unset, the identity's
     // version (the low half of its version word), as a release build has.
     std::optional<uint16_t> version;
-    SoftwareIdentity identity; // written as the type-4 record
-    bool embed_identity = true;     // also place the identity block in the image
+    SoftwareIdentity identity;                         // written as the type-4 record
+    bool embed_identity = true;                        // also place the identity block in the image
     std::optional<SoftwareIdentity> embedded_identity; // block contents when they differ
     uint32_t load_address = 0x08010000;
     std::vector<uint8_t> code; // application bytes (the block is put in front)

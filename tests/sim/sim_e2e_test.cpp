@@ -1,12 +1,12 @@
 // nc-sim on real pseudo-terminals, seen from a client built like the tool.
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
-#include <csignal>
-#include <cstdlib>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -303,7 +303,8 @@ std::string line_from(int fd, bool (*fits)(const std::string&), std::string* pen
         }
         pollfd pfd{fd, POLLIN, 0};
         char chunk[256];
-        const ssize_t n = clock_ms() < end && poll(&pfd, 1, 500) > 0 ? read(fd, chunk, sizeof chunk) : 0;
+        const ssize_t n =
+            clock_ms() < end && poll(&pfd, 1, 500) > 0 ? read(fd, chunk, sizeof chunk) : 0;
         if (n <= 0 && clock_ms() >= end)
             return {};
         if (n > 0)
@@ -351,8 +352,8 @@ TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
     std::string pending;
     const std::string pid_text = line_from(
         out[0], [](const std::string& l) { return !l.empty() && l[0] != '/'; }, &pending);
-    const std::string path =
-        line_from(out[0], [](const std::string& l) { return !l.empty() && l[0] == '/'; }, &pending);
+    const std::string path = line_from(
+        out[0], [](const std::string& l) { return !l.empty() && l[0] == '/'; }, &pending);
     close(out[0]);
     const pid_t sim = static_cast<pid_t>(std::atoi(pid_text.c_str()));
     ASSERT_GT(sim, 0);
