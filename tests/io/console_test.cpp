@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <poll.h>
 #include <cstring>
 #include <string>
 #include <sys/wait.h>
@@ -94,15 +93,7 @@ TEST(Console, TitleCursorColoursAndDirectWritesOnATerminal) {
     });
     ASSERT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
     // The child has ended: everything it wrote is queued, possibly in pieces.
-    std::string shown;
-    pollfd pfd{pty.master, POLLIN, 0};
-    char buffer[1024];
-    while (poll(&pfd, 1, 100) > 0) {
-        const ssize_t n = read(pty.master, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        shown.append(buffer, static_cast<size_t>(n));
-    }
+    const std::string shown = pty.drain_master(100);
     ASSERT_GE(shown.size(), 10u);
     EXPECT_NE(shown.find("\x1b]0;title\a"), std::string::npos);
     EXPECT_NE(shown.find("\x1b[4;3Hab"), std::string::npos); // row and column count from 1

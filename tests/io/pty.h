@@ -1,5 +1,6 @@
 // A pseudo-terminal pair for tests: the test plays the device on the master side.
 #pragma once
+#include <poll.h>
 #include <pty.h>
 #include <string>
 #include <unistd.h>
@@ -18,6 +19,19 @@ struct TestPty {
         close_master();
         if (slave >= 0)
             close(slave);
+    }
+    // Everything the other side has written, until it is quiet for quiet_ms.
+    std::string drain_master(int quiet_ms) const {
+        std::string text;
+        pollfd pfd{master, POLLIN, 0};
+        char chunk[512];
+        while (poll(&pfd, 1, quiet_ms) > 0) {
+            const ssize_t n = read(master, chunk, sizeof chunk);
+            if (n <= 0)
+                break;
+            text.append(chunk, static_cast<size_t>(n));
+        }
+        return text;
     }
     void close_master() {
         if (master >= 0)

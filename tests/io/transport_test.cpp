@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -89,18 +88,7 @@ class Transport : public testing::Test {
         ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
-    std::string tool_sent() {
-        std::string text;
-        pollfd pfd{pty.master, POLLIN, 0};
-        char chunk[512];
-        while (poll(&pfd, 1, 50) > 0) {
-            const ssize_t n = read(pty.master, chunk, sizeof chunk);
-            if (n <= 0)
-                break;
-            text.append(chunk, static_cast<size_t>(n));
-        }
-        return text;
-    }
+    std::string tool_sent() { return pty.drain_master(50); }
 };
 
 std::string unescaped_shell_text(const std::string& sentence) {
