@@ -45,7 +45,7 @@ bool applies_to(const SetupEntry& entry, const char* model) {
     if (entry.models.size() == 0)
         return true;
     for (const char* name : entry.models) {
-        if (model && std::strcmp(name, model) == 0)
+        if (model_is(model, name))
             return true;
     }
     return false;

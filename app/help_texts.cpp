@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/text.h"
+#include "link/device.h"
 
 namespace {
 
@@ -385,10 +386,6 @@ const FixedTopic fixed_topics[] = {
     {"vertical", &vertical_text, nullptr},
     {"heading", &heading_offset_text, &heading_known_text},
 };
-
-bool model_is(const char* model, const char* name) {
-    return model && std::strcmp(model, name) == 0;
-}
 
 int store(HelpSection* out, const HelpSection* first, const HelpSection* second) {
     out[0] = *first;

@@ -2,6 +2,7 @@
 // is reached, and the decoders for its packed part numbers and versions.
 #pragma once
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "link/serial.h"
@@ -82,5 +83,12 @@ inline uint16_t make_version(uint32_t major, uint32_t minor, uint32_t release) {
 bool application_running(const DeviceRecord& record);
 // Model name for a product part number, or "?".
 const char* lookup_model(uint32_t part_number);
+// Exact comparison of a model name (nullptr before identification) with a model.
+inline bool model_is(const char* model_name, const char* model) {
+    return model_name && std::strcmp(model_name, model) == 0;
+}
+inline bool model_is(const DeviceRecord& record, const char* model) {
+    return model_is(record.model_name, model);
+}
 const char* release_type_name(uint32_t release_type);
 const char* link_state_name(int32_t state);

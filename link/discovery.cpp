@@ -113,10 +113,6 @@ void print_device_row(const DeviceRecord& record) {
                 record.link.baud_rate);
 }
 
-bool model_is(const DeviceRecord& record, const char* model) {
-    return record.model_name && std::strcmp(record.model_name, model) == 0;
-}
-
 // Early NC-4100 software does not know the protocol-version query.
 bool answers_protocol_query(const DeviceRecord& record) {
     const uint16_t version = ident_software(record, 0).version;

@@ -171,6 +171,14 @@ uint32_t nmea_append_crlf(char* buffer, uint32_t length) {
     return 2;
 }
 
+uint32_t nmea_shell_sentence(char* buffer, uint32_t limit, const uint8_t** src,
+                             uint32_t* remaining) {
+    uint32_t length = nmea_begin_pncx(buffer, "SH,");
+    length += nmea_escape(buffer, length, limit, src, remaining);
+    length += nmea_append_checksum(buffer, length);
+    return length + nmea_append_crlf(buffer, length);
+}
+
 void nmea_parser_init(NmeaParser* parser, char* buffer, uint32_t capacity) {
     parser->buffer = buffer;
     parser->capacity = capacity;

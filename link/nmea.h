@@ -33,6 +33,11 @@ uint32_t nmea_escape(char* buffer, uint32_t start, uint32_t limit, const uint8_t
 uint32_t nmea_append_checksum(char* buffer, uint32_t length);
 // Writes CR LF at buffer[length]. Returns 2.
 uint32_t nmea_append_crlf(char* buffer, uint32_t length);
+// Builds one whole "$PNCX,SH," sentence (checksum and CR LF included) from the
+// next bytes of a shell text, escaped up to the index limit; src and remaining
+// advance past what it took. Returns the sentence's length.
+uint32_t nmea_shell_sentence(char* buffer, uint32_t limit, const uint8_t** src,
+                             uint32_t* remaining);
 
 // Recognises one sentence at a time in a byte stream.
 // States: 0 start, 1 body, 2-3 checksum digits, 4 CR, 5 LF, 6 complete, 7 failed.

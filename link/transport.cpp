@@ -175,9 +175,9 @@ int send_shell_line(SerialLink& link, const char* command_line) {
     const auto* src = reinterpret_cast<const uint8_t*>(command_line);
     uint32_t remaining = static_cast<uint32_t>(std::strlen(command_line));
     while (remaining > 0) {
-        uint32_t length = nmea_begin_pncx(send_sentence, "SH,");
-        length += nmea_escape(send_sentence, length, SHELL_SENTENCE_LIMIT, &src, &remaining);
-        const int result = write_sentence(link, finish_sentence(length));
+        const uint32_t length =
+            nmea_shell_sentence(send_sentence, SHELL_SENTENCE_LIMIT, &src, &remaining);
+        const int result = write_sentence(link, length);
         if (result < 0)
             return result;
     }

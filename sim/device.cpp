@@ -461,10 +461,7 @@ void Device::send_shell_text(const std::string& text, uint64_t now_us) {
     uint32_t remaining = static_cast<uint32_t>(text.size());
     while (remaining > 0) {
         char buffer[NMEA_MAX_SENTENCE];
-        uint32_t length = nmea_begin_pncx(buffer, "SH,");
-        length += nmea_escape(buffer, length, SHELL_SENTENCE_LIMIT, &src, &remaining);
-        length += nmea_append_checksum(buffer, length);
-        length += nmea_append_crlf(buffer, length);
+        const uint32_t length = nmea_shell_sentence(buffer, SHELL_SENTENCE_LIMIT, &src, &remaining);
         sentences += with_faults(std::string(buffer, length));
         ++counters_.tx_sentences;
     }

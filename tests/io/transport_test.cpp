@@ -28,12 +28,12 @@ std::string with_checksum(const std::string& body) {
 }
 
 std::string shell_sentence(const std::string& text) {
-    char buffer[256];
+    char buffer[NMEA_MAX_SENTENCE];
     const auto* src = reinterpret_cast<const uint8_t*>(text.data());
     uint32_t remaining = static_cast<uint32_t>(text.size());
-    uint32_t length = nmea_begin_pncx(buffer, "SH,");
-    length += nmea_escape(buffer, length, 200, &src, &remaining);
-    return with_checksum(std::string(buffer, length));
+    const uint32_t length = nmea_shell_sentence(buffer, 77, &src, &remaining); // as a device sends
+    EXPECT_EQ(remaining, 0u) << "test text longer than one sentence";
+    return std::string(buffer, length);
 }
 
 std::vector<uint8_t> frame_bytes(uint8_t type, const std::vector<uint8_t>& payload) {

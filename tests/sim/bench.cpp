@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "link/nmea.h"
+#include "link/transport.h"
 #include "sim/nmea_gen.h"
 
 std::vector<uint8_t> le32(uint32_t value) {
@@ -91,10 +93,7 @@ void Bench::send_shell(const std::string& line) {
     uint32_t remaining = static_cast<uint32_t>(line.size());
     while (remaining > 0) {
         char sentence[NMEA_MAX_SENTENCE];
-        uint32_t n = nmea_begin_pncx(sentence, "SH,");
-        n += nmea_escape(sentence, n, 68, &src, &remaining);
-        n += nmea_append_checksum(sentence, n);
-        n += nmea_append_crlf(sentence, n);
+        const uint32_t n = nmea_shell_sentence(sentence, SHELL_SENTENCE_LIMIT, &src, &remaining);
         send_bytes(std::string(sentence, n));
     }
 }

@@ -11,6 +11,8 @@
 #include <utility>
 
 #include "app/clock.h"
+#include "link/nmea.h"
+#include "link/transport.h"
 
 SimProcess::SimProcess(const std::vector<std::string>& options) {
     int in[2];
@@ -202,10 +204,7 @@ std::string SimClient::shell(const std::string& line, uint32_t timeout_ms) {
     uint32_t remaining = static_cast<uint32_t>(line.size());
     while (remaining > 0) {
         char sentence[NMEA_MAX_SENTENCE];
-        uint32_t n = nmea_begin_pncx(sentence, "SH,");
-        n += nmea_escape(sentence, n, 68, &src, &remaining);
-        n += nmea_append_checksum(sentence, n);
-        n += nmea_append_crlf(sentence, n);
+        const uint32_t n = nmea_shell_sentence(sentence, SHELL_SENTENCE_LIMIT, &src, &remaining);
         send(std::vector<uint8_t>(sentence, sentence + n));
     }
     const uint64_t end = clock_ms() + timeout_ms;
