@@ -3,10 +3,10 @@
 #include <cstring>
 #include <new>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "app/commands.h"
-#include "app/console.h"
-#include "app/results.h"
+#include "base/console.h"
+#include "base/results.h"
 #include "link/discovery.h"
 #include "link/serial.h"
 #include "link/transport.h"

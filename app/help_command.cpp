@@ -4,9 +4,9 @@
 #include <initializer_list>
 
 #include "app/commands.h"
-#include "app/console.h"
+#include "base/console.h"
 #include "app/help_texts.h"
-#include "app/results.h"
+#include "base/results.h"
 #include "app/version.h"
 
 namespace {

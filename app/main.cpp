@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/commands.h"
-#include "app/console.h"
+#include "base/console.h"
 #include "app/version.h"
 #include "link/crc16.h"
 #include "link/discovery.h"

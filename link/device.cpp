@@ -4,19 +4,6 @@
 
 namespace {
 
-struct ModelEntry {
-    uint32_t part_number;
-    const char* name;
-};
-
-const ModelEntry model_table[] = {
-    {make_part_number(37, 204118), "NC-210"},
-    {make_part_number(37, 204106), "NC-350"},
-    {make_part_number(37, 203952), "NC-4100"},
-};
-
-const char* const release_names[] = {"Release", "Developer", "Engineering"};
-
 const char* const link_state_names[] = {
     "Init",          "NMEA183",          "NMEA183 NC-NAV",     "Connected",
     "Access denied", "Not available",    "No data received",   "Communication error",
@@ -77,18 +64,6 @@ SoftwareEntry ident_software(const DeviceRecord& record, uint32_t index) {
 bool application_running(const DeviceRecord& record) {
     const uint32_t prefix = part_prefix(ident_software(record, 0).part_number);
     return prefix == PREFIX_APPLICATION || prefix == PREFIX_APPLICATION_ALT;
-}
-
-const char* lookup_model(uint32_t part_number) {
-    for (const ModelEntry& model : model_table) {
-        if (model.part_number == part_number)
-            return model.name;
-    }
-    return "?";
-}
-
-const char* release_type_name(uint32_t release_type) {
-    return release_type < 3 ? release_names[release_type] : "Error";
 }
 
 const char* link_state_name(int32_t state) {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/clock.h"
-#include "app/console.h"
-#include "app/results.h"
+#include "base/clock.h"
+#include "base/console.h"
+#include "base/results.h"
 #include "link/frame.h"
 #include "link/transport.h"
 

@@ -16,8 +16,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/clock.h"
-#include "app/results.h"
+#include "base/clock.h"
+#include "base/results.h"
 
 struct SerialPort {
     int fd = -1;

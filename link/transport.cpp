@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/console.h"
-#include "app/results.h"
+#include "base/clock.h"
+#include "base/console.h"
+#include "base/results.h"
 #include "link/frame.h"
 #include "link/nmea.h"
 #include "link/serial.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/device.h"
+#include "link/identity.h"
 #include "sim/log.h"
 #include "sim/nmea_gen.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <deque>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "sim/device.h"
 #include "sim/log.h"
 #include "sim/options.h"

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/text.h"
-#include "link/device.h"
+#include "base/text.h"
+#include "link/identity.h"
 
 namespace sim {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <getopt.h>
 
-#include "link/device.h"
+#include "link/identity.h"
 
 namespace sim {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "link/device.h"
+#include "link/identity.h"
 #include "sim/diag.h"
 #include "sim/format.h"
 

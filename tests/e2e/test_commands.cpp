@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "app/commands.h"
 #include "link/serial.h"
 #include "link/transport.h"

@@ -6,8 +6,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 
-#include "app/clock.h"
-#include "app/console.h"
+#include "base/clock.h"
+#include "base/console.h"
 #include "pty.h"
 
 namespace {

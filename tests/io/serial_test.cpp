@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <termios.h>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "link/serial.h"
 #include "pty.h"
 

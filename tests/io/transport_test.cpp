@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
+#include "base/console.h"
 #include "link/frame.h"
 #include "link/nmea.h"
 #include "link/serial.h"

@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "link/nmea.h"
 #include "link/transport.h"
 

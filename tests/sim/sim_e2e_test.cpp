@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "link/crc16.h"
 #include "link/device.h"
 #include "sim_client.h"

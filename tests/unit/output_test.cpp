@@ -7,7 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/console.h"
+#include "base/console.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/clock.h"
-#include "app/console.h"
+#include "base/clock.h"
+#include "base/console.h"
 
 int quiet_mode = 0;
 int verbose_mode = 0;

@@ -11,7 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/console.h"
+#include "base/console.h"
 
 namespace {
 
