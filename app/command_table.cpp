@@ -1,7 +1,6 @@
-// The command table, the dispatcher and the interactive loop.
+// The dispatcher and the interactive loop.
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "base/clock.h"
 #include "app/commands.h"
@@ -11,25 +10,9 @@
 #include "link/serial.h"
 #include "link/transport.h"
 
-int interactive_mode = 1;
-
 namespace {
 
 constexpr uint32_t PAUSE_AFTER_COMMAND_MS = 500;
-
-// A function-local static exists before any registration can run.
-std::vector<CommandEntry>& table() {
-    static std::vector<CommandEntry> entries;
-    return entries;
-}
-
-const CommandEntry* find_command(const char* name) {
-    for (const CommandEntry& entry : table()) {
-        if (std::strcmp(entry.name, name) == 0)
-            return &entry;
-    }
-    return nullptr;
-}
 
 void print_unknown_command(const char* name) {
     std::printf("Error: Unknown command: %s\n\n", name);
@@ -53,17 +36,6 @@ bool read_command_line(char* line) {
 }
 
 } // namespace
-
-int register_command(const char* name, CommandHandler handler) {
-    try {
-        table().push_back({name, handler});
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
-    return 0;
-}
-
-const std::vector<CommandEntry>& command_table() { return table(); }
 
 int32_t run_command(DeviceRecord& device, int32_t argc, char** argv) {
     if (argc < 1 || argv[0][0] == '\0')
