@@ -67,13 +67,15 @@ void wait_for_enter() {
 
 void interactive_loop(DeviceRecord& device, int program_argc) {
     char line[COMMAND_LINE_SIZE + 1];
-    while (read_command_line(line)) {
+    while (!termination_requested() && read_command_line(line)) {
         char* words[MAX_COMMAND_WORDS];
         const int count = split_command_line(line, words, MAX_COMMAND_WORDS);
         if (count == 0)
             continue;
         set_input_mode(INPUT_COMMAND);
         const int32_t result = run_command(device, count, words);
+        if (termination_requested())
+            return;
         if (device_lost(result)) {
             if (reconnect_device(device) >= 0)
                 continue;

@@ -143,6 +143,10 @@ int run_tool(int argc, char** argv) {
     const uint32_t count = static_cast<uint32_t>(records.size());
     if (count > 0)
         scan_devices(records.data(), count);
+    if (termination_requested()) {
+        close_down(nullptr);
+        return 1;
+    }
     const uint32_t listed = show_devices(records.data(), count, options.serial_filter);
     if (listed == 0)
         return report_nothing_found(records, argc);
@@ -159,12 +163,17 @@ int run_tool(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    guard_standard_descriptors();
+    int status = 1;
     try {
-        return run_tool(argc, argv);
+        status = run_tool(argc, argv);
     } catch (const std::bad_alloc&) {
         out_print(LEVEL_ERROR, "out of memory\n");
         restore_input_mode();
         log_close();
-        return 1;
     }
+    // Ended by Ctrl-C or a signal: the closing steps are done, now end as that
+    // signal asks, so that the caller sees why.
+    end_on_pending_signal();
+    return status;
 }

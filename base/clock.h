@@ -6,7 +6,8 @@
 uint64_t clock_ms();
 // Microseconds since the program started, same clock, for interval measurements.
 uint64_t clock_us();
-// Sleeps for the given time; resumes after signals until it has passed.
+// Sleeps for the given time; resumes after signals until it has passed, but
+// returns early when the program is asked to end.
 void sleep_ms(uint32_t milliseconds);
 
 // Milliseconds left until start + timeout at time now; 0 once it has passed.

@@ -1,4 +1,5 @@
 #include "base/clock.h"
+#include "base/console.h"
 
 #include <cerrno>
 #include <sched.h>
@@ -28,6 +29,8 @@ void sleep_ms(uint32_t milliseconds) {
     timespec request{static_cast<time_t>(milliseconds / 1000),
                      static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&request, &request) != 0 && errno == EINTR) {
+        if (termination_requested())
+            return;
     }
 }
 

@@ -32,11 +32,26 @@ constexpr char KEY_ESC = 27;
 int console_setup(const char* title);
 // Puts back the terminal modes, cursor and colours found by console_setup.
 void restore_input_mode();
+// 0, or -1 when the terminal did not take the mode.
 int set_input_mode(int flags);
+
+// Opens /dev/null on standard input, output or error when the program was
+// started with one of them closed, so that no port or file takes its place.
+// Called first, before anything is opened.
+void guard_standard_descriptors();
+
+// Ctrl-C, SIGTERM, SIGHUP and SIGQUIT (after console_setup) only ask the program
+// to end: termination_requested gives the signal's number, 0 while none came.
+// Waits for input or for the serial line return early then, so that the
+// program leaves through its normal closing steps and finally calls
+// end_on_pending_signal, which ends it by that signal.
+int termination_requested();
+void end_on_pending_signal();
 
 // Line mode: one line (with its line end) of at most max characters; waits.
 // Key mode: the characters pending now, without waiting; 0 when none, 12 for a
-// window resize. -1 when input cannot be read (also at end of file).
+// window resize. -1 when input cannot be read (also at end of file) or the
+// program was asked to end.
 int read_input(char* buffer, uint32_t max);
 
 // Writes straight to the terminal, bypassing standard output's buffer.

@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <initializer_list>
 #include <langinfo.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -22,6 +24,9 @@ bool colours_enabled = false;
 bool colours_used = false;
 bool line_reading = true;
 volatile sig_atomic_t resize_pending = 0;
+volatile sig_atomic_t pending_signal = 0;
+// Written to by the signal handler, so that a wait for input wakes up.
+int wake_pipe[2] = {-1, -1};
 
 const char SHOW_CURSOR[] = "\x1b[?25h";
 const char HIDE_CURSOR[] = "\x1b[?25l";
@@ -52,20 +57,43 @@ void restore_terminal() {
     }
 }
 
+// The first Ctrl-C, SIGTERM or SIGHUP only asks the program to end: it unwinds
+// through its normal closing steps (goodbye to the device, port and terminal
+// put back) and then ends by the signal. A second one ends it at once.
 void on_terminating_signal(int signal_number) {
-    restore_terminal();
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
+    if (pending_signal) {
+        restore_terminal();
+        std::signal(signal_number, SIG_DFL);
+        std::raise(signal_number);
+        return;
+    }
+    pending_signal = signal_number;
+    if (wake_pipe[1] >= 0) {
+        const char byte = 1;
+        (void)!write(wake_pipe[1], &byte, 1);
+    }
 }
 
 void on_window_resize(int) { resize_pending = 1; }
 
-void install_handler(int signal_number, void (*handler)(int)) {
+// Without SA_RESTART, so that a blocking call returns and the program can
+// notice the request. A signal the program was started to ignore (nohup)
+// stays ignored.
+void install_handler(int signal_number, void (*handler)(int), int flags) {
+    struct sigaction current {};
+    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+        return;
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = flags;
     sigaction(signal_number, &action, nullptr);
+}
+
+void make_wake_pipe() {
+    if (wake_pipe[0] >= 0 || pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) == 0)
+        return;
+    wake_pipe[0] = wake_pipe[1] = -1;
 }
 
 void emit(const char* sequence) {
@@ -91,9 +119,24 @@ bool descriptor_open(int fd) {
     return fstat(fd, &info) == 0;
 }
 
+// Waits until standard input has something or the program is asked to end.
+bool wait_for_input() {
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+    for (;;) {
+        if (pending_signal)
+            return false;
+        const int ready = poll(fds, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        return ready > 0 && !pending_signal;
+    }
+}
+
 int read_line(char* buffer, uint32_t max) {
     uint32_t stored = 0;
     while (stored < max) {
+        if (!wait_for_input())
+            break;
         char ch = 0;
         const ssize_t n = read(STDIN_FILENO, &ch, 1);
         if (n < 0 && errno == EINTR)
@@ -108,6 +151,8 @@ int read_line(char* buffer, uint32_t max) {
 }
 
 int read_pending_keys(char* buffer, uint32_t max) {
+    if (pending_signal)
+        return -1;
     uint32_t stored = 0;
     if (resize_pending && max > 0) {
         resize_pending = 0;
@@ -126,6 +171,36 @@ int read_pending_keys(char* buffer, uint32_t max) {
     return stored > 0 ? static_cast<int>(stored) : -1; // end of input
 }
 
+// Applies a terminal mode and reads it back: a terminal may take only part of it.
+bool apply_terminal_mode(const termios& mode) {
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0)
+        return false;
+    termios actual{};
+    if (tcgetattr(STDIN_FILENO, &actual) != 0)
+        return false;
+    return actual.c_lflag == mode.c_lflag && actual.c_iflag == mode.c_iflag &&
+           actual.c_cc[VMIN] == mode.c_cc[VMIN] && actual.c_cc[VTIME] == mode.c_cc[VTIME];
+}
+
+termios terminal_mode(int flags) {
+    termios mode = saved_termios;
+    if (flags & INPUT_COOKED) {
+        mode.c_lflag |= ICANON | ECHO | ISIG;
+        // A terminal left raw by another program would deliver Enter as CR,
+        // and a line would never end.
+        mode.c_iflag |= ICRNL;
+        mode.c_iflag &= ~static_cast<tcflag_t>(INLCR | IGNCR);
+    } else {
+        // Keys go to the device byte for byte: Enter stays CR, Ctrl-S/Q/V/O pass.
+        mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+        mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | IXOFF);
+        mode.c_lflag |= ISIG; // Ctrl-C still ends the program
+        mode.c_cc[VMIN] = 0;
+        mode.c_cc[VTIME] = 0;
+    }
+    return mode;
+}
+
 } // namespace
 
 int console_setup(const char* title) {
@@ -142,11 +217,10 @@ int console_setup(const char* title) {
     if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_termios) == 0)
         termios_saved = true;
     std::atexit(restore_terminal);
-    install_handler(SIGINT, on_terminating_signal);
-    install_handler(SIGTERM, on_terminating_signal);
-    install_handler(SIGHUP, on_terminating_signal);
-    install_handler(SIGQUIT, on_terminating_signal);
-    install_handler(SIGWINCH, on_window_resize);
+    make_wake_pipe();
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        install_handler(signal_number, on_terminating_signal, 0);
+    install_handler(SIGWINCH, on_window_resize, SA_RESTART);
     set_input_mode(INPUT_COOKED | INPUT_LINES);
     if (colours_enabled) {
         set_text_normal(1);
@@ -157,24 +231,36 @@ int console_setup(const char* title) {
 
 void restore_input_mode() { restore_terminal(); }
 
+int termination_requested() { return pending_signal; }
+
+void end_on_pending_signal() {
+    const int signal_number = pending_signal;
+    if (!signal_number)
+        return;
+    restore_terminal();
+    std::fflush(nullptr);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void guard_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // open() takes the lowest free descriptor: this one.
+        const int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd)
+            close(opened);
+    }
+}
+
 int set_input_mode(int flags) {
     line_reading = (flags & INPUT_LINES) != 0;
-    if (termios_saved) {
-        termios mode = saved_termios;
-        if (flags & INPUT_COOKED) {
-            mode.c_lflag |= ICANON | ECHO | ISIG;
-        } else {
-            // Keys go to the device byte for byte: Enter stays CR, Ctrl-S/Q/V/O pass.
-            mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
-            mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | IXOFF);
-            mode.c_lflag |= ISIG; // Ctrl-C still ends the program
-            mode.c_cc[VMIN] = 0;
-            mode.c_cc[VTIME] = 0;
-        }
-        tcsetattr(STDIN_FILENO, TCSANOW, &mode);
-    }
+    int result = 0;
+    if (termios_saved && !apply_terminal_mode(terminal_mode(flags)))
+        result = -1;
     emit((flags & INPUT_HIDE_CURSOR) ? HIDE_CURSOR : SHOW_CURSOR);
-    return 0;
+    return result;
 }
 
 int read_input(char* buffer, uint32_t max) {

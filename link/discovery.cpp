@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/console.h"
@@ -19,14 +21,17 @@ constexpr uint32_t PASS_RATES[2] = {4800, 38400};
 constexpr uint32_t SCAN_READ_TIMEOUT_MS = 100;
 constexpr uint32_t SETTLE_MS = 500;
 
-// Counts progress characters actually printed, so they can be blanked after.
+// Counts progress characters actually printed, so they can be blanked after;
+// what the technician must be told is kept until the progress line is gone.
 struct Progress {
     int printed = 0;
+    std::vector<std::string> notes;
     void mark(const char* text) { printed += out_print(LEVEL_INFO, "%s", text); }
     void blank() {
-        if (printed == 0)
-            return;
-        out_print(LEVEL_INFO, "\r%*s\n", printed, "");
+        if (printed > 0)
+            out_print(LEVEL_INFO, "\r%*s\n", printed, "");
+        for (const std::string& note : notes)
+            out_print(LEVEL_ERROR, "%s", note.c_str());
     }
 };
 
@@ -42,6 +47,23 @@ bool skipped_in_second_pass(LinkState state) {
            state == LINK_NOT_AVAILABLE || state == LINK_COMM_ERROR;
 }
 
+// A port that refuses the pass's rate (a -b rate its driver cannot run) fails
+// only this pass: the next one tries its own rate.
+void note_open_failure(SerialLink& link, int open_error, int pass, Progress& progress) {
+    out_print(LEVEL_DETAIL, "failed to open serial port: %s\n", link.port_name.c_str());
+    if (open_error == EACCES) {
+        link.state = LINK_ACCESS_DENIED;
+    } else if (open_error == EINVAL && pass == 0) {
+        link.state = LINK_NO_DATA;
+        link.baud_rate = 0;
+    } else {
+        link.state = LINK_NOT_AVAILABLE;
+    }
+    if (open_error == EPERM && pass == 0)
+        progress.notes.push_back("Error: no permission to open " + link.port_name + ": " +
+                                 serial_permission_hint(link.port_name.c_str()) + "\n");
+}
+
 void open_for_scan(SerialLink& link, uint32_t pass_rate, int pass, Progress& progress) {
     if (pass == 1 && skipped_in_second_pass(link.state)) {
         link.port = INVALID_PORT;
@@ -53,11 +75,8 @@ void open_for_scan(SerialLink& link, uint32_t pass_rate, int pass, Progress& pro
         link.baud_rate = pass_rate;
     progress.mark(".");
     link.port = serial_open(link.port_name.c_str(), link.baud_rate);
-    if (!port_open(link)) {
-        const int open_error = errno; // before printing can change it
-        out_print(LEVEL_DETAIL, "failed to open serial port: %s\n", link.port_name.c_str());
-        link.state = open_error == EACCES ? LINK_ACCESS_DENIED : LINK_NOT_AVAILABLE;
-    }
+    if (!port_open(link))
+        note_open_failure(link, errno, pass, progress);
 }
 
 int probe(DeviceRecord& record) {
@@ -142,13 +161,13 @@ int32_t query_protocol_version(DeviceRecord& record) {
 int identify_device(DeviceRecord& record, int raw) {
     const uint8_t request[FRAME_HEADER_SIZE] = {FRAME_IDENTIFY_REQUEST, 0, 0, 0};
     return frame_transact(record, request, FRAME_IDENTIFY_ANSWER, record.identification,
-                          link_timeout_ms(record), raw);
+                          sizeof record.identification, link_timeout_ms(record), raw);
 }
 
 int scan_devices(DeviceRecord* records, uint32_t count) {
     Progress progress;
     int identified = 0;
-    for (int pass = 0; pass < 2; ++pass) {
+    for (int pass = 0; pass < 2 && !termination_requested(); ++pass) {
         for (uint32_t i = 0; i < count; ++i)
             open_for_scan(records[i].link, PASS_RATES[pass], pass, progress);
         settle(progress);
@@ -219,7 +238,12 @@ int connect_device(DeviceRecord& record) {
     SerialLink& link = record.link;
     link.port = serial_open(link.port_name.c_str(), link.baud_rate);
     if (!port_open(link)) {
+        const int open_error = errno;
         out_print(LEVEL_ERROR, "failed to open serial port: %s\n", link.port_name.c_str());
+        if (open_error == EPERM)
+            out_print(LEVEL_ERROR, "Error: no permission to open %s: %s\n",
+                      link.port_name.c_str(),
+                      serial_permission_hint(link.port_name.c_str()).c_str());
         return RESULT_FAILED;
     }
     serial_set_read_timeout(link.port, SCAN_READ_TIMEOUT_MS);

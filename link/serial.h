@@ -14,15 +14,22 @@ constexpr PortHandle INVALID_PORT = nullptr;
 std::vector<std::string> serial_list_ports();
 
 // Opens a port (a name such as ttyUSB0 or any device path) at baud with 8N1, no
-// flow control, DTR and RTS raised, raw, and exclusive access. On failure returns
-// INVALID_PORT with errno EACCES when the port is held by another program (or
-// access is denied), EBADF for every other reason. Settings that cannot be read
-// or applied print "Error, failed to get/set serial port parameters".
+// flow control, DTR and RTS raised, raw, and exclusive access; any rate the
+// driver takes works. On failure returns INVALID_PORT with errno EACCES when the
+// port is held by another program, EPERM when the user may not open it, EBADF
+// when it cannot be opened or is no serial port ("Error, failed to get serial
+// port parameters"), EINVAL when it refused the settings or the rate ("Error,
+// failed to set serial port parameters"). serial_close puts back the settings
+// found here.
 PortHandle serial_open(const char* name, uint32_t baud);
+
+// After serial_open failed with EPERM: what the user can do about it.
+std::string serial_permission_hint(const char* name);
 
 // Returns at once with what is queued (up to size); with nothing queued waits up
 // to the read time-out for the first byte. 0 after the time-out; -5 when the port
-// fails or the other end hung up (after "Error, reading from serial port").
+// fails or the other end hung up (after "Error, reading from serial port"); -4,
+// silently, when the program was asked to end (Ctrl-C).
 int serial_read(PortHandle port, uint8_t* buffer, uint32_t size);
 
 // Writes all length bytes (0 sends nothing). Returns length, or -5 after
@@ -35,10 +42,14 @@ void serial_purge_rx(PortHandle port);
 // 1 on success, 0 on failure. The time-out applies to serial_read.
 int serial_set_read_timeout(PortHandle port, uint32_t milliseconds);
 
-// Changes only the line speed. 1 on success, 0 on failure (unsupported rate).
+// Changes only the line speed, after the bytes already written have gone out.
+// 1 on success, 0 on failure (a rate the driver refuses).
 int serial_set_baud(PortHandle port, uint32_t baud);
 
+// Clears the exclusive flag, waits for the output to go out, puts back the
+// settings found at open and closes.
 void serial_close(PortHandle port);
 
-// Prints "<text>: <the system's reason for the last failure>\n" to standard error.
+// Prints "<text>: <the system's reason for the last failure>\n" to standard error,
+// after whatever standard output holds. errno is kept.
 void print_system_error(const char* text);

@@ -9,19 +9,29 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "base/clock.h"
+#include "base/console.h"
 #include "base/results.h"
+#include "link/serial_ports_linux.h"
+#include "link/serial_rate_linux.h"
 
 struct SerialPort {
     int fd = -1;
     uint32_t read_timeout_ms = 100; // until a caller sets its own
+    // What the port had before we came: put back at close, as a well-behaved
+    // program leaves a port (it may be the machine's own serial console).
+    termios found{};
+    serial_struct found_driver{};
+    bool driver_changed = false;
 };
 
 namespace {
@@ -101,9 +111,10 @@ bool is_fitted(const std::string& tty_dir) {
     return true;
 }
 
-std::vector<std::string> ports_from_sysfs() {
+} // namespace
+
+std::vector<std::string> serial_ports_in(const std::string& base) {
     std::vector<std::string> ports;
-    const std::string base = "/sys/class/tty";
     DIR* dir = opendir(base.c_str());
     if (!dir)
         return ports;
@@ -121,40 +132,69 @@ std::vector<std::string> ports_from_sysfs() {
     return ports;
 }
 
+namespace {
+
+// A port held by another program (the exclusive flag gives EBUSY) is EACCES, as
+// the scan reports it; a port the user may not open is EPERM, a different cause
+// with a different cure; everything else is EBADF.
 int open_failure_errno(int error) {
-    return (error == EACCES || error == EPERM || error == EBUSY) ? EACCES : EBADF;
+    if (error == EBUSY)
+        return EACCES;
+    if (error == EACCES || error == EPERM)
+        return EPERM;
+    return EBADF;
 }
 
-void fail_with(int fd, const char* message) {
+// Ends a failed open: the message with the system's reason, the settings found
+// put back, the descriptor closed. errno is left at the reason.
+void fail_with(int fd, const termios* found, const char* message) {
     print_system_error(message);
+    const int reason = errno;
+    if (found)
+        tcsetattr(fd, TCSANOW, found);
     close(fd);
-    errno = EBADF;
+    errno = reason;
 }
 
-void configure_line(termios* tio, speed_t speed) {
+// HUPCL is left as found: whether closing drops DTR is the machine's choice.
+void configure_line(termios* tio) {
     cfmakeraw(tio);
-    tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+    tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio->c_cflag |= CS8 | CREAD | CLOCAL;
     tio->c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | PARMRK);
     tio->c_cc[VMIN] = 0;
     tio->c_cc[VTIME] = 0;
-    cfsetispeed(tio, speed);
-    cfsetospeed(tio, speed);
 }
 
-// Applies the settings and reads them back: some drivers accept a call and
-// quietly keep another speed.
-bool apply_settings(int fd, const termios& wanted, speed_t speed) {
-    if (tcsetattr(fd, TCSANOW, &wanted) != 0)
-        return false;
-    termios actual{};
-    if (tcgetattr(fd, &actual) != 0)
-        return false;
-    if (cfgetospeed(&actual) != speed) {
+// A UART runs at the nearest rate its clock divides to; both ends tolerate a
+// few per cent.
+bool close_enough(uint32_t actual, uint32_t wanted) {
+    const uint64_t difference = actual > wanted ? actual - wanted : wanted - actual;
+    return difference * 50 <= wanted;
+}
+
+// Applies the settings with the line speed baud and reads them back: some
+// drivers accept a call and quietly keep another speed. Rates outside the
+// standard table go through the driver's arbitrary-rate interface.
+bool apply_settings(int fd, termios wanted, uint32_t baud) {
+    speed_t speed = B0;
+    const bool standard = speed_of(baud, &speed);
+    if (standard) {
+        cfsetispeed(&wanted, speed);
+        cfsetospeed(&wanted, speed);
+    }
+    if (baud == 0 || tcsetattr(fd, TCSADRAIN, &wanted) != 0) {
         errno = EINVAL;
         return false;
     }
-    return true;
+    termios actual{};
+    if (tcgetattr(fd, &actual) != 0)
+        return false;
+    const bool taken = standard ? cfgetospeed(&actual) == speed
+                                : close_enough(apply_custom_rate(fd, baud), baud);
+    if (!taken)
+        errno = EINVAL;
+    return taken;
 }
 
 void raise_modem_lines(int fd) {
@@ -164,18 +204,26 @@ void raise_modem_lines(int fd) {
 
 // USB adapters otherwise hold received bytes for their latency timer (16 ms),
 // which would distort every timing measured above this layer.
-void request_low_latency(int fd) {
-    serial_struct info{};
-    if (ioctl(fd, TIOCGSERIAL, &info) != 0)
+void request_low_latency(SerialPort& port) {
+    if (ioctl(port.fd, TIOCGSERIAL, &port.found_driver) != 0)
+        return;
+    serial_struct info = port.found_driver;
+    if (info.flags & ASYNC_LOW_LATENCY)
         return;
     info.flags |= ASYNC_LOW_LATENCY;
-    ioctl(fd, TIOCSSERIAL, &info);
+    port.driver_changed = ioctl(port.fd, TIOCSSERIAL, &info) == 0;
 }
 
-// Waits until the port is readable. 1 readable, 0 time-out, -1 hang-up or error.
+constexpr int WAIT_ENDED = -2;
+
+// Waits until the port is readable. 1 readable, 0 time-out, -1 hang-up or error,
+// WAIT_ENDED when the program was asked to end (noticed at the latest when the
+// time-out has passed, if the request came just before the wait began).
 int wait_readable(int fd, uint32_t timeout_ms) {
     const uint64_t start = clock_ms();
     for (;;) {
+        if (termination_requested())
+            return WAIT_ENDED;
         pollfd pfd{fd, POLLIN, 0};
         const uint32_t remaining = remaining_ms(clock_ms(), start, timeout_ms);
         const int ready = poll(&pfd, 1, static_cast<int>(remaining));
@@ -203,7 +251,7 @@ int fail_closed_port(const char* message) {
 std::vector<std::string> serial_list_ports() {
     if (const char* list = std::getenv("NC_SERIAL_PORTS"))
         return ports_from_environment(list);
-    return ports_from_sysfs();
+    return serial_ports_in("/sys/class/tty");
 }
 
 PortHandle serial_open(const char* name, uint32_t baud) {
@@ -219,29 +267,37 @@ PortHandle serial_open(const char* name, uint32_t baud) {
         errno = EACCES;
         return INVALID_PORT;
     }
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
-        fail_with(fd, "Error, failed to get serial port parameters");
+    termios found{};
+    if (tcgetattr(fd, &found) != 0) {
+        fail_with(fd, nullptr, "Error, failed to get serial port parameters");
+        errno = EBADF;
         return INVALID_PORT;
     }
-    speed_t speed = B0;
-    if (!speed_of(baud, &speed)) {
+    termios wanted = found;
+    configure_line(&wanted);
+    if (!apply_settings(fd, wanted, baud)) {
+        fail_with(fd, &found, "Error, failed to set serial port parameters");
         errno = EINVAL;
-        fail_with(fd, "Error, failed to set serial port parameters");
-        return INVALID_PORT;
-    }
-    configure_line(&tio, speed);
-    if (!apply_settings(fd, tio, speed)) {
-        fail_with(fd, "Error, failed to set serial port parameters");
         return INVALID_PORT;
     }
     ioctl(fd, TIOCEXCL);
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     raise_modem_lines(fd);
-    request_low_latency(fd);
     auto* port = new SerialPort;
     port->fd = fd;
+    port->found = found;
+    request_low_latency(*port);
     return port;
+}
+
+std::string serial_permission_hint(const char* name) {
+    const std::string path = device_path(name);
+    struct stat info {};
+    const group* owner = stat(path.c_str(), &info) == 0 ? getgrgid(info.st_gid) : nullptr;
+    if (!owner || info.st_gid == 0)
+        return "ask the administrator for read and write access to " + path;
+    return std::string("add the user to the group '") + owner->gr_name +
+           "' (usermod -aG " + owner->gr_name + " <user>) and log in again";
 }
 
 int serial_read(PortHandle port, uint8_t* buffer, uint32_t size) {
@@ -256,6 +312,8 @@ int serial_read(PortHandle port, uint8_t* buffer, uint32_t size) {
             wait_readable(port->fd, remaining_ms(clock_ms(), start, port->read_timeout_ms));
         if (ready == 0)
             return 0;
+        if (ready == WAIT_ENDED)
+            return RESULT_QUIT;
         if (ready > 0) {
             const ssize_t n = read(port->fd, buffer, size);
             if (n > 0)
@@ -304,13 +362,11 @@ int serial_set_read_timeout(PortHandle port, uint32_t milliseconds) {
 }
 
 int serial_set_baud(PortHandle port, uint32_t baud) {
-    speed_t speed = B0;
     termios tio{};
-    if (port == INVALID_PORT || !speed_of(baud, &speed) || tcgetattr(port->fd, &tio) != 0)
+    if (port == INVALID_PORT || tcgetattr(port->fd, &tio) != 0)
         return 0;
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    return apply_settings(port->fd, tio, speed) ? 1 : 0;
+    // Bytes still queued for the old rate go out at it (TCSADRAIN).
+    return apply_settings(port->fd, tio, baud) ? 1 : 0;
 }
 
 void serial_close(PortHandle port) {
@@ -319,10 +375,17 @@ void serial_close(PortHandle port) {
     // The exclusive flag belongs to the tty, not to this descriptor: clear it so
     // that the next open (ours after a reconnect, or another program's) works.
     ioctl(port->fd, TIOCNXCL);
+    if (port->driver_changed)
+        ioctl(port->fd, TIOCSSERIAL, &port->found_driver);
+    // After the last bytes have gone out at our rate.
+    tcsetattr(port->fd, TCSADRAIN, &port->found);
     close(port->fd);
     delete port;
 }
 
 void print_system_error(const char* text) {
-    std::fprintf(stderr, "%s: %s\n", text, std::strerror(errno));
+    const int reason = errno;
+    std::fflush(stdout); // the message must not overtake earlier output in a pipe
+    std::fprintf(stderr, "%s: %s\n", text, std::strerror(reason));
+    errno = reason;
 }

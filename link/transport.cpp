@@ -27,6 +27,8 @@ uint32_t last_sentence_length = 0;
 // Bytes read from the port; [rx_parsed, rx_count) are not yet fed to the parser.
 // They are parsed first by the next receive, so the space offered to each read
 // stays the full buffer and no sentence that came in the same read is lost.
+// The parser itself starts afresh with every receive: a sentence cut off by an
+// earlier time-out must not swallow the first whole sentence of this one.
 uint8_t rx_buffer[NMEA_MAX_SENTENCE];
 uint32_t rx_count = 0;
 uint32_t rx_parsed = 0;
@@ -227,12 +229,20 @@ void link_purge(SerialLink& link) {
     link_rx_clear();
 }
 
+int link_set_baud(SerialLink& link, uint32_t baud) {
+    if (!serial_set_baud(link.port, baud))
+        return 0;
+    link_rx_clear(); // what half arrived at the old rate is noise now
+    return 1;
+}
+
 uint32_t link_timeout_ms(const DeviceRecord& device) {
     return device.link.baud_rate == 4800 ? 4000 : 2000;
 }
 
 int link_receive(SerialLink& link, int mode, uint32_t timeout_ms) {
     const uint64_t start = clock_ms();
+    nmea_parser_reset(&sentence_parser);
     for (;;) {
         if (parse_pending(mode))
             return mode;
@@ -276,7 +286,7 @@ int shell_exit_status(DeviceRecord& device) {
 }
 
 int frame_transact(DeviceRecord& device, const uint8_t* request, uint8_t expected_type,
-                   uint8_t* response, uint32_t timeout_ms, int raw) {
+                   uint8_t* response, uint32_t response_size, uint32_t timeout_ms, int raw) {
     ++frame_sequence_counter;
     const uint32_t payload_length = static_cast<uint32_t>(request[2] | (request[3] << 8));
     std::vector<uint8_t> frame;
@@ -297,7 +307,10 @@ int frame_transact(DeviceRecord& device, const uint8_t* request, uint8_t expecte
     const int result = link_receive(device.link, RECEIVE_FRAME, timeout_ms);
     if (result < 0)
         return result;
-    std::memcpy(response, frame_buffer + 2, FRAME_HEADER_SIZE + frame_payload_length(frame_buffer));
+    const uint32_t answer_size = FRAME_HEADER_SIZE + frame_payload_length(frame_buffer);
+    if (answer_size > response_size)
+        return RESULT_TIMEOUT; // an answer longer than any the caller expects
+    std::memcpy(response, frame_buffer + 2, answer_size);
     const uint8_t type = frame_type(frame_buffer);
     if (type == expected_type)
         return 1;

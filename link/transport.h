@@ -29,6 +29,11 @@ void link_rx_clear();
 // Discards everything received on the link so far, in the port and in the parsers.
 void link_purge(SerialLink& link);
 
+// Switches the open port to another line speed after the bytes already written
+// have gone out, and forgets what was half received at the old speed. The
+// link's baud_rate is left to the caller. 1 on success, 0 on failure.
+int link_set_baud(SerialLink& link, uint32_t baud);
+
 // 4000 ms when the link runs at 4800 baud, otherwise 2000 ms.
 uint32_t link_timeout_ms(const DeviceRecord& device);
 
@@ -47,11 +52,12 @@ int shell_exit_status(DeviceRecord& device);
 
 // Sends a frame given as header + payload (type, sequence, length, payload; the
 // sequence is replaced by the counter) in sentences or raw, and waits for the
-// answer, whose header + payload (at most 72 bytes) goes to response. 1 when its
-// type is expected_type, else the negated type (-11 for type 0); 0 when response
-// is nullptr (nothing awaited); -1, -5, -11 on failure.
+// answer, whose header + payload (at most 72 bytes) goes to response, which
+// holds response_size bytes. 1 when its type is expected_type, else the negated
+// type (-11 for type 0); 0 when response is nullptr (nothing awaited); -1, -5,
+// -11 on failure, -11 also for an answer longer than response_size.
 int frame_transact(DeviceRecord& device, const uint8_t* request, uint8_t expected_type,
-                   uint8_t* response, uint32_t timeout_ms, int raw);
+                   uint8_t* response, uint32_t response_size, uint32_t timeout_ms, int raw);
 
 // Waits for the next ordinary sentence; returns its length (CR LF included) and
 // points *sentence at it (valid until the next receive), or -5 / -11.

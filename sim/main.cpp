@@ -38,6 +38,7 @@ class Runner {
     void announce_path();
     void step(uint64_t now);
     void deliver_arrived(uint64_t now);
+    void record_release(sim::Wire::Release release, uint64_t now);
     void transmit(uint64_t now);
     void wait_for_events(uint64_t now);
     void read_line_input(uint64_t now);
@@ -105,10 +106,19 @@ void Runner::step(uint64_t now) {
     if (!wire_.is_open() && now >= come_back_us_)
         come_back(now);
     if (wire_.is_open())
-        wire_.track_holders();
+        record_release(wire_.track_holders(), now);
     device_.advance(now);
     deliver_arrived(now);
     transmit(now);
+}
+
+// A real tty forgets its exclusive flag when the last program closes it; ours
+// lives on, so a program that leaves it set is worth recording.
+void Runner::record_release(sim::Wire::Release release, uint64_t now) {
+    if (release == sim::Wire::Release::Clean)
+        recorder_.event(now, "port released");
+    else if (release == sim::Wire::Release::ExclusiveLeftSet)
+        recorder_.event(now, "port released with its exclusive flag set");
 }
 
 void Runner::deliver_arrived(uint64_t now) {

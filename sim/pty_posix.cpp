@@ -136,12 +136,13 @@ void Wire::write_all(const std::string& bytes) {
     }
 }
 
-void Wire::track_holders() {
+Wire::Release Wire::track_holders() {
     alignas(inotify_event) char buffer[4096];
+    Release release = Release::None;
     for (;;) {
         const ssize_t n = notify_ >= 0 ? ::read(notify_, buffer, sizeof buffer) : -1;
         if (n <= 0)
-            return;
+            return release;
         bool was_held = holders_ > 0;
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
@@ -157,7 +158,10 @@ void Wire::track_holders() {
         // reader that was told the port is readable.
         if (was_held && holders_ == 0) {
             tcflush(slave_, TCIFLUSH);
+            int exclusive = 0;
+            ioctl(slave_, TIOCGEXCL, &exclusive);
             ioctl(slave_, TIOCNXCL);
+            release = exclusive ? Release::ExclusiveLeftSet : Release::Clean;
         }
     }
 }

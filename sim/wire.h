@@ -35,8 +35,10 @@ class Wire {
     // cleared (the flag belongs to the tty, which our own descriptor keeps
     // alive, so a program killed before it could clear the flag would lock
     // the port). Output is sent only while the port is held, so a program
-    // that opens it finds it empty, as on a real line.
-    void track_holders();
+    // that opens it finds it empty, as on a real line. Tells whether the last
+    // holder just left, and whether it left the exclusive flag set.
+    enum class Release { None, Clean, ExclusiveLeftSet };
+    Release track_holders();
     int notify_fd() const { return notify_; } // readable when the port is opened or closed
     // True while some program has the port open (always, when that cannot be told).
     bool held() const { return notify_ < 0 || holders_ > 0; }

@@ -161,19 +161,17 @@ bool Simulator::wait_for_record(const std::string& text, int timeout_ms) const {
     return false;
 }
 
-ToolRun run_tool(const std::vector<std::string>& args, const std::string& input,
-                 const std::map<std::string, std::string>& env, int timeout_s,
-                 const std::string& program) {
-    ToolRun run;
+ToolProcess::ToolProcess(const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env, const std::string& program)
+    : start_(Clock::now()) {
     std::vector<std::string> argv = {program.empty() ? NC_SERVICE_PATH : program};
     argv.insert(argv.end(), args.begin(), args.end());
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
         pipe2(err_pipe, O_CLOEXEC) != 0)
-        return run;
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
+        return;
+    pid_ = fork();
+    if (pid_ == 0) {
         dup2(in_pipe[0], STDIN_FILENO);
         dup2(out_pipe[1], STDOUT_FILENO);
         dup2(err_pipe[1], STDERR_FILENO);
@@ -187,37 +185,89 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& input,
     close(in_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);
-    signal(SIGPIPE, SIG_IGN);
-    (void)!write(in_pipe[1], input.data(), input.size());
-    close(in_pipe[1]);
+    in_ = in_pipe[1];
+    out_ = out_pipe[0];
+    err_ = err_pipe[0];
+    ::signal(SIGPIPE, SIG_IGN);
+}
 
-    const auto deadline = start + std::chrono::seconds(timeout_s);
-    bool out_open = true, err_open = true;
-    while ((out_open || err_open) && Clock::now() < deadline) {
-        pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-        if (poll(fds, 2, 200) <= 0)
-            continue;
-        if (fds[0].revents) {
-            const size_t before = run.out.size();
-            drain(out_pipe[0], run.out);
-            out_open = run.out.size() != before;
-        }
-        if (fds[1].revents) {
-            const size_t before = run.err.size();
-            drain(err_pipe[0], run.err);
-            err_open = run.err.size() != before;
-        }
+ToolProcess::~ToolProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
     }
+    close_input();
+    for (int fd : {out_, err_})
+        if (fd >= 0)
+            close(fd);
+}
+
+void ToolProcess::send(const std::string& input) {
+    if (in_ >= 0)
+        (void)!write(in_, input.data(), input.size());
+}
+
+void ToolProcess::close_input() {
+    if (in_ >= 0)
+        close(in_);
+    in_ = -1;
+}
+
+bool ToolProcess::read_output(int timeout_ms) {
+    if (!out_open_ && !err_open_)
+        return false;
+    pollfd fds[2] = {{out_open_ ? out_ : -1, POLLIN, 0}, {err_open_ ? err_ : -1, POLLIN, 0}};
+    if (poll(fds, 2, timeout_ms) <= 0)
+        return true;
+    if (fds[0].revents) {
+        const size_t before = run_.out.size();
+        drain(out_, run_.out);
+        out_open_ = run_.out.size() != before;
+    }
+    if (fds[1].revents) {
+        const size_t before = run_.err.size();
+        drain(err_, run_.err);
+        err_open_ = run_.err.size() != before;
+    }
+    return true;
+}
+
+bool ToolProcess::wait_for_output(const std::string& text, int timeout_ms) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (run_.out.find(text) == std::string::npos) {
+        if (Clock::now() >= end || !read_output(50))
+            return run_.out.find(text) != std::string::npos;
+    }
+    return true;
+}
+
+void ToolProcess::signal(int signal_number) {
+    if (pid_ > 0)
+        kill(pid_, signal_number);
+}
+
+ToolRun ToolProcess::finish(int timeout_s) {
+    const auto deadline = start_ + std::chrono::seconds(timeout_s);
+    while ((out_open_ || err_open_) && Clock::now() < deadline)
+        read_output(200);
     int status = 0;
-    if (out_open || err_open) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    } else {
-        waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (out_open_ || err_open_)
+        kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+    if (!out_open_ && !err_open_) {
+        run_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     }
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return run;
+    pid_ = -1;
+    run_.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    return run_;
+}
+
+ToolRun run_tool(const std::vector<std::string>& args, const std::string& input,
+                 const std::map<std::string, std::string>& env, int timeout_s,
+                 const std::string& program) {
+    ToolProcess tool(args, env, program);
+    tool.send(input);
+    tool.close_input();
+    return tool.finish(timeout_s);
 }

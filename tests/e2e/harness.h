@@ -1,6 +1,7 @@
 // Runs the real programs for end-to-end tests: simulated devices on ptys, and
 // nc-service driven through its options and standard input.
 #pragma once
+#include <chrono>
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -32,9 +33,37 @@ class Simulator {
 
 struct ToolRun {
     int status = -1; // exit status, or -1 when it did not exit by itself
+    int signal = 0;  // the signal that ended it, 0 when it exited
     std::string out;
     std::string err;
     double seconds = 0;
+};
+
+// nc-service running with its standard input kept open, for tests that act
+// while it runs (type at the prompt, send it a signal).
+class ToolProcess {
+  public:
+    ToolProcess(const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& env = {}, const std::string& program = "");
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    void send(const std::string& input);
+    void close_input();
+    // Waits until standard output holds text, up to timeout_ms. True when it does.
+    bool wait_for_output(const std::string& text, int timeout_ms);
+    void signal(int signal_number);
+    // Waits for the end (killing the program after timeout_s) and collects its output.
+    ToolRun finish(int timeout_s = 60);
+
+  private:
+    bool read_output(int timeout_ms); // false once both streams have ended
+    pid_t pid_ = -1;
+    int in_ = -1, out_ = -1, err_ = -1;
+    bool out_open_ = true, err_open_ = true;
+    ToolRun run_;
+    std::chrono::steady_clock::time_point start_;
 };
 
 // Runs nc-service with args, feeding input to its standard input (then closing

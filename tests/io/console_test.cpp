@@ -59,7 +59,10 @@ TEST(Console, KeyModeNeverWaitsAndReportsAResize) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
 }
 
-TEST(Console, TerminatingSignalRestoresTheTerminal) {
+// A signal only asks the program to end: the wait for a line returns, the
+// program unwinds, and end_on_pending_signal ends it by that very signal with
+// the terminal put back. A signal the program was started to ignore stays so.
+TEST(Console, TerminatingSignalEndsTheWaitThenTheProgramBySignal) {
     TestPty pty;
     termios before{};
     ASSERT_EQ(tcgetattr(pty.master, &before), 0);
@@ -67,16 +70,51 @@ TEST(Console, TerminatingSignalRestoresTheTerminal) {
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         const int status = in_child_with_stdin(pty.slave, [&] {
             console_setup("test");
-            set_input_mode(0);
-            raise(signal_number);
+            set_input_mode(INPUT_LINES); // raw, so the restore is seen
+            if (fork() == 0) {
+                sleep_ms(100);
+                kill(getppid(), signal_number);
+                _exit(0);
+            }
+            char line[16];
+            CHILD_CHECK(read_input(line, sizeof line) == -1);
+            CHILD_CHECK(termination_requested() == signal_number);
+            end_on_pending_signal();
             return 99; // not reached
         });
-        EXPECT_TRUE(WIFSIGNALED(status)) << signal_number;
+        EXPECT_TRUE(WIFSIGNALED(status)) << signal_number << " exit " << WEXITSTATUS(status);
         EXPECT_EQ(WTERMSIG(status), signal_number);
         termios after{};
         ASSERT_EQ(tcgetattr(pty.master, &after), 0);
         EXPECT_EQ(after.c_lflag, before.c_lflag) << signal_number;
     }
+    const int ignored = in_child_with_stdin(pty.slave, [&] {
+        signal(SIGHUP, SIG_IGN);
+        console_setup("test");
+        raise(SIGHUP);
+        CHILD_CHECK(termination_requested() == 0);
+        return 0;
+    });
+    EXPECT_TRUE(WIFEXITED(ignored) && WEXITSTATUS(ignored) == 0) << WEXITSTATUS(ignored);
+}
+
+// Started from a terminal another program left without CR-to-LF mapping, a
+// typed line still ends with Enter.
+TEST(Console, CookedModeEndsLinesWithEnterOnARawLeftTerminal) {
+    TestPty pty;
+    termios raw_left{};
+    ASSERT_EQ(tcgetattr(pty.slave, &raw_left), 0);
+    raw_left.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &raw_left), 0);
+    const int status = in_child_with_stdin(pty.slave, [&] {
+        console_setup("test");
+        CHILD_CHECK(set_input_mode(INPUT_PROMPT) == 0);
+        CHILD_CHECK(write(pty.master, "ver\r", 4) == 4);
+        char line[16];
+        CHILD_CHECK(read_input(line, sizeof line) == 4 && std::memcmp(line, "ver\n", 4) == 0);
+        return 0;
+    });
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
 }
 
 TEST(Console, TitleCursorColoursAndDirectWritesOnATerminal) {
@@ -102,35 +140,22 @@ TEST(Console, TitleCursorColoursAndDirectWritesOnATerminal) {
     EXPECT_EQ(shown.substr(shown.size() - 10), "\x1b[?25h\x1b[0m"); // put back at the end
 }
 
+// Lines from a pipe: each with its line end, a long one in pieces of the size
+// asked for, and the end of the input is a read failure.
 TEST(Console, LineModeReadsLinesFromAPipeAndFailsAtEnd) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    const std::string input = "help nav\nquit";
+    const std::string input = "help nav\n" + std::string(300, 'w') + "\nquit";
     ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
     close(fds[1]);
     const int status = in_child_with_stdin(fds[0], [&] {
         set_input_mode(INPUT_COMMAND);
         char line[257];
         CHILD_CHECK(read_input(line, 256) == 9 && std::memcmp(line, "help nav\n", 9) == 0);
-        CHILD_CHECK(read_input(line, 256) == 4 && std::memcmp(line, "quit", 4) == 0);
-        CHILD_CHECK(read_input(line, 256) == -1);
-        return 0;
-    });
-    close(fds[0]);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
-}
-
-TEST(Console, LongLineArrivesInPieces) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const std::string input = std::string(300, 'w') + "\n";
-    ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    close(fds[1]);
-    const int status = in_child_with_stdin(fds[0], [&] {
-        set_input_mode(INPUT_COMMAND);
-        char line[257];
         CHILD_CHECK(read_input(line, 256) == 256);
         CHILD_CHECK(read_input(line, 256) == 45 && line[44] == '\n');
+        CHILD_CHECK(read_input(line, 256) == 4 && std::memcmp(line, "quit", 4) == 0);
+        CHILD_CHECK(read_input(line, 256) == -1);
         return 0;
     });
     close(fds[0]);

@@ -2,10 +2,17 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <grp.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 
 #include "base/clock.h"
 #include "link/serial.h"
+#include "link/serial_ports_linux.h"
 #include "pty.h"
 
 namespace {
@@ -111,21 +118,83 @@ TEST(SerialPort, LineSettingsAndBaudChangeTouchOnlyTheSpeed) {
     EXPECT_EQ(after.c_cflag & ~static_cast<tcflag_t>(CBAUD | CBAUDEX),
               before.c_cflag & ~static_cast<tcflag_t>(CBAUD | CBAUDEX));
 
-    EXPECT_EQ(serial_set_baud(open.port, 12345), 0);
+    // Rates outside the standard table go to the driver as they are.
+    EXPECT_EQ(serial_set_baud(open.port, 12345), 1);
     ASSERT_EQ(tcgetattr(pty.master, &after), 0);
-    EXPECT_EQ(cfgetospeed(&after), B38400);
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(CBAUDEX)); // the kernel's BOTHER: "other rate"
+    EXPECT_EQ(serial_set_baud(open.port, 0), 0); // 0 baud would hang up the line
     for (uint32_t rate : {4800u, 9600u, 19200u, 57600u, 115200u, 230400u, 460800u, 921600u})
         EXPECT_EQ(serial_set_baud(open.port, rate), 1) << rate;
 }
 
-TEST(SerialPort, UnsupportedRateAtOpenFailsWithMessage) {
+// A scan must leave every port it probed as it found it, the machine's own
+// serial console included: the settings, HUPCL among them, come back at close,
+// also after an open that failed on its settings.
+TEST(SerialPort, SettingsFoundAtOpenArePutBackAtClose) {
     TestPty pty;
+    termios found{};
+    ASSERT_EQ(tcgetattr(pty.slave, &found), 0);
+    cfsetispeed(&found, B9600);
+    cfsetospeed(&found, B9600);
+    found.c_cflag |= HUPCL | CRTSCTS;
+    found.c_lflag |= ICANON | ECHO;
+    found.c_iflag |= ICRNL | IXON;
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &found), 0);
+    ASSERT_EQ(tcgetattr(pty.slave, &found), 0);
+
+    const auto same_as_found = [&](const char* when) {
+        termios now{};
+        ASSERT_EQ(tcgetattr(pty.slave, &now), 0);
+        EXPECT_EQ(now.c_iflag, found.c_iflag) << when;
+        EXPECT_EQ(now.c_oflag, found.c_oflag) << when;
+        EXPECT_EQ(now.c_cflag, found.c_cflag) << when;
+        EXPECT_EQ(now.c_lflag, found.c_lflag) << when;
+        EXPECT_EQ(std::memcmp(now.c_cc, found.c_cc, sizeof now.c_cc), 0) << when;
+    };
+    for (uint32_t baud : {4800u, 38400u, 3840u}) {
+        PortHandle port = serial_open(pty.path.c_str(), baud);
+        ASSERT_NE(port, INVALID_PORT) << baud;
+        termios open_settings{};
+        ASSERT_EQ(tcgetattr(pty.slave, &open_settings), 0);
+        EXPECT_EQ(open_settings.c_cflag & HUPCL, static_cast<tcflag_t>(HUPCL)) << "left as found";
+        EXPECT_EQ(open_settings.c_lflag & ICANON, 0u);
+        serial_close(port);
+        same_as_found("after a close");
+    }
     testing::internal::CaptureStderr();
-    EXPECT_EQ(serial_open(pty.path.c_str(), 1234), INVALID_PORT);
+    EXPECT_EQ(serial_open(pty.path.c_str(), 0), INVALID_PORT);
+    EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Error, failed to set serial port parameters: Invalid argument\n");
+    same_as_found("after a refused rate");
     OpenPort later(pty.path); // the failed open left nothing locked
     EXPECT_NE(later.port, INVALID_PORT);
+}
+
+// A user without permission for the port is told so, not that another program
+// holds it.
+TEST(SerialPort, MissingPermissionIsNotAPortInUse) {
+    TestPty pty;
+    ASSERT_EQ(chmod(pty.path.c_str(), 0600), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        errno = 0;
+        const bool refused = serial_open(pty.path.c_str(), 4800) == INVALID_PORT;
+        _exit(refused && errno == EPERM ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "needs root to play a user without permission";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (const group* dialout = getgrnam("dialout")) {
+        ASSERT_EQ(chown(pty.path.c_str(), static_cast<uid_t>(-1), dialout->gr_gid), 0);
+        EXPECT_EQ(serial_permission_hint(pty.path.c_str()),
+                  "add the user to the group 'dialout' (usermod -aG dialout <user>) and log in "
+                  "again");
+    }
 }
 
 TEST(SerialPort, NonTerminalFailsToGetParameters) {
@@ -187,4 +256,29 @@ TEST(SerialPort, EnvironmentListReplacesTheSystemList) {
     EXPECT_EQ(ports[0], "/dev/pts/7");
     EXPECT_EQ(ports[1], "/tmp/sim-b");
     EXPECT_EQ(ports[2], "ttyUSB0");
+}
+
+// The port list from the kernel's tty class: only ttys with a device, no
+// unfitted legacy UART, in the natural order the README promises; none at all
+// is an empty list.
+TEST(SerialPort, SystemListIsInNaturalOrderWithoutUnfittedPorts) {
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("nc-tty-" + std::to_string(getpid()));
+    const auto add = [&](const std::string& name, int uart_type) {
+        std::filesystem::create_directories(root / name / "device");
+        if (uart_type >= 0)
+            std::ofstream(root / name / "type") << uart_type << "\n";
+    };
+    EXPECT_TRUE(serial_ports_in(root.string()).empty());
+    std::filesystem::create_directories(root);
+    EXPECT_TRUE(serial_ports_in(root.string()).empty());
+    add("ttyS10", 4);
+    add("ttyS2", 4);
+    add("ttyS3", 0); // registered by the legacy driver, no UART fitted
+    add("ttyUSB0", -1);
+    add("ttyACM1", -1);
+    std::filesystem::create_directories(root / "tty0"); // a virtual console: no device
+    EXPECT_EQ(serial_ports_in(root.string()),
+              (std::vector<std::string>{"ttyACM1", "ttyS2", "ttyS10", "ttyUSB0"}));
+    std::filesystem::remove_all(root);
 }

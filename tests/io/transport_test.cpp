@@ -159,7 +159,7 @@ TEST_F(Transport, FrameAnswerInPiecesAfterBadSentences) {
     device_sends(with_checksum("$PNCX,0,98A") + bad_crc + frame_sentences(answer, 20));
     const uint8_t request[4] = {0x10, 0, 0, 0};
     uint8_t response[72];
-    ASSERT_EQ(frame_transact(device, request, 0x11, response, 2000, 0), 1);
+    ASSERT_EQ(frame_transact(device, request, 0x11, response, sizeof response, 2000, 0), 1);
     EXPECT_EQ(response[0], 0x11);
     EXPECT_EQ(response[2], 68);
     EXPECT_EQ(response[4], 0xA5);
@@ -175,7 +175,7 @@ TEST_F(Transport, AnswerOfAnotherTypeGivesItsNegatedType) {
     device_sends(frame_sentences(frame_bytes(0x05, {0, 0})));
     const uint8_t request[4] = {0x10, 0, 0, 0};
     uint8_t response[72];
-    EXPECT_EQ(frame_transact(device, request, 0x11, response, 2000, 0), -5);
+    EXPECT_EQ(frame_transact(device, request, 0x11, response, sizeof response, 2000, 0), -5);
 }
 
 TEST_F(Transport, OddHexIsIgnoredEvenWhenItHoldsAWholeFrame) {
@@ -183,14 +183,14 @@ TEST_F(Transport, OddHexIsIgnoredEvenWhenItHoldsAWholeFrame) {
     device_sends(with_checksum("$PNCX,0," + hex_of(frame.data(), frame.size()) + "0"));
     const uint8_t request[4] = {0x10, 0, 0, 0};
     uint8_t response[72];
-    EXPECT_EQ(frame_transact(device, request, 0x11, response, 300, 0), -11);
+    EXPECT_EQ(frame_transact(device, request, 0x11, response, sizeof response, 300, 0), -11);
 }
 
 TEST_F(Transport, AnswerOfTypeZeroIsNoSuccess) {
     device_sends(frame_sentences(frame_bytes(0x00, {})));
     const uint8_t request[4] = {0x10, 0, 0, 0};
     uint8_t response[72];
-    EXPECT_EQ(frame_transact(device, request, 0x11, response, 2000, 0), -11);
+    EXPECT_EQ(frame_transact(device, request, 0x11, response, sizeof response, 2000, 0), -11);
 }
 
 TEST_F(Transport, ReplyOverflowDropsWholeSentencesAndNulDoesNotHideThePrompt) {
@@ -209,7 +209,7 @@ TEST_F(Transport, LargeFrameIsSentInSentencesOf34Bytes) {
     request[0] = 0x16;
     request[2] = 192;
     request[3] = 0;
-    EXPECT_EQ(frame_transact(device, request.data(), 0x17, nullptr, 0, 0), 0);
+    EXPECT_EQ(frame_transact(device, request.data(), 0x17, nullptr, 0, 0, 0), 0);
     const auto sent = lines_of(tool_sent());
     ASSERT_EQ(sent.size(), 6u); // 200 bytes
     for (const std::string& sentence : sent)
@@ -245,7 +245,7 @@ TEST_F(Transport, TrafficLogRecordsBothDirections) {
     device_sends(bad + shell_sentence("x\r\n> "));
     shell_transact(device, "x\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000);
     const uint8_t request[4] = {0x10, 0, 0, 0};
-    frame_transact(device, request, 0x11, nullptr, 0, /*raw=*/1);
+    frame_transact(device, request, 0x11, nullptr, 0, 0, /*raw=*/1);
     log_close();
     std::ifstream file(path, std::ios::binary);
     std::stringstream content;
@@ -258,4 +258,25 @@ TEST_F(Transport, TrafficLogRecordsBothDirections) {
     EXPECT_NE(log.find(" RX: $PNCX,SH,x^0D^0A> *"), std::string::npos) << log;
     EXPECT_NE(log.find(" TX: 98a810"), std::string::npos) << log;
     EXPECT_EQ(log.back(), '\n');
+}
+
+// A sentence cut off by a time-out must not swallow the first whole sentence
+// of the next wait: the wait starts its sentence recogniser afresh.
+TEST_F(Transport, SentenceCutOffByATimeOutDoesNotSwallowTheNextReply) {
+    device_sends("$GPGGA,1,2");
+    const char* sentence = nullptr;
+    EXPECT_EQ(nmea_read_sentence(device, &sentence, 300), -11);
+    device_sends(shell_sentence("ver\r\nNC-4100> "));
+    char reply[64];
+    EXPECT_EQ(shell_transact(device, "", reply, sizeof reply, 1000), 2);
+    EXPECT_STREQ(reply, "ver\r\nNC-4100");
+}
+
+// An answer longer than the caller's buffer is a failed transaction, not an
+// overrun.
+TEST_F(Transport, AnswerLongerThanTheResponseBufferIsRefused) {
+    device_sends(frame_sentences(frame_bytes(0x11, std::vector<uint8_t>(40, 7))));
+    const uint8_t request[4] = {0x10, 0, 0, 0};
+    uint8_t response[16];
+    EXPECT_EQ(frame_transact(device, request, 0x11, response, sizeof response, 1000, 0), -11);
 }

@@ -1,0 +1,147 @@
+// The tool as a well-behaved Linux program: ports left as found, signals that
+// end it through its closing steps, closed standard streams, permissions, and
+// line speeds outside the usual table.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <pty.h>
+#include <regex>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace {
+
+const std::string EXIT_RECEIVED = R"("dir":"rx","kind":"shell","text":"exit\u000d")";
+
+// A pty nobody answers on, as a port without a device.
+struct QuietPort {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    QuietPort() {
+        char name[256] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0)
+            path = name;
+    }
+    ~QuietPort() {
+        close(master);
+        close(slave);
+    }
+};
+
+void expect_same_settings(const termios& a, const termios& b, const std::string& when) {
+    EXPECT_EQ(a.c_iflag, b.c_iflag) << when;
+    EXPECT_EQ(a.c_oflag, b.c_oflag) << when;
+    EXPECT_EQ(a.c_cflag, b.c_cflag) << when;
+    EXPECT_EQ(a.c_lflag, b.c_lflag) << when;
+    EXPECT_EQ(std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc), 0) << when;
+}
+
+// Runs nc-service through the shell, to start it with a standard stream closed.
+ToolRun run_through_shell(const std::string& redirections, const std::vector<std::string>& args) {
+    std::string command = "exec \"$0\"";
+    for (size_t i = 0; i < args.size(); ++i)
+        command += " \"$" + std::to_string(i + 1) + "\"";
+    std::vector<std::string> shell_args = {"-c", command + " " + redirections, NC_SERVICE_PATH};
+    shell_args.insert(shell_args.end(), args.begin(), args.end());
+    return run_tool(shell_args, "", {}, 60, "/bin/sh");
+}
+
+} // namespace
+
+// A scan, active or passive, leaves every port it probed as it found it: the
+// machine's own serial console may be among them.
+TEST(Platform, ScanLeavesThePortsItProbedAsFound) {
+    QuietPort port;
+    termios found{};
+    ASSERT_EQ(tcgetattr(port.slave, &found), 0);
+    cfsetispeed(&found, B9600);
+    cfsetospeed(&found, B9600);
+    found.c_cflag |= HUPCL;
+    found.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(port.slave, TCSANOW, &found), 0);
+    ASSERT_EQ(tcgetattr(port.slave, &found), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-p", port.path, "ver"},
+          std::vector<std::string>{"-a", "-p", port.path, "-b", "38400", "ver"}}) {
+        ToolRun run = run_tool(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.out.find("No data received"), std::string::npos) << run.out;
+        termios after{};
+        ASSERT_EQ(tcgetattr(port.slave, &after), 0);
+        expect_same_settings(after, found, args[0]);
+    }
+}
+
+// Ctrl-C, SIGTERM or SIGHUP at the prompt: the device's shell is told goodbye,
+// the port is released without its exclusive flag (so another user can open
+// it), and the tool ends by the signal.
+TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+        ASSERT_TRUE(sim.running());
+        ToolProcess tool({"-p", sim.port(), "-b", "38400"});
+        ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
+        tool.signal(signal_number);
+        ToolRun run = tool.finish(20);
+        EXPECT_EQ(run.signal, signal_number) << run.out << run.err;
+        EXPECT_LT(run.seconds, 10.0);
+        EXPECT_TRUE(sim.wait_for_record(EXIT_RECEIVED, 2000)) << signal_number;
+        EXPECT_TRUE(sim.wait_for_record("\"port released\"", 2000)) << sim.record();
+        EXPECT_EQ(sim.record().find("exclusive flag set"), std::string::npos);
+    }
+}
+
+// Started with standard input or output closed (as by some service managers),
+// the port is never read as the console and the log never takes the console's
+// output.
+TEST(Platform, ClosedStandardStreamsAreNotTakenByThePortOrTheLog) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    ToolRun no_input = run_through_shell("<&-", {"-p", sim.port(), "-b", "38400"});
+    EXPECT_EQ(no_input.status, 0) << no_input.out << no_input.err;
+    EXPECT_EQ(no_input.out.find("Unknown command"), std::string::npos) << no_input.out;
+    EXPECT_TRUE(sim.wait_for_record(EXIT_RECEIVED, 2000));
+
+    const std::string log = temp_path("closed-stdout.log");
+    ToolRun no_output = run_through_shell(">&-", {"-p", sim.port(), "-b", "38400", "-l", log, "about"});
+    EXPECT_EQ(no_output.status, 0) << no_output.err;
+    const std::string text = read_text_file(log);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.find("Connected to"), std::string::npos);
+    EXPECT_EQ(text.find("NC_Service Tool, version"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(text, std::regex("^[0-9]+ (TX|RX): ")));
+}
+
+// A rate the standard table lacks is tried as given; when it finds nothing,
+// the second pass still falls back to 38400.
+TEST(Platform, UnusualRateFallsBackTo38400) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    ToolRun run = run_tool({"-p", sim.port(), "-b", "3840", "about"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("  38400\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("NC_Service Tool, version"), std::string::npos);
+}
+
+// A user who may not open the port is told what to do about it, and the port is
+// not called one that another program holds.
+TEST(Platform, MissingPermissionIsExplainedNotCalledAConflict) {
+    QuietPort port;
+    ASSERT_EQ(chmod(port.path.c_str(), 0600), 0);
+    ToolRun run = run_tool({"--reuid=65534", "--regid=65534", "--clear-groups", NC_SERVICE_PATH,
+                            "-p", port.path, "ver"},
+                           "", {}, 60, "/usr/bin/setpriv");
+    if (run.status == 127 || getuid() != 0)
+        GTEST_SKIP() << "needs root and setpriv to play a user without permission";
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find(port.path + " Not available\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("might be opened by another application"), std::string::npos);
+    EXPECT_NE(run.err.find("Error: no permission to open " + port.path + ": "), std::string::npos)
+        << run.err;
+}
