@@ -4,42 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
-#include <pty.h>
 #include <regex>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "harness.h"
+#include "tests/io/pty.h"
 
 namespace {
 
 const std::string EXIT_RECEIVED = R"("dir":"rx","kind":"shell","text":"exit\u000d")";
-
-// A pty nobody answers on, as a port without a device.
-struct QuietPort {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    QuietPort() {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0)
-            path = name;
-    }
-    ~QuietPort() {
-        close(master);
-        close(slave);
-    }
-};
-
-void expect_same_settings(const termios& a, const termios& b, const std::string& when) {
-    EXPECT_EQ(a.c_iflag, b.c_iflag) << when;
-    EXPECT_EQ(a.c_oflag, b.c_oflag) << when;
-    EXPECT_EQ(a.c_cflag, b.c_cflag) << when;
-    EXPECT_EQ(a.c_lflag, b.c_lflag) << when;
-    EXPECT_EQ(std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc), 0) << when;
-}
 
 // Runs nc-service through the shell, to start it with a standard stream closed.
 ToolRun run_through_shell(const std::string& redirections, const std::vector<std::string>& args) {
@@ -56,7 +31,7 @@ ToolRun run_through_shell(const std::string& redirections, const std::vector<std
 // A scan, active or passive, leaves every port it probed as it found it: the
 // machine's own serial console may be among them.
 TEST(Platform, ScanLeavesThePortsItProbedAsFound) {
-    QuietPort port;
+    TestPty port; // nobody answers on it
     termios found{};
     ASSERT_EQ(tcgetattr(port.slave, &found), 0);
     cfsetispeed(&found, B9600);
@@ -131,7 +106,7 @@ TEST(Platform, UnusualRateFallsBackTo38400) {
 // A user who may not open the port is told what to do about it, and the port is
 // not called one that another program holds.
 TEST(Platform, MissingPermissionIsExplainedNotCalledAConflict) {
-    QuietPort port;
+    TestPty port; // nobody answers on it
     ASSERT_EQ(chmod(port.path.c_str(), 0600), 0);
     ToolRun run = run_tool({"--reuid=65534", "--regid=65534", "--clear-groups", NC_SERVICE_PATH,
                             "-p", port.path, "ver"},

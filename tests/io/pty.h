@@ -1,8 +1,11 @@
 // A pseudo-terminal pair for tests: the test plays the device on the master side.
 #pragma once
+#include <cstring>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <termios.h>
 #include <unistd.h>
 
 struct TestPty {
@@ -41,3 +44,12 @@ struct TestPty {
     TestPty(const TestPty&) = delete;
     TestPty& operator=(const TestPty&) = delete;
 };
+
+// Every setting of two terminal modes is the same.
+inline void expect_same_settings(const termios& a, const termios& b, const std::string& when) {
+    EXPECT_EQ(a.c_iflag, b.c_iflag) << when;
+    EXPECT_EQ(a.c_oflag, b.c_oflag) << when;
+    EXPECT_EQ(a.c_cflag, b.c_cflag) << when;
+    EXPECT_EQ(a.c_lflag, b.c_lflag) << when;
+    EXPECT_EQ(std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc), 0) << when;
+}

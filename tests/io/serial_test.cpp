@@ -145,11 +145,7 @@ TEST(SerialPort, SettingsFoundAtOpenArePutBackAtClose) {
     const auto same_as_found = [&](const char* when) {
         termios now{};
         ASSERT_EQ(tcgetattr(pty.slave, &now), 0);
-        EXPECT_EQ(now.c_iflag, found.c_iflag) << when;
-        EXPECT_EQ(now.c_oflag, found.c_oflag) << when;
-        EXPECT_EQ(now.c_cflag, found.c_cflag) << when;
-        EXPECT_EQ(now.c_lflag, found.c_lflag) << when;
-        EXPECT_EQ(std::memcmp(now.c_cc, found.c_cc, sizeof now.c_cc), 0) << when;
+        expect_same_settings(now, found, when);
     };
     for (uint32_t baud : {4800u, 38400u, 3840u}) {
         PortHandle port = serial_open(pty.path.c_str(), baud);
