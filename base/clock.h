@@ -4,8 +4,10 @@
 
 // Milliseconds since the program started, from a monotonic clock.
 uint64_t clock_ms();
-// Microseconds since the program started, same clock, for interval measurements.
+// Microseconds and nanoseconds since the program started, same clock, for
+// interval measurements.
 uint64_t clock_us();
+uint64_t clock_ns();
 // Sleeps for the given time; resumes after signals until it has passed, but
 // returns early when the program is asked to end.
 void sleep_ms(uint32_t milliseconds);

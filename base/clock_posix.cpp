@@ -25,6 +25,8 @@ uint64_t clock_ms() { return (now_ns() - program_start_ns) / 1000000ULL; }
 
 uint64_t clock_us() { return (now_ns() - program_start_ns) / 1000ULL; }
 
+uint64_t clock_ns() { return now_ns() - program_start_ns; }
+
 void sleep_ms(uint32_t milliseconds) {
     timespec request{static_cast<time_t>(milliseconds / 1000),
                      static_cast<long>(milliseconds % 1000) * 1000000L};

@@ -600,6 +600,32 @@ void Device::generate_row(size_t index, uint64_t deadline_us) {
     }
 }
 
+namespace {
+constexpr uint32_t REPLAY_ENTRY = 0xFFFFFFFF;
+constexpr uint64_t REPLAY_RANK = UINT64_MAX; // after replies and anything else
+} // namespace
+
+// At the line rate one line always waits behind the one on the wire, so they
+// follow each other without a gap; at a fixed rate each has its deadline.
+void Device::replay_due_sentences(uint64_t now_us) {
+    const std::vector<std::string>& lines = settings_.replay;
+    const uint64_t period_us = settings_.replay_rate ? 1'000'000 / settings_.replay_rate : 0;
+    while (period_us ? replay_due_us_ <= now_us : !tx_.entry_waiting(REPLAY_ENTRY)) {
+        TxItem item;
+        item.bytes = with_faults(lines[replay_next_]);
+        item.ready_us = period_us ? replay_due_us_ : now_us;
+        item.rank = REPLAY_RANK;
+        item.entry_id = REPLAY_ENTRY;
+        tx_.enqueue(std::move(item));
+        ++counters_.tx_sentences;
+        replay_next_ = (replay_next_ + 1) % lines.size();
+        if (!period_us)
+            break;
+        // After a stall the replay goes on from now, not in a burst.
+        replay_due_us_ = std::max(replay_due_us_ + period_us, now_us - now_us % period_us);
+    }
+}
+
 // ---------------------------------------------------------------- life cycle
 
 void Device::advance(uint64_t now_us) {
@@ -619,7 +645,9 @@ void Device::advance(uint64_t now_us) {
         leave_console(now_us);
     fall_back_from_transfer_rate(now_us);
     update_calibration(now_us);
-    if (nmea_running())
+    if (nmea_running() && !settings_.replay.empty())
+        replay_due_sentences(now_us);
+    else if (nmea_running())
         generate_due_sentences(now_us);
 }
 
@@ -689,7 +717,9 @@ uint64_t Device::next_wake_us(uint64_t now_us) const {
     uint64_t wake = tx_.next_wake_us(now_us);
     if (mode_ == DeviceMode::REBOOTING)
         wake = std::min(wake, reboot_done_us_);
-    if (nmea_running()) {
+    if (nmea_running() && !settings_.replay.empty() && settings_.replay_rate)
+        wake = std::min(wake, replay_due_us_);
+    else if (nmea_running() && settings_.replay.empty()) {
         for (size_t i = 0; i < scheduled_.size(); ++i) {
             if (scheduled_[i].interval_ms != 0)
                 wake = std::min(wake, next_deadline_[i]);

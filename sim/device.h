@@ -34,6 +34,10 @@ struct SimSettings {
     uint32_t reboot_time_ms = 1500;
     uint32_t seed = 1;
     Faults faults;
+    // A capture played instead of the sentence table, over and over: at the
+    // line rate, or at replay_rate sentences a second when that is not 0.
+    std::vector<std::string> replay;
+    uint32_t replay_rate = 0;
 };
 
 // The settings of a model with its factory identity.
@@ -108,6 +112,7 @@ class Device {
     void reschedule_changed_rows(uint64_t now_us);
     void generate_due_sentences(uint64_t now_us);
     void generate_row(size_t index, uint64_t deadline_us);
+    void replay_due_sentences(uint64_t now_us);
     bool nmea_running() const;
 
     // control lines
@@ -173,6 +178,8 @@ class Device {
     uint64_t epoch_us_ = 0;
     std::vector<uint64_t> next_deadline_;
     SentenceTable scheduled_; // the table the deadlines were computed for
+    size_t replay_next_ = 0;
+    uint64_t replay_due_us_ = 0;
 
     Transfer image_;
     Transfer data_;

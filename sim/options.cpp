@@ -4,6 +4,7 @@
 #include <getopt.h>
 
 #include "link/identity.h"
+#include "sim/replay.h"
 
 namespace sim {
 namespace {
@@ -160,6 +161,14 @@ const OptionEntry option_table[] = {
      [](const std::string& v, SimOptions& o) { return parse_u32(v, &o.settings.reboot_time_ms); }},
     {"seed", required_argument,
      [](const std::string& v, SimOptions& o) { return parse_u32(v, &o.settings.seed); }},
+    {"replay", required_argument,
+     [](const std::string& v, SimOptions& o) {
+         return load_replay(v, &o.settings.replay, &o.replay_error);
+     }},
+    {"replay-rate", required_argument,
+     [](const std::string& v, SimOptions& o) {
+         return parse_u32(v, &o.settings.replay_rate) && o.settings.replay_rate <= 1000;
+     }},
     {"fault", required_argument,
      [](const std::string& v, SimOptions& o) {
          o.fault_lines.push_back(v);
@@ -207,7 +216,8 @@ bool apply_all(const std::vector<std::pair<size_t, std::string>>& given, bool mo
         if ((index == MODEL_OPTION) != model_only)
             continue;
         if (!option_table[index].apply(value, *options)) {
-            *error = std::string("--") + option_table[index].name + ": bad value: " + value;
+            *error = std::string("--") + option_table[index].name + ": " +
+                     (options->replay_error.empty() ? "bad value: " + value : options->replay_error);
             return false;
         }
     }
@@ -266,6 +276,9 @@ std::string usage_text() {
            "  --reboot-time MS         silence during a reboot (default 1500)\n"
            "  --seed N                 start conditions of the motion and of random faults\n"
            "  --fault LINE             apply a control line at start (repeatable)\n"
+           "  --replay FILE            send the NMEA lines of a capture instead of the sentence\n"
+           "                           table, over and over (\"#\" lines dropped, LF made CR LF)\n"
+           "  --replay-rate N          ... at N sentences a second (default: at the line rate)\n"
            "  -v, --verbose            report every device event on standard error;\n"
            "                           twice: every command line and frame too\n"
            "  -h, --help               this text\n"

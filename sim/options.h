@@ -12,6 +12,7 @@ struct SimOptions {
     std::string link_path;
     std::string record_path;
     std::vector<std::string> fault_lines; // applied as control lines at start
+    std::string replay_error; // why --replay failed
     int verbosity = 0;
     bool help = false;
 };

@@ -46,6 +46,11 @@ bool Transmitter::replies_pending() const {
                        [](const Queued& q) { return q.item.entry_id == 0; });
 }
 
+bool Transmitter::entry_waiting(uint32_t entry_id) const {
+    return std::any_of(queue_.begin(), queue_.end(),
+                       [entry_id](const Queued& q) { return q.item.entry_id == entry_id; });
+}
+
 size_t Transmitter::queued_bytes() const {
     size_t total = current_ ? current_->bytes.size() - position_ : 0;
     for (const Queued& q : queue_)

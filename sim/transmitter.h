@@ -51,6 +51,7 @@ class Transmitter {
 
     bool idle() const { return !current_ && queue_.empty(); }
     bool replies_pending() const; // a reply is queued or on the line
+    bool entry_waiting(uint32_t entry_id) const; // an item of that row waits in the queue
     size_t queued_bytes() const;
 
   private:

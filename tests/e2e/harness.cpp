@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -162,7 +164,8 @@ bool Simulator::wait_for_record(const std::string& text, int timeout_ms) const {
 }
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& env, const std::string& program)
+                         const std::map<std::string, std::string>& env, const std::string& program,
+                         bool terminal)
     : start_(Clock::now()) {
     std::vector<std::string> argv = {program.empty() ? NC_SERVICE_PATH : program};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -170,24 +173,44 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
     if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
         pipe2(err_pipe, O_CLOEXEC) != 0)
         return;
+    int master = -1, slave = -1;
+    if (terminal) {
+        const winsize size{50, 80, 0, 0};
+        if (openpty(&master, &slave, nullptr, nullptr, &size) != 0)
+            return;
+        fcntl(master, F_SETFD, FD_CLOEXEC);
+    }
     pid_ = fork();
     if (pid_ == 0) {
-        dup2(in_pipe[0], STDIN_FILENO);
-        dup2(out_pipe[1], STDOUT_FILENO);
+        if (terminal) {
+            setsid();
+            ioctl(slave, TIOCSCTTY, 0);
+        }
+        dup2(terminal ? slave : in_pipe[0], STDIN_FILENO);
+        dup2(terminal ? slave : out_pipe[1], STDOUT_FILENO);
         dup2(err_pipe[1], STDERR_FILENO);
         for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
             close(fd);
+        if (slave > STDERR_FILENO)
+            close(slave);
         apply_environment(env);
         auto pointers = c_strings(argv);
         execv(pointers[0], pointers.data());
         _exit(127);
     }
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    in_ = in_pipe[1];
-    out_ = out_pipe[0];
+    for (int fd : {in_pipe[0], out_pipe[1], err_pipe[1]})
+        close(fd);
     err_ = err_pipe[0];
+    if (terminal) {
+        close(slave);
+        for (int fd : {in_pipe[1], out_pipe[0]})
+            close(fd);
+        in_ = dup(master);
+        out_ = master;
+    } else {
+        in_ = in_pipe[1];
+        out_ = out_pipe[0];
+    }
     ::signal(SIGPIPE, SIG_IGN);
 }
 

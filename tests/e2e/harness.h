@@ -40,11 +40,14 @@ struct ToolRun {
 };
 
 // nc-service running with its standard input kept open, for tests that act
-// while it runs (type at the prompt, send it a signal).
+// while it runs (type at the prompt, send it a signal). With terminal set, its
+// standard input and output are a pseudo-terminal of 80 by 50, as a
+// technician's console, and out() collects what it wrote there.
 class ToolProcess {
   public:
     ToolProcess(const std::vector<std::string>& args,
-                const std::map<std::string, std::string>& env = {}, const std::string& program = "");
+                const std::map<std::string, std::string>& env = {}, const std::string& program = "",
+                bool terminal = false);
     ~ToolProcess();
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
@@ -54,6 +57,7 @@ class ToolProcess {
     // Waits until standard output holds text, up to timeout_ms. True when it does.
     bool wait_for_output(const std::string& text, int timeout_ms);
     void signal(int signal_number);
+    const std::string& out() const { return run_.out; }
     // Waits for the end (killing the program after timeout_s) and collects its output.
     ToolRun finish(int timeout_s = 60);
 

@@ -1,0 +1,72 @@
+#include "screen.h"
+
+#include <cstdlib>
+
+Screen::Screen(int rows, int columns)
+    : cells_(static_cast<size_t>(rows), std::vector<std::string>(static_cast<size_t>(columns), " ")) {}
+
+void Screen::put(const std::string& cell) {
+    if (row_ >= static_cast<int>(cells_.size()))
+        return;
+    if (column_ < static_cast<int>(cells_[0].size()))
+        cells_[static_cast<size_t>(row_)][static_cast<size_t>(column_)] = cell;
+    ++column_;
+}
+
+void Screen::escape(const std::string& sequence) {
+    const char final = sequence.back();
+    if (final == 'H') {
+        const std::string numbers = sequence.substr(0, sequence.size() - 1);
+        const size_t semicolon = numbers.find(';');
+        row_ = numbers.empty() ? 0 : std::atoi(numbers.c_str()) - 1;
+        column_ = semicolon == std::string::npos ? 0 : std::atoi(numbers.c_str() + semicolon + 1) - 1;
+    } else if (final == 'J' && sequence == "2J") {
+        for (auto& line : cells_)
+            for (auto& cell : line)
+                cell = " ";
+    }
+}
+
+void Screen::feed(const std::string& bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char ch = static_cast<unsigned char>(bytes[i]);
+        if (ch == 0x1b && i + 1 < bytes.size() && bytes[i + 1] == '[') {
+            size_t end = i + 2;
+            while (end < bytes.size() && !(bytes[end] >= 0x40 && bytes[end] <= 0x7e))
+                ++end;
+            if (end < bytes.size())
+                escape(bytes.substr(i + 2, end - i - 1));
+            i = end;
+        } else if (ch == 0x1b && i + 1 < bytes.size() && bytes[i + 1] == ']') {
+            const size_t bell = bytes.find('\a', i);
+            i = bell == std::string::npos ? bytes.size() : bell;
+        } else if (ch == '\r') {
+            column_ = 0;
+        } else if (ch == '\n') {
+            column_ = 0; // the tool's terminal maps LF to CR LF
+            ++row_;
+        } else if (ch >= 0xc0) {
+            size_t length = ch >= 0xf0 ? 4 : ch >= 0xe0 ? 3 : 2;
+            put(bytes.substr(i, length));
+            i += length - 1;
+        } else if (ch >= 0x20) {
+            put(std::string(1, static_cast<char>(ch)));
+        }
+    }
+}
+
+std::string Screen::row(int index) const {
+    std::string text;
+    for (const std::string& cell : cells_.at(static_cast<size_t>(index)))
+        text += cell;
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+std::string Screen::at(int row, int column, int width) const {
+    std::string text;
+    for (int c = column; c < column + width && c < static_cast<int>(cells_[0].size()); ++c)
+        text += cells_.at(static_cast<size_t>(row))[static_cast<size_t>(c)];
+    return text;
+}

@@ -1,0 +1,28 @@
+// A small model of the technician's terminal: it takes what the tool wrote
+// (text, line ends, cursor positions, clearing) and keeps the 80-column grid
+// that would be on screen, so tests read values where a person reads them.
+#pragma once
+#include <string>
+#include <vector>
+
+class Screen {
+  public:
+    explicit Screen(int rows = 50, int columns = 80);
+    // Interprets output: printable text (a UTF-8 character is one cell), CR,
+    // LF, ESC[r;cH, ESC[H, ESC[2J; colours, cursor visibility and the window
+    // title change nothing on the grid.
+    void feed(const std::string& bytes);
+    // A row without its trailing blanks.
+    std::string row(int index) const;
+    // The text of width cells from a column.
+    std::string at(int row, int column, int width) const;
+    int cursor_row() const { return row_; }
+    int cursor_column() const { return column_; }
+
+  private:
+    void put(const std::string& cell);
+    void escape(const std::string& sequence);
+    std::vector<std::vector<std::string>> cells_;
+    int row_ = 0;
+    int column_ = 0;
+};

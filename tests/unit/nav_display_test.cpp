@@ -1,0 +1,140 @@
+// The navigation display's decoders: what each sentence writes where, fed as a
+// run of sentences into one display state, as the command does.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/nmea.h"
+#include "reports/nav_display.h"
+
+namespace {
+
+std::string sentence(const std::string& body) {
+    char buffer[128];
+    std::memcpy(buffer, body.data(), body.size());
+    uint32_t length = static_cast<uint32_t>(body.size());
+    length += nmea_append_checksum(buffer, length);
+    length += nmea_append_crlf(buffer, length);
+    return std::string(buffer, length);
+}
+
+// A display of one model: sentences go in, the last text written at each
+// position can be read back.
+struct Display {
+    const NavLayout& layout;
+    NavRunState run;
+    NavProcessState process;
+    std::vector<std::vector<NavWrite>> history;
+    explicit Display(const char* model) : layout(*nav_layout_for(model)) { run.degree_sign = "o"; }
+
+    NavOutcome feed(const std::string& text) {
+        std::vector<NavWrite> writes;
+        const NavOutcome outcome = nav_decode(text.data(), static_cast<uint32_t>(text.size()),
+                                              layout, run, process, writes);
+        history.push_back(writes);
+        return outcome;
+    }
+    // What the latest sentence wrote at a position; "?" when it wrote nothing there.
+    std::string at(uint16_t column, uint16_t row) const {
+        for (const NavWrite& write : history.back())
+            if (write.column == column && write.row == row)
+                return write.text;
+        return "?";
+    }
+};
+
+struct Shown {
+    uint16_t column;
+    int row; // negative: relative to the heading row (-1 is the heading row itself)
+    const char* text;
+};
+
+struct NavCase {
+    const char* legend;
+    std::vector<std::string> bodies; // fed in turn; the last one is looked at
+    std::vector<Shown> shown;
+};
+
+} // namespace
+
+TEST(NavDisplay, SentencesWriteTheirValuesAtTheirPlaces) {
+    const std::vector<NavCase> cases = {
+        {"RMC status V",
+         {"$GPRMC,123519,V,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"},
+         {{5, 2, "noFix "}, {0, 4, "-"}, {17, 4, "-"}, {14, 14, " --.-"}, {14, 15, " --.-"},
+          {5, 1, "12:35:19"}}},
+        {"RMC valid",
+         {"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"},
+         {{5, 2, "Fix   "}, {0, 4, "48o07.038' N"}, {17, 4, "011o31.000' E"}, {14, 14, " 22.4"},
+          {14, 15, " 84.4"}}},
+        {"GGA DGPS",
+         {"$GPGGA,123519,4807.038,N,01131.000,E,2,08,0.9,545.4,M,46.9,M,,"},
+         {{5, 2, "Fix   "}, {17, 2, "yes"}, {50, 2, "08"}, {26, 2, " 0.90"}, {40, 4, "545.4 M    "}}},
+        {"GGA fix no DGPS", {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"},
+         {{17, 2, "no "}}},
+        {"GGA no fix",
+         {"$GPGGA,123519,4807.038,N,01131.000,E,0,,,,,46.9,M,,"},
+         {{5, 2, "noFix "}, {0, 4, "-"}, {17, 4, "-"}, {50, 2, "-"}, {26, 2, "    -"}, {40, 4, "-"}}},
+        {"HDG true", {"$HCHDG,100.0,2.0,W,3.0,E"},
+         {{11, -1, "T  101.0"}, {11, -2, "W    2.0"}, {11, -3, "E    3.0"}}},
+        {"HDG magnetic", {"$HCHDG,100.0,2.0,W,,"}, {{11, -1, "M   98.0"}, {11, -3, "       -"}}},
+        {"HDG compass", {"$HCHDG,100.0,,,,"}, {{11, -1, "C  100.0"}, {11, -2, "       -"}}},
+        {"THS holds the row against HDG", {"$GPTHS,77.5,A", "$HCHDG,100.0,2.0,W,3.0,E"},
+         {{11, -1, "?"}, {11, -2, "W    2.0"}}},
+        {"THS mode V frees the row", {"$GPTHS,77.5,A", "$GPTHS,,V", "$HCHDG,100.0,,,,"},
+         {{11, -1, "C  100.0"}}},
+        {"HDT", {"$GPHDT,123.4,T"}, {{11, -1, "T  123.4"}}},
+        {"ROT port", {"$TIROT,-12.5,A"}, {{11, 13, "P   12.5"}}},
+        {"ROT starboard", {"$TIROT,3.0,A"}, {{11, 13, "S    3.0"}}},
+        {"ROT invalid", {"$TIROT,3.0,V"}, {{11, 13, "  --.--"}}},
+        {"attitude", {"$PFEC,GPatt,123.4,1.5,-4.0"}, {{11, -4, "P    4.0"}, {13, -5, "  +1.5"}}},
+        {"heave label once", {"$PFEC,GPhev,0.25,V", "$PFEC,GPhev,-0.5,V"},
+         {{0, -6, "?"}, {13, -6, "  -0.5"}}},
+        {"VTG", {"$GPVTG,054.7,T,034.4,M,005.5,N,010.2,K,A"}, {{14, 14, "  5.5"}, {14, 15, " 54.7"}}},
+        {"VTG not valid", {"$GPVTG,054.7,T,034.4,M,005.5,N,010.2,K,N"},
+         {{14, 14, " --.-"}, {14, 15, " --.-"}}},
+        {"MDA", {"$WIMDA,29.9,I,1.0132,B,21.5,C,,,,,,,,,,,,,,"},
+         {{13, 19, "1013.2"}, {14, 18, " 21.5"}}},
+        {"GSV range", {"$GPGSV,3,1,09,01,10,100,00,02,20,200,35", "$GPGSV,3,2,09,03,10,100,42",
+                       "$GPGSV,3,3,09,04,10,100,18,05,20,200,00,06,1,1,35,07,1,1,5"},
+         {{37, 2, "[18-42]"}}},
+        {"GSV all zero", {"$GPGSV,1,1,02,01,10,100,00,02,20,200,00"}, {{37, 2, "[99- 0]"}}},
+        // Hostile input: the display shows what it can, within each field's place.
+        {"UTC shorter than six characters", {"$GPRMC,1235,A,4807.038,N,01131.000,E,,,,,"},
+         {{5, 1, "?"}, {5, 2, "Fix   "}, {14, 14, " --.-"}}},
+        {"dash where a number belongs", {"$GPVTG,-,T,,M,-,N,,K,A"}, {{14, 14, " --.-"}, {14, 15, " --.-"}}},
+        {"number too wide for its place", {"$GPVTG,1e30,T,,M,123456,N,,K,A"},
+         {{14, 14, " --.-"}, {14, 15, " --.-"}}},
+        {"nan speed", {"$GPVTG,nan,T,,M,inf,N,,K,A"}, {{14, 14, "  inf"}, {14, 15, "  nan"}}},
+        {"long altitude text", {"$GPGGA,1,2,N,3,E,1,08,0.9," + std::string(40, '9') + ",M,,,,"},
+         {{40, 4, "99999999999999999999"}}},
+        {"long heading text", {"$GPHDT,123456789012,T"}, {{11, -1, "T  12345"}}},
+    };
+    for (const NavCase& c : cases) {
+        Display display("NC-4100");
+        for (const std::string& body : c.bodies)
+            display.feed(sentence(body));
+        for (const Shown& s : c.shown) {
+            const uint16_t row = static_cast<uint16_t>(
+                s.row >= 0 ? s.row : display.layout.heading_row - s.row - 1);
+            EXPECT_EQ(display.at(s.column, row), s.text) << c.legend << " at " << s.column << ","
+                                                         << row;
+        }
+    }
+}
+
+// Sentences the display does not take, and a GSV too short to read, which
+// ends the display.
+TEST(NavDisplay, IgnoredSentencesAndTheEndOnAShortGsv) {
+    Display display("NC-4100");
+    EXPECT_EQ(display.feed(sentence("$GPZDA,1,2,3")), NavOutcome::IGNORED);
+    EXPECT_EQ(display.feed(sentence("$GPGGA,1,2")), NavOutcome::IGNORED); // too few fields
+    EXPECT_EQ(display.feed("$GP"), NavOutcome::IGNORED);
+    EXPECT_EQ(display.feed(sentence("$GPGSV,1")), NavOutcome::END);
+    display.feed(sentence("$GPTHS,10.0,A"));
+    EXPECT_EQ(display.feed(sentence("$GPHDT,20.0,T")), NavOutcome::IGNORED);
+    EXPECT_EQ(nav_layout_for("NC-999"), nullptr);
+    EXPECT_EQ(nav_layout_for(nullptr), nullptr);
+}
