@@ -81,60 +81,36 @@ StreamAnalyser::Fed StreamAnalyser::feed(uint8_t byte, uint64_t now_ns, int64_t 
     return step(byte, now_ns, wall_now);
 }
 
+// A "$" never belongs inside a sentence: it ends a broken one (a frame error)
+// and starts the next, which is not lost with it.
 StreamAnalyser::Fed StreamAnalyser::step(uint8_t byte, uint64_t now_ns, int64_t wall_now) {
     StatFramer& f = framer_;
+    if (byte == '$') {
+        if (f.state >= 2)
+            ++link_.frame_errors;
+        start_sentence(now_ns);
+        return Fed::NOTHING;
+    }
     switch (f.state) {
     case 0:
     case 1:
-        if (byte == '$')
-            start_sentence(now_ns);
-        else
-            go_idle(/*frame_error=*/f.state == 1);
+        go_idle(/*frame_error=*/f.state == 1);
         break;
     case 2:
-        f.checksum ^= byte;
-        ++f.length;
-        if (byte == ',' || f.sub_index == MAX_ADDRESS) {
+        if (byte == ',' || f.sub_index == MAX_ADDRESS || ends_data(byte)) {
             f.address[f.sub_index] = '\0';
             f.state = 3;
-        } else {
-            f.address[f.sub_index++] = static_cast<char>(byte);
+            return step_data(byte, now_ns, wall_now);
         }
+        f.checksum ^= byte;
+        ++f.length;
+        f.address[f.sub_index++] = static_cast<char>(byte);
         break;
     case 3:
-        ++f.length;
-        if (byte == '*') {
-            f.sub_index = 0;
-            f.state = 4;
-        } else if (byte == '\r') {
-            f.sub_index = 1;
-            f.state = 5;
-        } else if (byte == '\n' || byte == '$' || byte == 0) {
-            go_idle(/*frame_error=*/true);
-        } else {
-            f.checksum ^= byte;
-        }
+        return step_data(byte, now_ns, wall_now);
+    case 4:
+        step_checksum(byte);
         break;
-    case 4: {
-        ++f.length;
-        if (!std::isxdigit(byte)) {
-            go_idle(/*frame_error=*/true);
-            break;
-        }
-        f.checksum_text[f.sub_index++] = static_cast<char>(byte);
-        if (f.sub_index < 2)
-            break;
-        f.checksum_text[2] = '\0';
-        unsigned value = 0;
-        if (std::sscanf(f.checksum_text, "%x", &value) == 1 && value == f.checksum) {
-            f.sub_index = 0;
-            f.state = 5;
-        } else {
-            ++link_.checksum_errors;
-            go_idle(/*frame_error=*/false);
-        }
-        break;
-    }
     case 5:
         ++f.length;
         if (byte == '\r')
@@ -148,6 +124,49 @@ StreamAnalyser::Fed StreamAnalyser::step(uint8_t byte, uint64_t now_ns, int64_t 
         go_idle(/*frame_error=*/false);
     }
     return Fed::NOTHING;
+}
+
+// A byte that ends the data of a sentence, or breaks it.
+bool StreamAnalyser::ends_data(uint8_t byte) {
+    return byte == '*' || byte == '\r' || byte == '\n' || byte == 0;
+}
+
+StreamAnalyser::Fed StreamAnalyser::step_data(uint8_t byte, uint64_t, int64_t) {
+    StatFramer& f = framer_;
+    ++f.length;
+    if (byte == '*') {
+        f.sub_index = 0;
+        f.state = 4;
+    } else if (byte == '\r') {
+        f.sub_index = 1;
+        f.state = 5;
+    } else if (byte == '\n' || byte == 0) {
+        go_idle(/*frame_error=*/true);
+    } else {
+        f.checksum ^= byte;
+    }
+    return Fed::NOTHING;
+}
+
+void StreamAnalyser::step_checksum(uint8_t byte) {
+    StatFramer& f = framer_;
+    ++f.length;
+    if (!std::isxdigit(byte)) {
+        go_idle(/*frame_error=*/true);
+        return;
+    }
+    f.checksum_text[f.sub_index++] = static_cast<char>(byte);
+    if (f.sub_index < 2)
+        return;
+    f.checksum_text[2] = '\0';
+    unsigned value = 0;
+    if (std::sscanf(f.checksum_text, "%x", &value) == 1 && value == f.checksum) {
+        f.sub_index = 0;
+        f.state = 5;
+    } else {
+        ++link_.checksum_errors;
+        go_idle(/*frame_error=*/false);
+    }
 }
 
 SentenceStats* StreamAnalyser::find_or_add(const char* name, uint32_t sequence, int64_t wall_now) {

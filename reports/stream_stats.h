@@ -80,6 +80,9 @@ class StreamAnalyser {
     void start_sentence(uint64_t now_ns);
     void go_idle(bool frame_error);
     Fed step(uint8_t byte, uint64_t now_ns, int64_t wall_now);
+    Fed step_data(uint8_t byte, uint64_t now_ns, int64_t wall_now);
+    void step_checksum(uint8_t byte);
+    static bool ends_data(uint8_t byte);
     Fed complete_sentence(uint64_t now_ns, int64_t wall_now);
     SentenceStats* find_or_add(const char* name, uint32_t sequence, int64_t wall_now);
     void update_reference(SentenceStats& record, int64_t wall_now);

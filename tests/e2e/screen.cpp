@@ -1,6 +1,7 @@
 #include "screen.h"
 
 #include <cstdlib>
+#include <cstring>
 
 Screen::Screen(int rows, int columns)
     : cells_(static_cast<size_t>(rows), std::vector<std::string>(static_cast<size_t>(columns), " ")) {}
@@ -14,16 +15,18 @@ void Screen::put(const std::string& cell) {
 }
 
 void Screen::escape(const std::string& sequence) {
+    if (sequence.empty())
+        return;
     const char final = sequence.back();
     if (final == 'H') {
-        const std::string numbers = sequence.substr(0, sequence.size() - 1);
-        const size_t semicolon = numbers.find(';');
-        row_ = numbers.empty() ? 0 : std::atoi(numbers.c_str()) - 1;
-        column_ = semicolon == std::string::npos ? 0 : std::atoi(numbers.c_str() + semicolon + 1) - 1;
+        const char* numbers = sequence.c_str();
+        const char* semicolon = std::strchr(numbers, ';');
+        row_ = numbers[0] == 'H' ? 0 : std::atoi(numbers) - 1;
+        column_ = semicolon ? std::atoi(semicolon + 1) - 1 : 0;
     } else if (final == 'J' && sequence == "2J") {
         for (auto& line : cells_)
             for (auto& cell : line)
-                cell = " ";
+                cell.assign(1, ' ');
     }
 }
 

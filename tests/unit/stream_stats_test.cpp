@@ -81,7 +81,11 @@ TEST(StreamStats, FramerTakesWellFormedSentencesAndCountsFaults) {
         {"two carriage returns", sentence("$GPHDT,1.0,T").insert(15, "\r"), 0, 1, 0},
         {"a letter after a sentence", sentence("$GPHDT,1.0,T") + "x", 1, 1, 0},
         {"non-hex checksum digit", "$GPHDT,1.0,T*1G\r\n", 0, 1, 0},
-        {"dollar inside a sentence: lost with it", "$GPHDT,1" + sentence("$GPHDT,1.0,T"), 0, 1, 0},
+        {"dollar inside a sentence starts the next", "$GPHDT,1" + sentence("$GPHDT,1.0,T"), 1, 1, 0},
+        {"dollar after a checksum", sentence("$GPHDT,1.0,T").substr(0, 15) + sentence("$GPHDT,1.0,T"),
+         1, 1, 0},
+        {"address alone, no checksum", "$GP\r\n" + sentence("$GPHDT,1.0,T"), 2, 0, 0},
+        {"line end in the address", "$GP\n" + sentence("$GPHDT,1.0,T"), 1, 1, 0},
     };
     for (const auto& c : cases) {
         Line line(38400);
