@@ -44,6 +44,8 @@ const ControlEntry control_table[] = {
     {"reboot-time", 1, 1, ControlTarget::DEVICE,
      "reboot-time MS      how long a reboot keeps the device silent"},
     {"nmea", 1, 1, ControlTarget::DEVICE, "nmea on|off         NMEA output on or off"},
+    {"still", 1, 3, ControlTarget::DEVICE,
+     "still H R P | off   the ship lies still at heading H, roll R, pitch P (degrees)"},
     {"status", 0, 0, ControlTarget::DEVICE,
      "status              print the device state on standard error"},
     {"hangup", 0, 1, ControlTarget::WIRE,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "link/identity.h"
@@ -771,6 +772,24 @@ bool Device::control_status(const ControlCommand&, uint64_t now_us, std::string*
     return true;
 }
 
+bool Device::control_still(const ControlCommand& command, uint64_t, std::string* message) {
+    if (command.args.size() == 1 && command.args[0] == "off") {
+        motion_.release();
+        return true;
+    }
+    double values[3] = {};
+    for (size_t i = 0; i < 3; ++i) {
+        char* end = nullptr;
+        values[i] = i < command.args.size() ? std::strtod(command.args[i].c_str(), &end) : 0;
+        if (i < command.args.size() && (*end != '\0' || !std::isfinite(values[i]))) {
+            *message = "not a number: " + command.args[i];
+            return false;
+        }
+    }
+    motion_.hold(values[0], values[1], values[2]);
+    return true;
+}
+
 bool Device::control(const ControlCommand& command, uint64_t now_us, std::string* message) {
     struct ControlRoute {
         const char* name;
@@ -782,6 +801,7 @@ bool Device::control(const ControlCommand& command, uint64_t now_us, std::string
         {"reboot-time", &Device::control_reboot_time},
         {"nmea", &Device::control_nmea},
         {"status", &Device::control_status},
+        {"still", &Device::control_still},
     };
     for (const ControlRoute& route : routes) {
         if (command.name == route.name)

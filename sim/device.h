@@ -121,6 +121,7 @@ class Device {
     bool control_reboot_time(const ControlCommand& command, uint64_t now_us, std::string* message);
     bool control_nmea(const ControlCommand& command, uint64_t now_us, std::string* message);
     bool control_status(const ControlCommand& command, uint64_t now_us, std::string* message);
+    bool control_still(const ControlCommand& command, uint64_t now_us, std::string* message);
 
     // life cycle
     void begin_reboot(uint64_t now_us);

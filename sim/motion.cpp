@@ -90,11 +90,27 @@ MotionState MotionModel::at(double t) {
     s.cog = wrap360(s.heading + 2.0);
     s.latitude = latitude_;
     s.longitude = longitude_;
+    if (held_) {
+        s.heading = held_heading_;
+        s.rot = 0;
+        s.roll = held_roll_;
+        s.pitch = held_pitch_;
+        s.heave = 0;
+        s.sog = 0;
+        s.cog = wrap360(s.heading + 2.0);
+    }
     s.altitude = 18.4 + 0.6 * s.heave;
     s.air_temperature = 14.0 + 1.5 * wave(t, 3600.0, phase_[0]);
     s.pressure = 1013.2 + 2.0 * wave(t, 7200.0, phase_[1]);
     s.humidity = 72.0 + 5.0 * wave(t, 1800.0, phase_[2]);
     return s;
+}
+
+void MotionModel::hold(double heading, double roll, double pitch) {
+    held_ = true;
+    held_heading_ = wrap360(heading);
+    held_roll_ = roll;
+    held_pitch_ = pitch;
 }
 
 std::vector<Satellite> MotionModel::satellites(double t, uint32_t gnss_mask) const {

@@ -42,6 +42,10 @@ class MotionModel {
     MotionState at(double t);
     // Satellites in view at t of the constellations in the receiver mask.
     std::vector<Satellite> satellites(double t, uint32_t gnss_mask) const;
+    // The ship lies still: fixed true heading and sensor roll and pitch (degrees,
+    // mounting tilt included), no turn, no heave, until release.
+    void hold(double heading, double roll, double pitch);
+    void release() { held_ = false; }
     // The raw mounting tilt of the sensor that autolevel measures.
     double mount_roll() const { return mount_roll_; }
     double mount_pitch() const { return mount_pitch_; }
@@ -51,6 +55,10 @@ class MotionModel {
     double phase_[6];
     double mount_roll_;
     double mount_pitch_;
+    bool held_ = false;
+    double held_heading_ = 0;
+    double held_roll_ = 0;
+    double held_pitch_ = 0;
     double t_ = 0;
     double latitude_;
     double longitude_;
