@@ -57,7 +57,9 @@ TEST(CommandTable, NamesAreUniqueAndEachHasAHandlerAndAHelpTopic) {
         const bool hidden = std::strcmp(entry.name, "ncterm") == 0;
         EXPECT_EQ(help_sections_for(entry.name, "NC-4100", sections) == 0, hidden) << entry.name;
     }
-    for (const char* name : {"help", "about", "quit"})
+    for (const char* name : {"help", "about", "quit", "ver", "post", "event", "factory", "reboot",
+                             "roll", "pitch", "heading", "vertical", "autolevel", "nmea0183",
+                             "deviation", "variation", "attitude", "gnss", "nmea2000"})
         EXPECT_EQ(names.count(name), 1u) << name;
 }
 
