@@ -1,0 +1,330 @@
+// The configuration queries against an in-process device on a pty: the test
+// queues the device's replies (the command's, then the one to "echo $?") and
+// checks what each query makes of them, well-formed or not.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/console.h"
+#include "config/queries.h"
+#include "link/identity.h"
+#include "link/nmea.h"
+#include "link/serial.h"
+#include "link/transport.h"
+#include "pty.h"
+
+namespace {
+
+std::string with_checksum(const std::string& body) {
+    char buffer[256];
+    std::memcpy(buffer, body.data(), body.size());
+    uint32_t length = static_cast<uint32_t>(body.size());
+    length += nmea_append_checksum(buffer, length);
+    length += nmea_append_crlf(buffer, length);
+    return std::string(buffer, length);
+}
+
+// Shell text in as many sentences as it needs.
+std::string shell_text(const std::string& text) {
+    std::string sentences;
+    const auto* src = reinterpret_cast<const uint8_t*>(text.data());
+    uint32_t remaining = static_cast<uint32_t>(text.size());
+    while (remaining > 0) {
+        char buffer[NMEA_MAX_SENTENCE];
+        sentences.append(buffer, nmea_shell_sentence(buffer, 77, &src, &remaining));
+    }
+    return sentences;
+}
+
+// The reply to command (echo, output, prompt) and, unless status is empty, the
+// reply to the exit-status query that follows it.
+std::string reply(const std::string& command, const std::string& output,
+                  const std::string& status = "0") {
+    std::string text = shell_text(command + "\r\n" + output + "NC> ");
+    if (!status.empty())
+        text += shell_text("echo $?\r\n" + status + "\r\nNC> ");
+    return text;
+}
+
+std::string text_of(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
+class ConfigQuery : public testing::Test {
+  protected:
+    TestPty pty;
+    DeviceRecord device;
+
+    void SetUp() override {
+        device.model_name = "NC-4100";
+        device.link.baud_rate = 38400;
+        device.link.port = serial_open(pty.path.c_str(), 38400);
+        ASSERT_NE(device.link.port, INVALID_PORT);
+        serial_set_read_timeout(device.link.port, 100);
+        transport_init();
+    }
+    void TearDown() override { serial_close(device.link.port); }
+
+    void device_sends(const std::string& bytes) {
+        ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    void set_version(uint32_t major, uint32_t minor) {
+        const uint16_t version = make_version(major, minor, 0);
+        device.identification[4 + IDENT_SOFTWARE_1 + 4] = static_cast<uint8_t>(version);
+        device.identification[4 + IDENT_SOFTWARE_1 + 5] = static_cast<uint8_t>(version >> 8);
+        device.identification[2] = 68; // payload length: the entry is present
+    }
+};
+
+struct QueryCase {
+    const char* legend;
+    const char* model;
+    std::string replies;
+    std::function<std::string(DeviceRecord&)> query; // the outcome as text
+    std::string outcome;
+    std::string errors;
+};
+
+std::string rotation(DeviceRecord& d) {
+    float r = 9, p = 9, y = 9;
+    const int result = cfg_get_rotation_offset(d, &r, &p, &y);
+    return std::to_string(result) + " " + text_of(r) + " " + text_of(p) + " " + text_of(y);
+}
+
+std::string autolevel(DeviceRecord& d) {
+    float r = 9, p = 9;
+    const int result = cfg_get_autolevel_offset(d, &r, &p);
+    return std::to_string(result) + " " + text_of(r) + " " + text_of(p);
+}
+
+std::string vertical(DeviceRecord& d) {
+    float m = 9;
+    const int result = cfg_get_vertical_offset(d, &m);
+    return std::to_string(result) + " " + text_of(m);
+}
+
+std::string variation(DeviceRecord& d) {
+    uint32_t source = 9;
+    float value = 9;
+    const char* name = nullptr;
+    const int result = cfg_get_variation(d, &source, &value, &name);
+    return std::to_string(result) + " " + std::to_string(source) + " " + text_of(value) + " " +
+           name;
+}
+
+std::string gnss(DeviceRecord& d) {
+    const char* names = nullptr;
+    cfg_get_gnss_receivers(d, &names);
+    return std::string("[") + names + "]";
+}
+
+std::string filter(DeviceRecord& d) {
+    float s = 9;
+    const int result = cfg_get_filter_time(d, &s);
+    return std::to_string(result) + " " + text_of(s);
+}
+
+std::string unsigned_query(int (*query)(DeviceRecord&, uint32_t*), DeviceRecord& d) {
+    uint32_t value = 12345;
+    const int result = query(d, &value);
+    return std::to_string(result) + " " + std::to_string(value);
+}
+
+std::string sentences(DeviceRecord& d) {
+    std::vector<SentenceEntry> list;
+    const int result = cfg_get_sentences(d, &list);
+    std::string text = std::to_string(result);
+    for (const SentenceEntry& e : list)
+        text += " " + std::to_string(e.id) + e.talker + e.formatter + ":" +
+                std::to_string(e.interval) + "/" + std::to_string(e.offset);
+    return text;
+}
+
+std::string options(DeviceRecord& d, uint32_t capacity) {
+    char text[64] = {};
+    const int result = cfg_format_calibration_options(d, text, capacity, true);
+    return std::to_string(result) + " [" + text + "]";
+}
+
+const std::string FAILED_ROTATION = "Error: Failed to read rotation offset\n";
+
+} // namespace
+
+TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
+    const std::string garbage("\x01\xff\x7f R", 5);
+    const std::vector<QueryCase> cases = {
+        {"R and P without Y", "NC-4100", reply("cfg m r", "R -150 P 25\r\n"), rotation,
+         "0 1.50 -0.25 0.00", ""},
+        {"no R at all", "NC-4100", reply("cfg m r", "nothing here\r\n"), rotation,
+         "0 0.00 0.00 0.00", ""},
+        {"letters without digits", "NC-4100", reply("cfg m r", "R P 12x Y\r\n"), rotation,
+         "0 0.00 -0.12 0.00", ""},
+        {"binary garbage loses the sentence with the prompt", "NC-4100", reply("cfg m r", garbage),
+         rotation, "-14 9.00 9.00 9.00", FAILED_ROTATION},
+        {"exit status not 0", "NC-4100", reply("cfg m r", "R 100\r\n", "1"), rotation,
+         "-14 9.00 9.00 9.00", FAILED_ROTATION},
+        {"no exit status number", "NC-4100", reply("cfg m r", "R 100\r\n", "x"), rotation,
+         "-14 9.00 9.00 9.00", FAILED_ROTATION},
+        {"quaternion of no rotation", "NC-350",
+         reply("cfg m r", "R 0 P 0 Y 0\r\nQ0 1.0 Q1 0 Q2 0 Q3 0\r\n"), autolevel, "0 0.00 0.00",
+         ""},
+        {"quaternion a little above a quarter turn", "NC-350",
+         reply("cfg m r", "Q0 0.72 Q1 0 Q2 0.7 Q3 0\r\n"), autolevel, "0 0.00 90.00", ""},
+        {"quaternion without Q3", "NC-350", reply("cfg m r", "Q0 1 Q1 0 Q2 0\r\n"), autolevel,
+         "-14 9.00 9.00", FAILED_ROTATION},
+        {"quaternion with nan", "NC-350", reply("cfg m r", "Q0 nan Q1 0 Q2 0 Q3 0\r\n"), autolevel,
+         "-14 9.00 9.00", FAILED_ROTATION},
+        {"Q3 without a number", "NC-350", reply("cfg m r", "Q0 1 Q1 0 Q2 0 Q3\r\n"), autolevel,
+         "-14 9.00 9.00", FAILED_ROTATION},
+        {"static levelling before 1.02", "NC-4100", reply("cfg m r", "R -150 P 25 Y 0\r\n"),
+         autolevel, "0 1.50 -0.25", ""},
+        {"vertical", "NC-4100", reply("cfg m w", "W 13\r\n"), vertical, "0 1.30", ""},
+        {"vertical without W", "NC-4100", reply("cfg m w", "13\r\n"), vertical, "-14 0.00", ""},
+        {"vertical W without number", "NC-4100", reply("cfg m w", "W x\r\n"), vertical, "-14 0.00",
+         ""},
+        {"vertical W inf", "NC-4100", reply("cfg m w", "W inf\r\n"), vertical, "-14 0.00", ""},
+        {"vertical refused", "NC-4100", reply("cfg m w", "", "3"), vertical, "-14 0.00",
+         "Error: Failed to read vertical offset\n"},
+        {"variation user", "NC-350", reply("cfg a v", "1 -235\r\n"), variation, "0 1 -2.35 user",
+         ""},
+        {"variation source 5", "NC-350", reply("cfg a v", "5 100\r\n"), variation, "0 2 0.00 ?",
+         ""},
+        {"variation source 2", "NC-350", reply("cfg a v", "2 0\r\n"), variation, "0 2 0.00 ?", ""},
+        {"variation one number", "NC-350", reply("cfg a v", "3\r\n"), variation, "0 2 0.00 ?", ""},
+        {"variation nan", "NC-350", reply("cfg a v", "1 nan\r\n"), variation, "0 2 0.00 ?", ""},
+        {"variation without line end", "NC-350",
+         shell_text("cfg a v NC> ") + shell_text("echo $?\r\n0\r\nNC> "), variation, "0 2 0.00 ?",
+         ""},
+        {"gnss", "NC-210", reply("cfg g s", "6b\r\n"), gnss, "[GPS SBAS BEIDOU GLONASS ]", ""},
+        {"gnss without a number", "NC-210", reply("cfg g s", "\r\n"), gnss, "[]",
+         "Error: Failed to select gnss recivers\n"},
+        {"gnss short reply", "NC-210", shell_text("cfg\r\n> "), gnss, "[]",
+         "Error: Failed to select gnss recivers\n"},
+        {"filter despite status", "NC-4100", shell_text("cfg a f\r\n25\r\nNC> "), filter, "0 2.50",
+         ""},
+        {"filter without number", "NC-4100", shell_text("cfg a f\r\nno\r\nNC> "), filter,
+         "-14 9.00", "Error: Failed to get filter time constant\n"},
+        {"termination", "NC-350", reply("cfg c t", "1\r\n"),
+         [](DeviceRecord& d) { return unsigned_query(cfg_get_bus_termination, d); }, "0 1", ""},
+        {"termination garbage", "NC-350", reply("cfg c t", "zz\r\n"),
+         [](DeviceRecord& d) { return unsigned_query(cfg_get_bus_termination, d); }, "-1 12345",
+         ""},
+        {"baud rate garbage", "NC-350", reply("cfg n b", "-\r\n"),
+         [](DeviceRecord& d) { return unsigned_query(cfg_get_nmea_baudrate, d); }, "-1 12345", ""},
+        {"calibration mode refused", "NC-350", reply("cfg h m", "0\r\n", "1"),
+         [](DeviceRecord& d) { return unsigned_query(cfg_get_calibration_mode, d); }, "-14 12345",
+         ""},
+        {"sentence table", "NC-4100",
+         reply("cfg n s", "1 HE HDT 100 0\r\n2 -- att 0 0\r\n10 GN GGA 1000 0\r\n"), sentences,
+         "0 1HEHDT:100/0 2--att:0/0 10GNGGA:1000/0", ""},
+        {"sentence table cut short", "NC-4100",
+         reply("cfg n s", "1 HE HDT 100 0\r\n2 -- at\r\n3 HE THS 100 0\r\n"), sentences,
+         "0 1HEHDT:100/0", ""},
+        {"sentence table refused", "NC-4100", reply("cfg n s", "1 HE HDT 100 0\r\n", "2"),
+         sentences, "-1", ""},
+        {"options verbose", "NC-4100", reply("cfg h o", "0\r\n"),
+         [](DeviceRecord& d) { return options(d, 48); },
+         "0 [5deg (no cal res) pause (update notify)]", ""},
+        {"options 5deg only", "NC-4100", reply("cfg h o", "fd\r\n"),
+         [](DeviceRecord& d) { return options(d, 48); }, "0 [5deg (no cal res) ]", ""},
+        {"options capacity 47", "NC-4100", reply("cfg h o", "6\r\n"),
+         [](DeviceRecord& d) { return options(d, 47); }, "-22 []", ""},
+        {"options unreadable", "NC-4100", reply("cfg h o", "\r\n"),
+         [](DeviceRecord& d) { return options(d, 48); }, "-14 []",
+         "Error: Failed to read calibration options\n"},
+    };
+    for (const QueryCase& c : cases) {
+        SCOPED_TRACE(c.legend);
+        device.model_name = c.model;
+        link_purge(device.link);
+        device_sends(c.replies);
+        testing::internal::CaptureStderr();
+        const std::string outcome = c.query(device);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.errors);
+        EXPECT_EQ(outcome, c.outcome);
+    }
+}
+
+TEST_F(ConfigQuery, SetRotationOffsetRoundsHalvesAwayFromZero) {
+    device_sends(reply("cfg m r -13 13 -150", ""));
+    EXPECT_EQ(cfg_set_rotation_offset(device, 0.125f, -0.125f, 1.5f), 0);
+    const std::string sent = pty.drain_master(50);
+    EXPECT_NE(sent.find("$PNCX,SH,cfg m r -13 13 -150^0D*"), std::string::npos) << sent;
+}
+
+struct HeadingCase {
+    const char* legend;
+    const char* model;
+    std::string input;
+    int result;
+    std::string heading;
+};
+
+TEST_F(ConfigQuery, HeadingFromTheSentencesThatCarryIt) {
+    const std::string hdg_no_variation = with_checksum("$HEHDG,100.0,2.0,W,,");
+    const std::vector<HeadingCase> cases = {
+        {"HDG with deviation and variation", "NC-4100", with_checksum("$HEHDG,100.0,2.0,W,3.0,E"),
+         1, "101.00"},
+        {"HDG without variation", "NC-4100", hdg_no_variation, 0, "98.00"},
+        {"HDG without variation, NC-350 with variation off", "NC-350",
+         hdg_no_variation + reply("cfg a v", "3 0\r\n"), 0, "98.00"},
+        {"HDG without variation, NC-350 with variation auto", "NC-350",
+         hdg_no_variation + reply("cfg a v", "0 340\r\n"), 2, "98.00"},
+        {"HDG whose heading is nan", "NC-4100", with_checksum("$HEHDG,nan,2.0,W,3.0,E"), -1, "-"},
+        {"HDG whose deviation is inf counts none", "NC-4100",
+         with_checksum("$HEHDG,100.0,inf,W,3.0,W"), 1, "97.00"},
+        {"THS not valid, HDT nan, then THS", "NC-4100",
+         with_checksum("$HETHS,10.0,V") + with_checksum("$HEHDT,nan,T") +
+             with_checksum("$GPTHS,12.5,A"),
+         1, "12.50"},
+        {"short sentence, then HDT", "NC-4100", with_checksum("$A") + with_checksum("$HEHDT,7.0,T"),
+         1, "7.00"},
+        {"sentence longer than 80", "NC-4100", with_checksum("$HEHDT," + std::string(70, '1')), -14,
+         "-"},
+    };
+    for (const HeadingCase& c : cases) {
+        SCOPED_TRACE(c.legend);
+        device.model_name = c.model;
+        link_purge(device.link);
+        device_sends(c.input);
+        float heading = -1;
+        testing::internal::CaptureStderr();
+        const int result = read_heading(device, &heading);
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(result, c.result);
+        if (c.heading != "-") {
+            EXPECT_EQ(text_of(heading), c.heading);
+        }
+        EXPECT_EQ(errors.empty(), result != -14) << errors;
+    }
+}
+
+TEST_F(ConfigQuery, HeadingThatNeverBecomesValidGivesUpAfterAboutThreeSeconds) {
+    std::atomic<bool> done{false};
+    std::thread device_thread([&] {
+        const std::string invalid = with_checksum("$HETHS,10.0,V");
+        while (!done) {
+            (void)!write(pty.master, invalid.data(), invalid.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    float heading = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const int result = read_heading(device, &heading);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    done = true;
+    device_thread.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_GT(seconds, 2.9);
+    EXPECT_LT(seconds, 4.5);
+}
