@@ -122,6 +122,15 @@ TEST(Gating, CommandsTheModelOrFirmwareLacks) {
               (Lines{"cfg m r r", "cfg n b 38400", "cfg n b"}));
 }
 
+TEST(Gating, NewerConfigurationProtocolEndsEveryConfigurationCommandSilently) {
+    Simulator sim({"--model", "NC-350", "--baud", "38400", "--protocol-version", "1", "--no-nmea"});
+    ToolRun run = run_at(sim, "38400",
+                         "roll offset 1\nvertical offset 2\nnmea0183 sentences\n"
+                         "deviation calibration off\nnmea2000 bus term\nattitude filter 1\n");
+    EXPECT_EQ(run.err, "") << run.out;
+    EXPECT_EQ(executed_matching(sim, "cfg .*"), (Lines{"cfg v"}));
+}
+
 TEST(Nmea0183, ScheduleOffsetsAndWarningsReachTheDevice) {
     Simulator sim({"--model", "NC-350", "--no-nmea"});
     ToolRun run = run_at(sim, "4800",
