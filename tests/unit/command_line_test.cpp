@@ -24,7 +24,8 @@ using Words = std::vector<std::string>;
 
 TEST(CommandLine, SplitsAtBlanksTabsAndLineEnds) {
     EXPECT_EQ(split("roll offset 1.5\r\n"), (Words{"roll", "offset", "1.5"}));
-    EXPECT_EQ(split("  nmea0183\t\tsentences  RMC:1000 \n"), (Words{"nmea0183", "sentences", "RMC:1000"}));
+    EXPECT_EQ(split("  nmea0183\t\tsentences  RMC:1000 \n"),
+              (Words{"nmea0183", "sentences", "RMC:1000"}));
     EXPECT_EQ(split("   \t\r\n"), Words{});
     EXPECT_EQ(split(""), Words{});
 }
@@ -57,9 +58,11 @@ TEST(CommandTable, NamesAreUniqueAndEachHasAHandlerAndAHelpTopic) {
         const bool hidden = std::strcmp(entry.name, "ncterm") == 0;
         EXPECT_EQ(help_sections_for(entry.name, "NC-4100", sections) == 0, hidden) << entry.name;
     }
-    for (const char* name : {"help", "about", "quit", "ver", "post", "event", "factory", "reboot",
-                             "roll", "pitch", "heading", "vertical", "autolevel", "nmea0183",
-                             "deviation", "variation", "attitude", "gnss", "nmea2000"})
+    for (const char* name :
+         {"help",      "about",    "quit",      "ver",       "post",     "event",
+          "factory",   "reboot",   "roll",      "pitch",     "heading",  "vertical",
+          "autolevel", "nmea0183", "deviation", "variation", "attitude", "gnss",
+          "nmea2000",  "nav",      "mon",       "stat"})
         EXPECT_EQ(names.count(name), 1u) << name;
 }
 
