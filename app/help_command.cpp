@@ -7,7 +7,7 @@
 #include "base/console.h"
 #include "app/help_texts.h"
 #include "base/results.h"
-#include "app/version.h"
+#include "base/version.h"
 
 namespace {
 

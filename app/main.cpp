@@ -9,7 +9,7 @@
 
 #include "app/commands.h"
 #include "base/console.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "link/crc16.h"
 #include "link/discovery.h"
 #include "link/serial.h"

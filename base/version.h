@@ -1,4 +1,4 @@
-// The tool's own identity, shown in the banner and by about.
+// The tool's own identity, shown in the banner, by about and in the diagnostic report.
 #pragma once
 
 constexpr unsigned TOOL_VERSION_MAJOR = 1;

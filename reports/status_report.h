@@ -1,0 +1,20 @@
+// The status report: a short health and configuration summary of the device,
+// one labelled line per item, to the console (status) or into the diagnostic
+// report file.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "link/device.h"
+
+// Writes the report for the device's model to the stream. Failing queries
+// print their own errors; the report is never cut short.
+void write_status_report(FILE* out, DeviceRecord& device);
+
+// The magnetometer calibration text for a "hsiron" reply that was answered
+// (after its label, with its line ends).
+std::string hsiron_text(const char* reply);
+
+// How many lines after the echo of an "event" reply report an active event.
+uint32_t active_event_count(const char* reply);

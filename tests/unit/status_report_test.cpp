@@ -1,0 +1,51 @@
+// The parts of the status report read from the device's own texts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "reports/status_report.h"
+
+namespace {
+const std::string INDENT(30, ' ');
+}
+
+// The calibration time: seconds since startup with all their hours, a
+// calendar date from 4294967 on, and one text for what no calendar can show.
+TEST(StatusReport, MagnetometerCalibrationTexts) {
+    setenv("TZ", "UTC", 1);
+    const struct {
+        const char* reply;
+        std::string text;
+    } cases[] = {
+        {"hsiron\r\nTime: 3725\r\n",
+         "Info    Magnetometer calibration completed:\n" + INDENT + "01:02:05 since startup\n"},
+        {"hsiron\r\nTime: 90000\r\n",
+         "Info    Magnetometer calibration completed:\n" + INDENT + "25:00:00 since startup\n"},
+        {"hsiron\r\nTime: 4294966\r\n",
+         "Info    Magnetometer calibration completed:\n" + INDENT + "1193:02:46 since startup\n"},
+        {"hsiron\r\nTime: 4294967\r\n",
+         "Info    Magnetometer calibration completed at:\n" + INDENT + "Thu Feb 19 17:02:47 1970\n"},
+        {"hsiron\r\nTime: 1764590400\r\nCount: 4\r\nScore: 86\r\n",
+         "Info    Magnetometer calibration completed at:\n" + INDENT + "Mon Dec  1 12:00:00 2025\n" +
+             INDENT + "Performed 4 times, current score: 86\n"},
+        {"hsiron\r\nTime: 12\r\nCount: 0\r\nScore: 86\r\n",
+         "Info    Magnetometer calibration completed:\n" + INDENT + "00:00:12 since startup\n"},
+        {"hsiron\r\nTime: -5\r\n",
+         "Info    Magnetometer calibration completed:\n" + INDENT + "time not readable (-5)\n"},
+        {"hsiron\r\nTime: 99999999999999999999\r\n",
+         "Info    Magnetometer calibration completed:\n" + INDENT +
+             "time not readable (9223372036854775807)\n"},
+        {"hsiron\r\nMagnetometer calibration: not done, count 0\r\n",
+         "Warning Magnetometer calibration is not performed\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hsiron_text(c.reply), c.text) << c.reply;
+}
+
+TEST(StatusReport, ActiveEventsAreCountedAfterTheEcho) {
+    EXPECT_EQ(active_event_count("event On \r\nNo events\r\n"), 0u); // the echo does not count
+    EXPECT_EQ(active_event_count("event\r\n 1 GNSS antenna short On \r\n 2 Power up Off\r\n"), 1u);
+    EXPECT_EQ(active_event_count("event\n a On b\n c On d"), 2u);
+    EXPECT_EQ(active_event_count("event"), 0u);
+}
