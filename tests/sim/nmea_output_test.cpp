@@ -195,3 +195,31 @@ TEST(NmeaOutput, MountingOffsetsAndAutolevelReachTheAttitude) {
 }
 
 } // namespace
+
+// A replayed capture goes out in its order and starts over at its end: back
+// to back at the line rate, or one sentence per period at a fixed rate; the
+// shell still answers in between.
+TEST(NmeaOutput, ReplayPlaysTheCaptureInOrderAndOver) {
+    sim::SimSettings settings = settings_of("NC-4100");
+    settings.replay = {"$GPHDT,1.0,T\r\n", " garbage $GPHDT,2.0,T\r\n", "$GPHDT,3.0,T\r\n"};
+    {
+        Bench bench(settings);
+        bench.run_for(100'000);
+        const std::vector<TimedSentence> sent = bench.take_sentences();
+        ASSERT_GE(sent.size(), 20u);
+        for (size_t i = 0; i < 6; ++i)
+            EXPECT_EQ(sent[i].text, "$GPHDT," + std::to_string(i % 3 + 1) + ".0,T\r\n") << i;
+        // 14 characters at 38400 baud: one right after the other.
+        EXPECT_LE(sent[2].time_us - sent[1].time_us, 14 * 260 + 1500);
+        bench.shell("kestrel\r\r");
+        EXPECT_EQ(bench.shell("cfg v\r"), "cfg v\r\n0 1\r\nNC-4100");
+    }
+    settings.replay_rate = 10;
+    Bench bench(settings);
+    bench.run_for(1'050'000);
+    const std::vector<TimedSentence> sent = bench.take_sentences();
+    ASSERT_GE(sent.size(), 10u);
+    ASSERT_LE(sent.size(), 11u);
+    for (size_t i = 1; i < sent.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(sent[i].time_us - sent[i - 1].time_us), 100'000, 2000) << i;
+}
