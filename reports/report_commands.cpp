@@ -63,26 +63,35 @@ void write_header(FILE* out, std::time_t now) {
                  TOOL_VERSION_MAJOR, TOOL_VERSION_MINOR, when);
 }
 
-void write_command_replies(FILE* out, DeviceRecord& device) {
+// A lost line ends the list: every further command would fail the same way.
+// RESULT_PORT_ERROR then, else 0.
+int write_command_replies(FILE* out, DeviceRecord& device) {
     for (const char* command : diagnostic_commands) {
         if (termination_requested())
-            return;
+            return 0;
         out_print(LEVEL_INFO, ".");
-        if (shell_transact(device, command, shell_reply_buffer, SHELL_REPLY_SIZE,
-                           DIAG_COMMAND_TIMEOUT_MS) > 0)
+        const int result = shell_transact(device, command, shell_reply_buffer, SHELL_REPLY_SIZE,
+                                          DIAG_COMMAND_TIMEOUT_MS);
+        if (result > 0)
             std::fprintf(out, "> %s\n", shell_reply_buffer);
+        if (result == RESULT_PORT_ERROR)
+            return result;
     }
+    return 0;
 }
 
 // A few seconds of the device's output, each sentence with its time stamp.
-void write_capture(FILE* out, DeviceRecord& device) {
+// RESULT_PORT_ERROR when the line was lost, else 0.
+int write_capture(FILE* out, DeviceRecord& device) {
     const int64_t start = static_cast<int64_t>(std::time(nullptr));
     int64_t last_second = start;
     for (;;) {
         const char* sentence = nullptr;
         const int length = nmea_read_sentence(device, &sentence, DIAG_READ_TIMEOUT_MS);
         if (length == RESULT_QUIT)
-            return;
+            return 0;
+        if (length == RESULT_PORT_ERROR)
+            return length;
         if (length > 0) {
             std::fprintf(out, "%lu: ", static_cast<unsigned long>(clock_ms()));
             std::fwrite(sentence, 1, static_cast<size_t>(length), out);
@@ -92,7 +101,7 @@ void write_capture(FILE* out, DeviceRecord& device) {
             out_print(LEVEL_INFO, ".");
         last_second = now;
         if (now > start + CAPTURE_SECONDS)
-            return;
+            return 0;
     }
 }
 
@@ -128,17 +137,21 @@ int32_t diag_command(DeviceRecord& device, int32_t argc, char** argv) {
     write_header(out, now);
     write_status_report(out, device);
     std::fputs("\n", out);
-    write_command_replies(out, device);
-    write_capture(out, device);
+    int lost = write_command_replies(out, device);
+    if (lost == 0)
+        lost = write_capture(out, device);
     const int error = finish_file(out);
     if (error != 0) {
         out_print(LEVEL_ERROR, "\nError: writing %s failed: %s\n", name.c_str(),
                   std::strerror(error));
-        return 0;
+        return lost;
     }
+    if (lost != 0)
+        out_print(LEVEL_ERROR, "\nError: the device was lost, the report is incomplete\n");
     std::printf("\rDiagnostic report written to: %s\n", name.c_str());
     std::fflush(stdout);
-    return 0;
+    // A lost line: the loop reconnects, as after any other command.
+    return lost;
 }
 
 int32_t status_command(DeviceRecord& device, int32_t, char**) {

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -179,6 +180,10 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
         if (openpty(&master, &slave, nullptr, nullptr, &size) != 0)
             return;
         fcntl(master, F_SETFD, FD_CLOEXEC);
+        termios modes{};
+        tcgetattr(slave, &modes);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&modes);
+        terminal_modes_.assign(bytes, bytes + sizeof modes);
     }
     pid_ = fork();
     if (pid_ == 0) {
@@ -207,11 +212,23 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
             close(fd);
         in_ = dup(master);
         out_ = master;
+        terminal_ = master;
     } else {
         in_ = in_pipe[1];
         out_ = out_pipe[0];
     }
     ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool ToolProcess::terminal_as_before() const {
+    termios now{};
+    if (terminal_ < 0 || tcgetattr(terminal_, &now) != 0)
+        return false;
+    termios before{};
+    std::memcpy(&before, terminal_modes_.data(), sizeof before);
+    return now.c_iflag == before.c_iflag && now.c_oflag == before.c_oflag &&
+           now.c_cflag == before.c_cflag && now.c_lflag == before.c_lflag &&
+           std::memcmp(now.c_cc, before.c_cc, sizeof now.c_cc) == 0;
 }
 
 ToolProcess::~ToolProcess() {

@@ -58,6 +58,9 @@ class ToolProcess {
     bool wait_for_output(const std::string& text, int timeout_ms);
     void signal(int signal_number);
     const std::string& out() const { return run_.out; }
+    // On a terminal: whether its modes are now as they were before the tool
+    // started (the tool must put them back however it ends).
+    bool terminal_as_before() const;
     // Waits for the end (killing the program after timeout_s) and collects its output.
     ToolRun finish(int timeout_s = 60);
 
@@ -66,6 +69,8 @@ class ToolProcess {
     pid_t pid_ = -1;
     int in_ = -1, out_ = -1, err_ = -1;
     bool out_open_ = true, err_open_ = true;
+    int terminal_ = -1;
+    std::vector<unsigned char> terminal_modes_; // as the tool found them
     ToolRun run_;
     std::chrono::steady_clock::time_point start_;
 };
