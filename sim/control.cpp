@@ -34,6 +34,8 @@ const ControlEntry control_table[] = {
      "bad-crc K           wrong CRC at load end in the next K loads"},
     {"stay-down", 1, 1, ControlTarget::FAULTS,
      "stay-down on|off    after a reboot stay silent until \"wake\""},
+    {"no-console", 1, 1, ControlTarget::FAULTS,
+     "no-console on|off   a CR after \"exit\" does not open the plain console"},
     {"post-fail", 1, 1, ControlTarget::FAULTS,
      "post-fail on|off    the self test reports a failure"},
     {"events", 1, 1, ControlTarget::FAULTS, "events on|off       system events are active"},
@@ -119,6 +121,7 @@ const FaultField fault_fields[] = {
     {"drop", nullptr, &Faults::drop_replies, nullptr},
     {"bad-crc", nullptr, &Faults::bad_crc_loads, nullptr},
     {"stay-down", nullptr, nullptr, &Faults::stay_down},
+    {"no-console", nullptr, nullptr, &Faults::no_console},
     {"post-fail", nullptr, nullptr, &Faults::post_fail},
     {"events", nullptr, nullptr, &Faults::events_active},
 };

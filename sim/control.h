@@ -19,6 +19,7 @@ struct Faults {
     uint32_t silent_segment_loads = 0; // ... in this many loads
     uint32_t bad_crc_loads = 0;        // wrong CRC at the end of this many loads
     bool stay_down = false;            // a reboot does not come back
+    bool no_console = false;           // the plain console never opens
     bool post_fail = false;
     bool events_active = false;
 

@@ -95,6 +95,10 @@ void Device::receive(const uint8_t* bytes, size_t n, uint64_t now_us) {
     last_rx_us_ = now_us;
     for (size_t i = 0; i < n; ++i)
         receive_byte(bytes[i], now_us);
+    if (!stray_.empty()) {
+        recorder_.stray(now_us, stray_);
+        stray_.clear();
+    }
 }
 
 void Device::receive_byte(uint8_t byte, uint64_t now_us) {
@@ -119,8 +123,11 @@ void Device::receive_idle_byte(uint8_t byte, uint64_t now_us) {
         frame_parser_reset(&raw_frame_parser_);
         frame_parser_feed(&raw_frame_parser_, &byte, 1);
         rx_state_ = RxState::RAW_FRAME;
-    } else if (byte == '\r' && console_armed_ && mode_ == DeviceMode::APPLICATION) {
+    } else if (byte == '\r' && console_armed_ && mode_ == DeviceMode::APPLICATION &&
+               !faults_.no_console) {
         enter_console(now_us);
+    } else {
+        stray_ += static_cast<char>(byte);
     }
 }
 
@@ -387,7 +394,7 @@ void Device::after_shell(ShellContext& context, uint64_t now_us) {
         console_armed_ = false;
     reschedule_changed_rows(now_us);
     if (context.reboot_requested)
-        reboot_pending_ = true;
+        prepare_reboot();
 }
 
 void Device::record_lines(ShellSession& session, uint64_t now_us) {
@@ -425,7 +432,7 @@ void Device::console_byte(uint8_t byte, uint64_t now_us) {
         leave_console(now_us);
     reschedule_changed_rows(now_us);
     if (context.reboot_requested)
-        reboot_pending_ = true;
+        prepare_reboot();
 }
 
 void Device::leave_console(uint64_t now_us) {
@@ -523,13 +530,17 @@ TxChunk Device::take_output(uint64_t now_us) {
     counters_.tx_bytes += chunk.bytes.size();
     if (tx_.baud() != before)
         log_event(now_us, "line rate " + std::to_string(tx_.baud()));
+    if (reboot_pending_ && !tx_.replies_pending()) {
+        reboot_pending_ = false; // the last reply is out: down at once
+        begin_reboot(now_us);
+    }
     return chunk;
 }
 
 // ---------------------------------------------------------------- navigation output
 
 bool Device::nmea_running() const {
-    return mode_ == DeviceMode::APPLICATION && !console_active_ && nmea_on_;
+    return mode_ == DeviceMode::APPLICATION && !console_active_ && nmea_on_ && !reboot_pending_;
 }
 
 void Device::restart_schedule(uint64_t now_us) {
@@ -650,6 +661,13 @@ void Device::advance(uint64_t now_us) {
         replay_due_sentences(now_us);
     else if (nmea_running())
         generate_due_sentences(now_us);
+}
+
+// A device going down sends its last reply and no more sentences, so that
+// the restart does not cut a sentence in half.
+void Device::prepare_reboot() {
+    reboot_pending_ = true;
+    counters_.dropped_sentences += tx_.drop_sentences();
 }
 
 void Device::begin_reboot(uint64_t now_us) {

@@ -124,6 +124,7 @@ class Device {
     bool control_still(const ControlCommand& command, uint64_t now_us, std::string* message);
 
     // life cycle
+    void prepare_reboot();
     void begin_reboot(uint64_t now_us);
     void finish_reboot(uint64_t now_us);
     void enter_bootloader(uint64_t now_us);
@@ -160,6 +161,7 @@ class Device {
     uint32_t rng_;
 
     RxState rx_state_ = RxState::IDLE;
+    std::string stray_; // bytes outside sentences and frames, for the record
     uint64_t last_rx_us_ = 0; // a pause drops what was half received
     uint64_t last_frame_sentence_us_ = 0;
     std::array<char, NMEA_MAX_SENTENCE> sentence_buffer_{};
