@@ -298,7 +298,9 @@ void Device::on_load_begin(const uint8_t* frame, bool, uint64_t now_us) {
     segment_attempts_ = 0;
     image_fault_used_ = false;
     const uint32_t rate = cause == CAUSE_OK && request->baud != tx_.baud() ? request->baud : 0;
-    send_frame(FRAME_LOAD_BEGIN_ANSWER, frame_sequence(frame), answer_payload(cause), now_us, rate);
+    send_frame(FRAME_LOAD_BEGIN_ANSWER, frame_sequence(frame),
+               with_answer_fault(FRAME_LOAD_BEGIN_ANSWER, answer_payload(cause), now_us), now_us,
+               rate);
 }
 
 void Device::on_segment(const uint8_t* frame, bool, uint64_t now_us) {
@@ -320,7 +322,8 @@ void Device::on_segment(const uint8_t* frame, bool, uint64_t now_us) {
     // The last segment of a fast transfer is answered fast; then back to normal.
     const bool back_to_normal =
         cause == CAUSE_OK && transfer.complete() && tx_.baud() != normal_baud_;
-    send_frame(FRAME_SEGMENT_ANSWER, frame_sequence(frame), answer_payload(cause), now_us,
+    send_frame(FRAME_SEGMENT_ANSWER, frame_sequence(frame),
+               with_answer_fault(FRAME_SEGMENT_ANSWER, answer_payload(cause), now_us), now_us,
                back_to_normal ? normal_baud_ : 0);
 }
 
@@ -333,7 +336,8 @@ void Device::on_load_end(const uint8_t* frame, bool, uint64_t now_us) {
         crc ^= 0xA5A5;
         log_event(now_us, "load end with a wrong CRC");
     }
-    send_frame(FRAME_LOAD_END_ANSWER, frame_sequence(frame), answer_payload(cause, crc), now_us);
+    send_frame(FRAME_LOAD_END_ANSWER, frame_sequence(frame),
+               with_answer_fault(FRAME_LOAD_END_ANSWER, answer_payload(cause, crc), now_us), now_us);
     if (cause == CAUSE_OK && !corrupted) {
         running_.application_valid = true;
         if (const std::optional<SoftwareIdentity> found = find_image_identity(image_.bytes()))
@@ -493,6 +497,17 @@ void Device::send_frame(uint8_t type, uint8_t sequence, const std::vector<uint8_
         ++counters_.tx_sentences;
     }
     send_reply(std::move(sentences), now_us, baud_after);
+}
+
+std::vector<uint8_t> Device::with_answer_fault(uint8_t type, std::vector<uint8_t> payload,
+                                               uint64_t now_us) {
+    uint32_t& left = faults_.short_answers[type];
+    if (left == 0)
+        return payload;
+    --left;
+    payload.resize(payload.size() >= 2 ? payload.size() - 2 : 0);
+    log_event(now_us, "short answer");
+    return payload;
 }
 
 std::string Device::with_faults(std::string sentence) {

@@ -105,6 +105,8 @@ class Device {
     void send_frame(uint8_t type, uint8_t sequence, const std::vector<uint8_t>& payload,
                     uint64_t now_us, uint32_t baud_after = 0);
     std::string with_faults(std::string sentence);
+    std::vector<uint8_t> with_answer_fault(uint8_t type, std::vector<uint8_t> payload,
+                                           uint64_t now_us);
     bool fits_gap(uint64_t rank, uint64_t end_us) const;
 
     // navigation output

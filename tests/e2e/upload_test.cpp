@@ -292,3 +292,19 @@ TEST(Upload, DeviceLostAfterTheUploadEndsTheSession) {
         EXPECT_EQ(run.status, 0) << c.legend;
     }
 }
+
+// A segment answer without its cause and a load end answer without its CRC
+// are failed transactions, retried, never read from an earlier answer's bytes.
+TEST(Upload, AnswersTooShortForTheirFieldsAreFailedTransactions) {
+    Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--fault", "short-answer segment",
+                   "--fault", "short-answer end"});
+    ASSERT_TRUE(sim.running());
+    const std::string file = make_image(nc350_image());
+    const ToolRun run = run_tool({"-v", "-p", sim.port(), "upload", "-b", "38400", file}, "", {}, 90);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Load segment transaction error: -11\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Load end transaction error: -11\n"), std::string::npos);
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
+    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 3u);
+}
