@@ -3,6 +3,8 @@
 // injected faults, and what the device runs afterwards.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <regex>
 
 #include "harness.h"
@@ -307,4 +309,26 @@ TEST(Upload, AnswersTooShortForTheirFieldsAreFailedTransactions) {
     EXPECT_EQ(run.err, "");
     EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
     EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 3u);
+}
+
+// Ctrl-C during the transfer ends the upload at once and the program through
+// its closing steps; no attempt follows.
+TEST(Upload, CtrlCEndsTheTransferAndTheProgram) {
+    Simulator sim({"--model", "NC-350"});
+    ASSERT_TRUE(sim.running());
+    std::vector<std::string> image = nc350_image();
+    image[3] = "40000"; // about 70 s at 4800 baud
+    const std::string file = make_image(image);
+    ToolProcess tool({"-p", sim.port()});
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
+    tool.send("upload " + file + "\n");
+    ASSERT_TRUE(sim.wait_for_record(R"("via":"raw","type":21)", 20000, 3));
+    tool.signal(SIGINT);
+    const auto interrupted = std::chrono::steady_clock::now();
+    const ToolRun run = tool.finish(60);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count(),
+              3.0);
+    EXPECT_EQ(run.signal, SIGINT);
+    EXPECT_EQ(run.err, "Upload failed (-4)\n");
+    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 1u);
 }
