@@ -75,8 +75,8 @@ int run_terminal(SerialLink& link) {
         if (k == 1 && keys[0] == KEY_ESC)
             return 0;
         if (k > 0) {
-            const int written =
-                serial_write(link.port, reinterpret_cast<const uint8_t*>(keys), static_cast<uint32_t>(k));
+            const int written = serial_write(link.port, reinterpret_cast<const uint8_t*>(keys),
+                                             static_cast<uint32_t>(k));
             if (written < 0)
                 return written;
         }

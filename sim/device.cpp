@@ -337,7 +337,8 @@ void Device::on_load_end(const uint8_t* frame, bool, uint64_t now_us) {
         log_event(now_us, "load end with a wrong CRC");
     }
     send_frame(FRAME_LOAD_END_ANSWER, frame_sequence(frame),
-               with_answer_fault(FRAME_LOAD_END_ANSWER, answer_payload(cause, crc), now_us), now_us);
+               with_answer_fault(FRAME_LOAD_END_ANSWER, answer_payload(cause, crc), now_us),
+               now_us);
     if (cause == CAUSE_OK && !corrupted) {
         running_.application_valid = true;
         if (const std::optional<SoftwareIdentity> found = find_image_identity(image_.bytes()))

@@ -269,8 +269,8 @@ int main(int argc, char** argv) {
 
     ImageContents contents;
     if (!o.no_products)
-        contents.products = o.products.empty() ? std::vector<uint32_t>{o.profile->part_number}
-                                               : o.products;
+        contents.products =
+            o.products.empty() ? std::vector<uint32_t>{o.profile->part_number} : o.products;
     if (!o.software_part_given)
         o.software.part_number = o.profile->app_part;
     contents.identity = sim::to_identity(o.software);

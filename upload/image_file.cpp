@@ -23,7 +23,9 @@ uint32_t get_le32(const uint8_t* bytes) {
 }
 
 // The data with its pad bytes: the data length rounded up to a multiple of 4.
-uint32_t padded_data_size(uint32_t length) { return (length - 5) & ~3u; }
+uint32_t padded_data_size(uint32_t length) {
+    return (length - 5) & ~3u;
+}
 
 enum class ReadOutcome { END_OF_FILE, BAD_FILE };
 
@@ -68,8 +70,7 @@ ReadOutcome read_records(std::FILE* file, std::vector<ImageRecord>& records, Spa
             span.span_open = false;
         }
     }
-    return std::feof(file) && !std::ferror(file) ? ReadOutcome::END_OF_FILE
-                                                 : ReadOutcome::BAD_FILE;
+    return std::feof(file) && !std::ferror(file) ? ReadOutcome::END_OF_FILE : ReadOutcome::BAD_FILE;
 }
 
 bool record_long_enough(const ImageRecord& record) {

@@ -166,7 +166,8 @@ int check_product(const UploadSession& session, const std::vector<ImageRecord>& 
 }
 
 int check_software_records(const std::vector<ImageRecord>& records) {
-    const ImageRecord* identity = find_image_record(records, IMAGE_RECORD_IDENTITY, IDENTITY_MIN_DATA);
+    const ImageRecord* identity =
+        find_image_record(records, IMAGE_RECORD_IDENTITY, IDENTITY_MIN_DATA);
     const ImageRecord* application =
         find_image_record(records, IMAGE_RECORD_APPLICATION, APPLICATION_MIN_DATA);
     const uint32_t prefix = identity ? part_prefix(record_u32(*identity, 0)) : 0;
@@ -224,10 +225,9 @@ int load_begin(UploadSession& session, Exchange& exchange, const ImageRecord& ap
     const uint32_t size = record_u32(application, 8);
     out_print(LEVEL_DETAIL, "Load begin baud %u addr 0x%05x size %u\n", session.transfer_baud,
               address, size);
-    const Answer answer =
-        exchange.transact(FRAME_LOAD_BEGIN,
-                          transfer_request(session.transfer_baud, address, size, KIND_IMAGE),
-                          FRAME_LOAD_BEGIN_ANSWER, ANSWER_TIMEOUT_MS, /*raw=*/1);
+    const Answer answer = exchange.transact(
+        FRAME_LOAD_BEGIN, transfer_request(session.transfer_baud, address, size, KIND_IMAGE),
+        FRAME_LOAD_BEGIN_ANSWER, ANSWER_TIMEOUT_MS, /*raw=*/1);
     int failure = RESULT_OK;
     if (answer.result != 1) {
         out_print(LEVEL_DETAIL, "Load begin transaction error: %d\n", answer.result);
@@ -256,8 +256,9 @@ int send_segments(Exchange& exchange, std::span<const uint8_t> bytes, const Segm
     const uint32_t total = static_cast<uint32_t>(bytes.size());
     for (uint32_t sent = 0; sent < total;) {
         const uint32_t length = std::min(UPLOAD_SEGMENT_SIZE, total - sent);
-        const Answer answer = exchange.transact(FRAME_SEGMENT, bytes.subspan(sent, length),
-                                                FRAME_SEGMENT_ANSWER, stream.timeout_ms, stream.raw);
+        const Answer answer =
+            exchange.transact(FRAME_SEGMENT, bytes.subspan(sent, length), FRAME_SEGMENT_ANSWER,
+                              stream.timeout_ms, stream.raw);
         if (answer.result != 1) {
             out_print(LEVEL_DETAIL,
                       stream.image ? "Load segment transaction error: %d\n"
@@ -338,7 +339,8 @@ int run_new_application(UploadSession& session, Exchange& exchange) {
 }
 
 int check_new_identity(const UploadSession& session, const std::vector<ImageRecord>& records) {
-    const ImageRecord* identity = find_image_record(records, IMAGE_RECORD_IDENTITY, IDENTITY_MIN_DATA);
+    const ImageRecord* identity =
+        find_image_record(records, IMAGE_RECORD_IDENTITY, IDENTITY_MIN_DATA);
     if (identity && device_runs_identity(session.device, *identity))
         return RESULT_OK;
     out_print(LEVEL_ERROR, "Upload failed for unknown reason\n");
@@ -354,9 +356,9 @@ int load_data_block(UploadSession& session, Exchange& exchange, const ImageRecor
     const uint16_t id = record_u16(block, 0);
     const uint32_t size = static_cast<uint32_t>(bytes.size());
     out_print(LEVEL_DETAIL, "Appd begin baud %u id 0x%04x size %u\n", link.baud_rate, id, size);
-    const Answer begin =
-        exchange.transact(FRAME_DATA_BEGIN, transfer_request(link.baud_rate, id, size, KIND_DATA_BLOCK),
-                          FRAME_DATA_BEGIN_ANSWER, ANSWER_TIMEOUT_MS, /*raw=*/0);
+    const Answer begin = exchange.transact(
+        FRAME_DATA_BEGIN, transfer_request(link.baud_rate, id, size, KIND_DATA_BLOCK),
+        FRAME_DATA_BEGIN_ANSWER, ANSWER_TIMEOUT_MS, /*raw=*/0);
     if (begin.result != 1) {
         out_print(LEVEL_DETAIL, "Appd begin transaction error: %d\n", begin.result);
         return communication_failure(begin.result);
@@ -476,7 +478,8 @@ int32_t upload_command(DeviceRecord& device, int32_t argc, char** argv) {
     UploadOptions options;
     if (parse_upload_words(argc, argv, options) != 0)
         return 1;
-    UploadSession session{device, options, options.baud != 0 ? options.baud : device.link.baud_rate};
+    UploadSession session{device, options,
+                          options.baud != 0 ? options.baud : device.link.baud_rate};
     const int result = upload_with_retries(session);
     if (result == RESULT_OK) {
         const uint32_t version = ident_software(device, 0).version;

@@ -12,7 +12,8 @@ const char ESC[] = "\x1b";
 
 // The record lines of what the plain console received, with their times.
 std::vector<std::pair<double, std::string>> console_lines(const std::string& record) {
-    static const std::regex line(R"re(\{"t":([0-9.]+),"dir":"rx","kind":"console","text":"([^"]*)"\})re");
+    static const std::regex line(
+        R"re(\{"t":([0-9.]+),"dir":"rx","kind":"console","text":"([^"]*)"\})re");
     std::vector<std::pair<double, std::string>> lines;
     for (auto it = std::sregex_iterator(record.begin(), record.end(), line);
          it != std::sregex_iterator(); ++it)

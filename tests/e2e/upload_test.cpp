@@ -84,8 +84,9 @@ TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
     EXPECT_EQ(run.err, "");
     EXPECT_NE(run.out.find(LOAD_BEGIN_385 + "Loading application\n...\n"), std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("Loading application data\nAppd begin baud 4800 id 0x0010 size 200\n..\n"),
-              std::string::npos);
+    EXPECT_NE(
+        run.out.find("Loading application data\nAppd begin baud 4800 id 0x0010 size 200\n..\n"),
+        std::string::npos);
     EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
     EXPECT_EQ(count_of(run.out, "Connected to NC-350"), 3u); // start, new image, new data
 
@@ -207,8 +208,8 @@ TEST(Upload, LostSegmentAnswerAndWrongCrcAreRetried) {
                    "--fault", "bad-crc 1"});
     ASSERT_TRUE(sim.running());
     const std::string file = make_image(nc350_image());
-    const ToolRun run = run_tool({"-v", "-p", sim.port(), "upload", "-b", "115200", file}, "", {},
-                                 90);
+    const ToolRun run =
+        run_tool({"-v", "-p", sim.port(), "upload", "-b", "115200", file}, "", {}, 90);
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("Load segment transaction error: -11\nUpload failure (2)\n"),
               std::string::npos)
@@ -302,7 +303,8 @@ TEST(Upload, AnswersTooShortForTheirFieldsAreFailedTransactions) {
                    "--fault", "short-answer end"});
     ASSERT_TRUE(sim.running());
     const std::string file = make_image(nc350_image());
-    const ToolRun run = run_tool({"-v", "-p", sim.port(), "upload", "-b", "38400", file}, "", {}, 90);
+    const ToolRun run =
+        run_tool({"-v", "-p", sim.port(), "upload", "-b", "38400", file}, "", {}, 90);
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("Load segment transaction error: -11\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Load end transaction error: -11\n"), std::string::npos);

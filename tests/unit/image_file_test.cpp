@@ -82,8 +82,9 @@ TEST(ImageFile, ReadsEveryRecordInOrderWithPadBytesRemoved) {
     const std::vector<uint8_t> file = build_image_file(sample_contents());
     const ReadResult read = read_bytes(file);
     ASSERT_TRUE(read.ok) << read.err;
-    const uint32_t types[] = {IMAGE_RECORD_MAGIC,       IMAGE_RECORD_HEADER,     IMAGE_RECORD_CRC_BEGIN,
-                              IMAGE_RECORD_IDENTITY,    IMAGE_RECORD_APPLICATION, IMAGE_RECORD_DATA_BLOCK,
+    const uint32_t types[] = {IMAGE_RECORD_MAGIC,       IMAGE_RECORD_HEADER,
+                              IMAGE_RECORD_CRC_BEGIN,   IMAGE_RECORD_IDENTITY,
+                              IMAGE_RECORD_APPLICATION, IMAGE_RECORD_DATA_BLOCK,
                               IMAGE_RECORD_CRC_END};
     ASSERT_EQ(read.records.size(), std::size(types));
     for (size_t i = 0; i < std::size(types); ++i)
@@ -94,7 +95,7 @@ TEST(ImageFile, ReadsEveryRecordInOrderWithPadBytesRemoved) {
     EXPECT_EQ(block.length, 17u);
     EXPECT_EQ(block.data.size(), 9u);
     EXPECT_EQ(record_u16(block, 0), 0x0100);
-    EXPECT_EQ(record_u32(block, 8), 0u); // beyond the data reads as 0
+    EXPECT_EQ(record_u32(block, 8), 0u);             // beyond the data reads as 0
     EXPECT_EQ(record_u32(read.records[4], 8), 128u); // image size: identity block + code
 }
 
@@ -184,7 +185,8 @@ TEST(ImageFile, DamagedFilesFailWithTheirMessage) {
              return bad;
          },
          "File verification error\n"},
-        {"five valid records", [&] { return std::vector<uint8_t>(good.begin(), good.begin() + 32); },
+        {"five valid records",
+         [&] { return std::vector<uint8_t>(good.begin(), good.begin() + 32); },
          "File verification error\n"},
         {"header naming three products in 24 bytes",
          [&] {
@@ -208,10 +210,14 @@ TEST(ImageFile, DamagedFilesFailWithTheirMessage) {
          },
          "File verification error\n"},
         {"identity record too short",
-         [&] { return file_with_span(records({{IMAGE_RECORD_IDENTITY, 19}})); },
+         [&] {
+             return file_with_span(records({{IMAGE_RECORD_IDENTITY, 19}}));
+         },
          "File verification error\n"},
         {"data block without its id",
-         [&] { return file_with_span(records({{IMAGE_RECORD_DATA_BLOCK, 3}})); },
+         [&] {
+             return file_with_span(records({{IMAGE_RECORD_DATA_BLOCK, 3}}));
+         },
          "File verification error\n"},
     };
     for (const DamagedFile& c : cases) {

@@ -22,7 +22,8 @@ Parsed parse(std::vector<std::string> words) {
         argv.push_back(word.data());
     Parsed parsed{};
     testing::internal::CaptureStderr();
-    parsed.result = parse_upload_words(static_cast<int32_t>(argv.size()), argv.data(), parsed.options);
+    parsed.result =
+        parse_upload_words(static_cast<int32_t>(argv.size()), argv.data(), parsed.options);
     parsed.err = testing::internal::GetCapturedStderr();
     if (parsed.options.path)
         parsed.options.path = nullptr; // points into words, which are gone
@@ -59,7 +60,11 @@ TEST(UploadWords, OptionsPathAndUsageErrors) {
         {{"-f", "-b", "115200", "fw.nci"}, 0, 115200, true, ""},
         {{"-fb115200", "fw.nci"}, 0, 115200, true, ""},
         {{"--", "-fw.nci"}, 0, 0, false, ""},
-        {{"fw.nci", "-f"}, 1, 0, false, "upload: Illegal argument: -f\n"}, // scanning stops at the path
+        {{"fw.nci", "-f"},
+         1,
+         0,
+         false,
+         "upload: Illegal argument: -f\n"}, // scanning stops at the path
         {{"-x", "fw.nci"}, 1, 0, false, "upload: invalid option: x\n"},
         {{"-f"}, 1, 0, true, "upload: missing filename\n"},
         {{"a", "b", "c"}, 1, 0, false, "upload: Illegal argument: b\n"},
