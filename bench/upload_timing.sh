@@ -14,14 +14,13 @@ build/nc-mkimage --model NC-4100 --code-size $((256 * 1024 - 28)) -o "$work/fw.n
 
 for rate in 38400 115200; do
   for run in $(seq "$runs"); do
-    build/nc-sim --model NC-4100 --baud 38400 --record "$work/record" </dev/null \
-      >"$work/port" 2>/dev/null &
+    build/nc-sim -v --model NC-4100 --baud 38400 --record "$work/record" </dev/null \
+      >"$work/port" 2>"$work/sim.err" &
     sim_pid=$!
     until [ -s "$work/port" ]; do sleep 0.05; done
     build/nc-service -q -p "$(head -n 1 "$work/port")" -b 38400 upload -b "$rate" "$work/fw.nci" \
       >"$work/out" 2>&1 || true
-    grep -q "successfully updated" "$work/record" "$work/out" 2>/dev/null ||
-      grep -q "image loaded" "$work/record" || { cat "$work/out"; exit 1; }
+    grep -q "image loaded" "$work/record" || { cat "$work/out" "$work/sim.err"; exit 1; }
     python3 bench/upload_timing.py "$work/record" 38400 "$rate"
     kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true
     sim_pid=

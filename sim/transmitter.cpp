@@ -120,9 +120,8 @@ uint64_t Transmitter::next_wake_us(uint64_t now_us) const {
     if (current_) {
         if (holds_last_byte(now_us))
             return byte_time(position_ + 1);
-        // Waking when the next byte is due, not a millisecond before, lets
-        // each wake-up write a millisecond's worth of bytes instead of one.
-        return std::max(byte_time(position_), now_us);
+        const uint64_t due = byte_time(position_);
+        return due > now_us + WRITE_AHEAD_US ? due - WRITE_AHEAD_US : now_us;
     }
     uint64_t wake = UINT64_MAX;
     for (const Queued& q : queue_) {
