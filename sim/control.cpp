@@ -30,10 +30,14 @@ const ControlEntry control_table[] = {
      "fail STATUS WORDS   refuse command lines starting with WORDS with STATUS (0 clears)"},
     {"skip-segment", 1, 2, ControlTarget::FAULTS,
      "skip-segment N [K]  no answer to image segment N in the next K loads (1)"},
+    {"short-answer", 1, 2, ControlTarget::FAULTS,
+     "short-answer begin|segment|end [K]  the next K such answers lose their last two bytes (1)"},
     {"bad-crc", 1, 1, ControlTarget::FAULTS,
      "bad-crc K           wrong CRC at load end in the next K loads"},
     {"stay-down", 1, 1, ControlTarget::FAULTS,
      "stay-down on|off    after a reboot stay silent until \"wake\""},
+    {"no-console", 1, 1, ControlTarget::FAULTS,
+     "no-console on|off   a CR after \"exit\" does not open the plain console"},
     {"post-fail", 1, 1, ControlTarget::FAULTS,
      "post-fail on|off    the self test reports a failure"},
     {"events", 1, 1, ControlTarget::FAULTS, "events on|off       system events are active"},
@@ -104,6 +108,23 @@ bool set_skip_segment(Faults& faults, const std::vector<std::string>& args, std:
     return true;
 }
 
+// The answer without its cause (load begin, segment) or without its CRC (load end).
+bool set_short_answer(Faults& faults, const std::vector<std::string>& args, std::string* error) {
+    static const std::pair<const char*, uint8_t> kinds[] = {
+        {"begin", 0x14}, {"segment", 0x16}, {"end", 0x18}};
+    uint32_t count = 1;
+    if (args.size() > 1 && !set_count(args[1], &count, error))
+        return false;
+    for (const auto& [name, type] : kinds) {
+        if (args[0] == name) {
+            faults.short_answers[type] = count;
+            return true;
+        }
+    }
+    *error = "expected begin, segment or end: " + args[0];
+    return false;
+}
+
 // The faults that are one plain value.
 struct FaultField {
     const char* name;
@@ -119,6 +140,7 @@ const FaultField fault_fields[] = {
     {"drop", nullptr, &Faults::drop_replies, nullptr},
     {"bad-crc", nullptr, &Faults::bad_crc_loads, nullptr},
     {"stay-down", nullptr, nullptr, &Faults::stay_down},
+    {"no-console", nullptr, nullptr, &Faults::no_console},
     {"post-fail", nullptr, nullptr, &Faults::post_fail},
     {"events", nullptr, nullptr, &Faults::events_active},
 };
@@ -171,6 +193,8 @@ bool apply_fault(Faults& faults, const ControlCommand& command, std::string* err
         return set_failing(faults, command.args, error);
     if (command.name == "skip-segment")
         return set_skip_segment(faults, command.args, error);
+    if (command.name == "short-answer")
+        return set_short_answer(faults, command.args, error);
     if (command.name == "clear") {
         faults = Faults{};
         return true;

@@ -2,6 +2,7 @@
 // standard input (and takes with --fault at start).
 #pragma once
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,7 +19,9 @@ struct Faults {
     uint32_t silent_segment = 0;       // no answer to this segment (1-based) ...
     uint32_t silent_segment_loads = 0; // ... in this many loads
     uint32_t bad_crc_loads = 0;        // wrong CRC at the end of this many loads
+    std::map<uint8_t, uint32_t> short_answers; // answer type -> answers left to shorten
     bool stay_down = false;            // a reboot does not come back
+    bool no_console = false;           // the plain console never opens
     bool post_fail = false;
     bool events_active = false;
 

@@ -95,6 +95,10 @@ void Device::receive(const uint8_t* bytes, size_t n, uint64_t now_us) {
     last_rx_us_ = now_us;
     for (size_t i = 0; i < n; ++i)
         receive_byte(bytes[i], now_us);
+    if (!stray_.empty()) {
+        recorder_.stray(now_us, stray_);
+        stray_.clear();
+    }
 }
 
 void Device::receive_byte(uint8_t byte, uint64_t now_us) {
@@ -119,8 +123,11 @@ void Device::receive_idle_byte(uint8_t byte, uint64_t now_us) {
         frame_parser_reset(&raw_frame_parser_);
         frame_parser_feed(&raw_frame_parser_, &byte, 1);
         rx_state_ = RxState::RAW_FRAME;
-    } else if (byte == '\r' && console_armed_ && mode_ == DeviceMode::APPLICATION) {
+    } else if (byte == '\r' && console_armed_ && mode_ == DeviceMode::APPLICATION &&
+               !faults_.no_console) {
         enter_console(now_us);
+    } else {
+        stray_ += static_cast<char>(byte);
     }
 }
 
@@ -291,7 +298,9 @@ void Device::on_load_begin(const uint8_t* frame, bool, uint64_t now_us) {
     segment_attempts_ = 0;
     image_fault_used_ = false;
     const uint32_t rate = cause == CAUSE_OK && request->baud != tx_.baud() ? request->baud : 0;
-    send_frame(FRAME_LOAD_BEGIN_ANSWER, frame_sequence(frame), answer_payload(cause), now_us, rate);
+    send_frame(FRAME_LOAD_BEGIN_ANSWER, frame_sequence(frame),
+               with_answer_fault(FRAME_LOAD_BEGIN_ANSWER, answer_payload(cause), now_us), now_us,
+               rate);
 }
 
 void Device::on_segment(const uint8_t* frame, bool, uint64_t now_us) {
@@ -313,7 +322,8 @@ void Device::on_segment(const uint8_t* frame, bool, uint64_t now_us) {
     // The last segment of a fast transfer is answered fast; then back to normal.
     const bool back_to_normal =
         cause == CAUSE_OK && transfer.complete() && tx_.baud() != normal_baud_;
-    send_frame(FRAME_SEGMENT_ANSWER, frame_sequence(frame), answer_payload(cause), now_us,
+    send_frame(FRAME_SEGMENT_ANSWER, frame_sequence(frame),
+               with_answer_fault(FRAME_SEGMENT_ANSWER, answer_payload(cause), now_us), now_us,
                back_to_normal ? normal_baud_ : 0);
 }
 
@@ -326,7 +336,9 @@ void Device::on_load_end(const uint8_t* frame, bool, uint64_t now_us) {
         crc ^= 0xA5A5;
         log_event(now_us, "load end with a wrong CRC");
     }
-    send_frame(FRAME_LOAD_END_ANSWER, frame_sequence(frame), answer_payload(cause, crc), now_us);
+    send_frame(FRAME_LOAD_END_ANSWER, frame_sequence(frame),
+               with_answer_fault(FRAME_LOAD_END_ANSWER, answer_payload(cause, crc), now_us),
+               now_us);
     if (cause == CAUSE_OK && !corrupted) {
         running_.application_valid = true;
         if (const std::optional<SoftwareIdentity> found = find_image_identity(image_.bytes()))
@@ -387,7 +399,7 @@ void Device::after_shell(ShellContext& context, uint64_t now_us) {
         console_armed_ = false;
     reschedule_changed_rows(now_us);
     if (context.reboot_requested)
-        reboot_pending_ = true;
+        prepare_reboot();
 }
 
 void Device::record_lines(ShellSession& session, uint64_t now_us) {
@@ -425,7 +437,7 @@ void Device::console_byte(uint8_t byte, uint64_t now_us) {
         leave_console(now_us);
     reschedule_changed_rows(now_us);
     if (context.reboot_requested)
-        reboot_pending_ = true;
+        prepare_reboot();
 }
 
 void Device::leave_console(uint64_t now_us) {
@@ -488,6 +500,17 @@ void Device::send_frame(uint8_t type, uint8_t sequence, const std::vector<uint8_
     send_reply(std::move(sentences), now_us, baud_after);
 }
 
+std::vector<uint8_t> Device::with_answer_fault(uint8_t type, std::vector<uint8_t> payload,
+                                               uint64_t now_us) {
+    uint32_t& left = faults_.short_answers[type];
+    if (left == 0)
+        return payload;
+    --left;
+    payload.resize(payload.size() >= 2 ? payload.size() - 2 : 0);
+    log_event(now_us, "short answer");
+    return payload;
+}
+
 std::string Device::with_faults(std::string sentence) {
     if (faults_.corrupt_rate > 0 && random_unit() < faults_.corrupt_rate) {
         const size_t star = sentence.rfind('*');
@@ -523,13 +546,17 @@ TxChunk Device::take_output(uint64_t now_us) {
     counters_.tx_bytes += chunk.bytes.size();
     if (tx_.baud() != before)
         log_event(now_us, "line rate " + std::to_string(tx_.baud()));
+    if (reboot_pending_ && !tx_.replies_pending()) {
+        reboot_pending_ = false; // the last reply is out: down at once
+        begin_reboot(now_us);
+    }
     return chunk;
 }
 
 // ---------------------------------------------------------------- navigation output
 
 bool Device::nmea_running() const {
-    return mode_ == DeviceMode::APPLICATION && !console_active_ && nmea_on_;
+    return mode_ == DeviceMode::APPLICATION && !console_active_ && nmea_on_ && !reboot_pending_;
 }
 
 void Device::restart_schedule(uint64_t now_us) {
@@ -650,6 +677,13 @@ void Device::advance(uint64_t now_us) {
         replay_due_sentences(now_us);
     else if (nmea_running())
         generate_due_sentences(now_us);
+}
+
+// A device going down sends its last reply and no more sentences, so that
+// the restart does not cut a sentence in half.
+void Device::prepare_reboot() {
+    reboot_pending_ = true;
+    counters_.dropped_sentences += tx_.drop_sentences();
 }
 
 void Device::begin_reboot(uint64_t now_us) {

@@ -105,6 +105,8 @@ class Device {
     void send_frame(uint8_t type, uint8_t sequence, const std::vector<uint8_t>& payload,
                     uint64_t now_us, uint32_t baud_after = 0);
     std::string with_faults(std::string sentence);
+    std::vector<uint8_t> with_answer_fault(uint8_t type, std::vector<uint8_t> payload,
+                                           uint64_t now_us);
     bool fits_gap(uint64_t rank, uint64_t end_us) const;
 
     // navigation output
@@ -124,6 +126,7 @@ class Device {
     bool control_still(const ControlCommand& command, uint64_t now_us, std::string* message);
 
     // life cycle
+    void prepare_reboot();
     void begin_reboot(uint64_t now_us);
     void finish_reboot(uint64_t now_us);
     void enter_bootloader(uint64_t now_us);
@@ -160,6 +163,7 @@ class Device {
     uint32_t rng_;
 
     RxState rx_state_ = RxState::IDLE;
+    std::string stray_; // bytes outside sentences and frames, for the record
     uint64_t last_rx_us_ = 0; // a pause drops what was half received
     uint64_t last_frame_sentence_us_ = 0;
     std::array<char, NMEA_MAX_SENTENCE> sentence_buffer_{};

@@ -71,6 +71,10 @@ void Recorder::frame(uint64_t time_us, const char* dir, const char* via, uint8_t
                    ",\"seq\":" + std::to_string(sequence) + ",\"payload\":\"" + hex + "\"");
 }
 
+void Recorder::stray(uint64_t time_us, const std::string& bytes) {
+    write_line(time_us, "rx", "stray", "\"text\":\"" + json_escape(bytes) + "\"");
+}
+
 void Recorder::event(uint64_t time_us, const std::string& what) {
     write_line(time_us, "sim", "event", "\"text\":\"" + json_escape(what) + "\"");
 }

@@ -27,6 +27,9 @@ class Recorder {
     void frame(uint64_t time_us, const char* dir, const char* via, uint8_t type, uint8_t sequence,
                std::span<const uint8_t> payload);
     void event(uint64_t time_us, const std::string& what);
+    // Bytes received outside any sentence or frame (typed at a device that
+    // is not at its plain console, line noise).
+    void stray(uint64_t time_us, const std::string& bytes);
 
   private:
     void write_line(uint64_t time_us, const char* dir, const char* kind, const std::string& fields);

@@ -92,7 +92,8 @@ TxChunk Transmitter::take_due(uint64_t now_us, const GapCheck& fits) {
         if (!current_ && !start_next(now_us, fits))
             break;
         const std::string& bytes = current_->bytes;
-        while (position_ < bytes.size() && byte_time(position_) <= now_us + WRITE_AHEAD_US)
+        while (position_ < bytes.size() && byte_time(position_) <= now_us + WRITE_AHEAD_US &&
+               !holds_last_byte(now_us))
             chunk.bytes += bytes[position_++];
         if (position_ < bytes.size())
             break;
@@ -107,8 +108,18 @@ TxChunk Transmitter::take_due(uint64_t now_us, const GapCheck& fits) {
     return chunk;
 }
 
+// A reply is complete at the other end only when its last character has
+// crossed the line: writing it early would let the tool answer sooner than a
+// real line allows.
+bool Transmitter::holds_last_byte(uint64_t now_us) const {
+    return current_->entry_id == 0 && position_ + 1 == current_->bytes.size() &&
+           byte_time(position_ + 1) > now_us;
+}
+
 uint64_t Transmitter::next_wake_us(uint64_t now_us) const {
     if (current_) {
+        if (holds_last_byte(now_us))
+            return byte_time(position_ + 1);
         const uint64_t due = byte_time(position_);
         return due > now_us + WRITE_AHEAD_US ? due - WRITE_AHEAD_US : now_us;
     }

@@ -44,7 +44,8 @@ class Transmitter {
     void clear();                         // everything, the character on the wire too
 
     // The bytes due by now (and up to a millisecond ahead), all at one rate:
-    // it stops after an item that changes the rate.
+    // it stops after an item that changes the rate. The last byte of a reply
+    // waits until it has fully crossed the line.
     TxChunk take_due(uint64_t now_us, const GapCheck& fits);
     // When take_due has something to do next; UINT64_MAX when idle.
     uint64_t next_wake_us(uint64_t now_us) const;
@@ -60,6 +61,7 @@ class Transmitter {
         uint64_t order;
     };
     bool start_next(uint64_t now_us, const GapCheck& fits);
+    bool holds_last_byte(uint64_t now_us) const;
     uint64_t byte_time(size_t index) const { return start_us_ + char_offset_us(index); }
 
     uint32_t baud_;

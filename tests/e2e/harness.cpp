@@ -154,10 +154,11 @@ std::string Simulator::record() const { return read_text_file(record_path_); }
 
 std::string Simulator::messages() const { return read_text_file(stderr_path_); }
 
-bool Simulator::wait_for_record(const std::string& text, int timeout_ms) const {
+bool Simulator::wait_for_record(const std::string& text, int timeout_ms,
+                                size_t occurrences) const {
     const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (Clock::now() < end) {
-        if (record().find(text) != std::string::npos)
+        if (count_of(record(), text) >= occurrences)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -272,11 +273,11 @@ bool ToolProcess::read_output(int timeout_ms) {
     return true;
 }
 
-bool ToolProcess::wait_for_output(const std::string& text, int timeout_ms) {
+bool ToolProcess::wait_for_output(const std::string& text, int timeout_ms, size_t occurrences) {
     const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (run_.out.find(text) == std::string::npos) {
+    while (count_of(run_.out, text) < occurrences) {
         if (Clock::now() >= end || !read_output(50))
-            return run_.out.find(text) != std::string::npos;
+            return count_of(run_.out, text) >= occurrences;
     }
     return true;
 }

@@ -20,8 +20,9 @@ class Simulator {
     void control(const std::string& line);  // a run-time control line
     std::string record() const;             // the --record file so far
     std::string messages() const;           // what the simulator wrote to stderr
-    // Waits until the record holds text, up to timeout_ms. True when it does.
-    bool wait_for_record(const std::string& text, int timeout_ms) const;
+    // Waits until the record holds text (that many times), up to timeout_ms.
+    // True when it does.
+    bool wait_for_record(const std::string& text, int timeout_ms, size_t occurrences = 1) const;
 
   private:
     pid_t pid_ = -1;
@@ -54,8 +55,9 @@ class ToolProcess {
 
     void send(const std::string& input);
     void close_input();
-    // Waits until standard output holds text, up to timeout_ms. True when it does.
-    bool wait_for_output(const std::string& text, int timeout_ms);
+    // Waits until standard output holds text (that many times), up to
+    // timeout_ms. True when it does.
+    bool wait_for_output(const std::string& text, int timeout_ms, size_t occurrences = 1);
     void signal(int signal_number);
     const std::string& out() const { return run_.out; }
     // On a terminal: whether its modes are now as they were before the tool

@@ -36,6 +36,11 @@ TEST(ControlLines, FaultsAreSetAndBadValuesLeaveThemAlone) {
     EXPECT_TRUE(sim::apply_fault(faults, parsed("skip-segment 3"), &error));
     EXPECT_EQ(faults.silent_segment, 3u);
     EXPECT_EQ(faults.silent_segment_loads, 1u);
+    EXPECT_TRUE(sim::apply_fault(faults, parsed("short-answer end 2"), &error));
+    EXPECT_TRUE(sim::apply_fault(faults, parsed("short-answer segment"), &error));
+    EXPECT_EQ(faults.short_answers[0x18], 2u);
+    EXPECT_EQ(faults.short_answers[0x16], 1u);
+    EXPECT_FALSE(sim::apply_fault(faults, parsed("short-answer middle"), &error));
     EXPECT_TRUE(sim::apply_fault(faults, parsed("stay-down on"), &error));
     EXPECT_TRUE(faults.stay_down);
     EXPECT_TRUE(sim::apply_fault(faults, parsed("clear"), &error));

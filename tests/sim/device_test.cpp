@@ -5,6 +5,7 @@
 #include "bench.h"
 #include "link/crc16.h"
 #include "link/device.h"
+#include "sim/transmitter.h"
 #include "upload/image_builder.h"
 
 namespace {
@@ -402,3 +403,48 @@ TEST(HostileInput, NeitherBreaksNorSilencesTheDevice) {
 }
 
 } // namespace
+
+// The last byte of a reply leaves only when it has crossed the line, so that
+// a client cannot answer sooner than a real line allows; navigation sentences
+// may go up to a millisecond early.
+TEST(Transmitter, ReplyIsCompleteOnlyAtItsWireEnd) {
+    for (const uint32_t entry_id : {0u, 7u}) {
+        sim::Transmitter tx(38400);
+        sim::TxItem item;
+        item.bytes = std::string(40, 'x');
+        item.entry_id = entry_id;
+        tx.enqueue(item);
+        uint64_t now = 0;
+        uint64_t last_byte_at = 0;
+        size_t wakes = 0;
+        size_t taken = 0;
+        while (taken < 40 && wakes < 100) {
+            const sim::TxChunk chunk = tx.take_due(now, [](uint64_t, uint64_t) { return true; });
+            taken += chunk.bytes.size();
+            if (taken == 40)
+                last_byte_at = now;
+            now = tx.next_wake_us(now);
+            ++wakes;
+        }
+        const uint64_t wire_end = tx.char_offset_us(40);
+        if (entry_id == 0)
+            EXPECT_GE(last_byte_at, wire_end);
+        else
+            EXPECT_GE(last_byte_at + 1000 + tx.char_offset_us(1), wire_end);
+        EXPECT_LE(last_byte_at, wire_end + 10);
+    }
+}
+
+TEST(PlainConsole, NoConsoleFaultKeepsTheDeviceSending) {
+    Bench bench(settings_of("NC-350"));
+    bench.device().faults().no_console = true;
+    bench.shell("kestrel\r\r");
+    bench.send_shell("\rexit\r");
+    bench.run_for(500'000);
+    bench.send_bytes("\r");
+    bench.take_sentences();
+    bench.run_for(1'000'000);
+    EXPECT_FALSE(bench.device().console_active());
+    EXPECT_FALSE(bench.take_sentences().empty());
+    EXPECT_EQ(bench.take_raw_text().find("User:"), std::string::npos);
+}

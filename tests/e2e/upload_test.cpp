@@ -1,0 +1,336 @@
+// Firmware upload against simulated devices: the command's words, the checks
+// of the file, the frames on the wire at their rates, the retries after
+// injected faults, and what the device runs afterwards.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <regex>
+
+#include "harness.h"
+
+namespace {
+
+struct Frame {
+    double t;
+    std::string dir;
+    std::string via;
+    int type;
+    std::string payload; // hex
+};
+
+std::vector<Frame> frames_of(const std::string& record) {
+    static const std::regex line(
+        R"re(\{"t":([0-9.]+),"dir":"(rx|tx)","kind":"frame","via":"(\w+)","type":(\d+),"seq":\d+,"payload":"([0-9a-f]*)"\})re");
+    std::vector<Frame> frames;
+    for (auto it = std::sregex_iterator(record.begin(), record.end(), line);
+         it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        frames.push_back({std::stod(m[1]), m[2], m[3], std::stoi(m[4]), m[5]});
+    }
+    return frames;
+}
+
+// The received frames of one type, as payload sizes.
+std::vector<size_t> received_sizes(const std::string& record, int type) {
+    std::vector<size_t> sizes;
+    for (const Frame& frame : frames_of(record)) {
+        if (frame.dir == "rx" && frame.type == type)
+            sizes.push_back(frame.payload.size() / 2);
+    }
+    return sizes;
+}
+
+std::vector<std::string> received_payloads(const std::string& record, int type) {
+    std::vector<std::string> payloads;
+    for (const Frame& frame : frames_of(record)) {
+        if (frame.dir == "rx" && frame.type == type)
+            payloads.push_back(frame.via + ":" + frame.payload);
+    }
+    return payloads;
+}
+
+// Writes an image file with nc-mkimage and returns its path.
+std::string make_image(const std::vector<std::string>& options) {
+    const std::string path = temp_path("fw.nci");
+    std::vector<std::string> args = {"-o", path};
+    args.insert(args.end(), options.begin(), options.end());
+    const ToolRun run = run_tool(args, "", {}, 30, NC_MKIMAGE_PATH);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return path;
+}
+
+// The image of 385 bytes: the 28-byte identity block and 357 bytes of code.
+std::vector<std::string> nc350_image(const std::string& version = "1.07") {
+    return {"--model", "NC-350", "--code-size", "357", "--sw-version", version};
+}
+
+const std::string LOAD_BEGIN_385 = "Load begin baud 38400 addr 0x8010000 size 385\n";
+
+} // namespace
+
+// The whole path: image in three segments at the transfer rate, the new
+// software checked, the data block in sentences of at most 34 frame bytes,
+// and the device restarted with it.
+TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
+    Simulator sim({"--model", "NC-350", "--reboot-time", "300"});
+    ASSERT_TRUE(sim.running());
+    std::vector<std::string> image = nc350_image();
+    image.insert(image.end(), {"--data-size", "0x10:200"});
+    const std::string file = make_image(image);
+
+    const ToolRun run = run_tool({"-v", "-p", sim.port(), "upload", "-b", "38400", file});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find(LOAD_BEGIN_385 + "Loading application\n...\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(
+        run.out.find("Loading application data\nAppd begin baud 4800 id 0x0010 size 200\n..\n"),
+        std::string::npos);
+    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
+    EXPECT_EQ(count_of(run.out, "Connected to NC-350"), 3u); // start, new image, new data
+
+    const std::string record = sim.record();
+    EXPECT_EQ(received_sizes(record, 0x15), (std::vector<size_t>{192, 192, 1, 192, 8}));
+    const std::vector<std::string> runs = received_payloads(record, 0x12);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0], "sentence:4c1d0346"); // the bootloader, 70-204108
+    EXPECT_EQ(runs[1], "raw:00000000");
+    EXPECT_EQ(runs[2], "sentence:00000000");
+    // Image segments go raw at the transfer rate, which the device took up
+    // after its load begin answer and left after the last segment.
+    const size_t fast = record.find("line rate 38400");
+    const size_t slow = record.find("line rate 4800");
+    ASSERT_NE(fast, std::string::npos);
+    EXPECT_LT(record.find(R"("via":"raw","type":21)"), slow);
+    EXPECT_GT(record.find(R"("via":"raw","type":21)"), fast);
+    EXPECT_EQ(record.find("line noise"), std::string::npos);
+    // The 200-byte segment frame of the data block: five sentences of 34
+    // bytes and one of 30.
+    static const std::regex frame_sentence(R"(\$PNCX,0,([0-9A-F]*)\*)");
+    std::vector<size_t> digits;
+    for (auto it = std::sregex_iterator(record.begin(), record.end(), frame_sentence);
+         it != std::sregex_iterator(); ++it)
+        digits.push_back((*it)[1].length());
+    EXPECT_EQ(std::count(digits.begin(), digits.end(), 68u), 5);
+    EXPECT_EQ(std::count(digits.begin(), digits.end(), 60u), 1);
+    EXPECT_EQ(std::count_if(digits.begin(), digits.end(), [](size_t n) { return n > 68; }), 0);
+    EXPECT_NE(record.find("data block 0x0010 stored, 200 bytes"), std::string::npos);
+}
+
+// A device in its bootloader, found by an active search: no application to
+// leave, the image runs afterwards, and without data blocks no second restart.
+TEST(Upload, DeviceInRescueModeGetsItsApplication) {
+    Simulator sim({"--model", "NC-350", "--rescue", "--reboot-time", "300"});
+    ASSERT_TRUE(sim.running());
+    const std::string file = make_image(nc350_image());
+    const ToolRun run = run_tool({"-a", "-p", sim.port(), "upload", "-b", "38400", file});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Device in rescue-mode (ready for software upload)"), std::string::npos);
+    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos)
+        << run.out << run.err;
+    EXPECT_EQ(count_of(run.out, "Connected to NC-350"), 1u);
+    const std::string record = sim.record();
+    EXPECT_EQ(received_payloads(record, 0x12).size(), 2u); // to the bootloader, then run 0
+    EXPECT_EQ(count_of(record, "application running"), 1u);
+}
+
+// At the prompt: usage errors, a file that cannot be read, for another
+// product (with and without -f) or below the device's minimum version; no
+// frame reaches the device before the checks pass, and the prompt goes on.
+TEST(Upload, WordsAndFileChecksStopBeforeAnyFrame) {
+    Simulator sim({"--model", "NC-350", "--min-version", "1.06", "--reboot-time", "300"});
+    ASSERT_TRUE(sim.running());
+    const std::string foreign = make_image({"--model", "NC-210", "--sw-part", "73-204107"});
+    const std::string old = make_image(nc350_image("1.05"));
+    const std::string damaged = make_image({"--model", "NC-350", "--bad-span-crc"});
+    ToolProcess tool({"-p", sim.port()});
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
+    const size_t frames_at_prompt = frames_of(sim.record()).size();
+    const std::string lines[] = {
+        "upload",
+        "upload -b 0 " + foreign,
+        "upload -q " + foreign,
+        "upload a b",
+        "upload /nonexistent/fw.nci",
+        "upload " + damaged,
+        "upload " + foreign,
+        "upload " + old,
+    };
+    for (const std::string& line : lines)
+        tool.send(line + "\n");
+    tool.send("about\n");
+    ASSERT_TRUE(tool.wait_for_output("NC_Service Tool, version", 30000));
+    EXPECT_EQ(frames_of(sim.record()).size(), frames_at_prompt);
+    tool.send("upload -f -b 38400 " + foreign + "\nquit\n");
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.err, "upload: missing filename\n"
+                       "upload: Illegal argument: 0\n"
+                       "upload: invalid option: q\n"
+                       "upload: Illegal argument: b\n"
+                       "Could not open file: /nonexistent/fw.nci\n"
+                       "Upload failed (-2)\n"
+                       "File parse error\n"
+                       "Upload failed (-2)\n"
+                       "File is for another product\n"
+                       "Upload failed (-9)\n"
+                       "Device requires minimum SW version v1.06Upload failed (-9)\n");
+    // Forced, the NC-210 image goes onto the NC-350.
+    EXPECT_NE(run.out.find("Device successfully updated to 1.06 Release\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.status, 0);
+}
+
+// The load end CRC is wrong in all four attempts: the device stays in its
+// bootloader, ready for the next upload, which succeeds.
+TEST(Upload, WrongCrcInEveryAttemptGivesUpAfterFour) {
+    Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--fault", "bad-crc 4"});
+    ASSERT_TRUE(sim.running());
+    const std::string file = make_image(nc350_image());
+    ToolProcess tool({"-p", sim.port()});
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
+    tool.send("upload -b 115200 " + file + "\n");
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 90000, 2));
+    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 4u);
+    EXPECT_EQ(count_of(sim.record(), "application running"), 0u);
+    tool.send("upload -b 115200 " + file + "\nquit\n");
+    const ToolRun run = tool.finish(90);
+    EXPECT_EQ(run.err, "Upload CRC failed\nUpload CRC failed\nUpload CRC failed\n"
+                       "Upload CRC failed\nUpload failed (-11)\n");
+    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
+    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 5u);
+}
+
+// A segment answer that never comes, then a wrong CRC: the third attempt
+// succeeds. The first failure happens at the transfer rate.
+TEST(Upload, LostSegmentAnswerAndWrongCrcAreRetried) {
+    Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--fault", "skip-segment 2",
+                   "--fault", "bad-crc 1"});
+    ASSERT_TRUE(sim.running());
+    const std::string file = make_image(nc350_image());
+    const ToolRun run =
+        run_tool({"-v", "-p", sim.port(), "upload", "-b", "115200", file}, "", {}, 90);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Load segment transaction error: -11\nUpload failure (2)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(count_of(run.out, "Upload retry...\n"), 2u);
+    EXPECT_EQ(run.err, "Upload CRC failed\n");
+    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
+    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 3u);
+}
+
+// Every attempt loses a segment answer at the transfer rate; the last one is
+// not followed by a reconnect, yet the port is back at the link's rate: the
+// next upload starts without a single character of line noise.
+TEST(Upload, FailureAtTheTransferRateLeavesThePortAtTheLinkRate) {
+    Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--fault", "skip-segment 2 4"});
+    ASSERT_TRUE(sim.running());
+    const std::string file = make_image(nc350_image());
+    ToolProcess tool({"-p", sim.port()});
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
+    tool.send("upload -b 115200 " + file + "\n");
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 100000, 2));
+    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 4u);
+    // The device gives up each fast transfer after three seconds.
+    ASSERT_TRUE(sim.wait_for_record("transfer abandoned", 5000, 4));
+    const size_t before = sim.record().size();
+    tool.send("upload -b 115200 " + file + "\nquit\n");
+    const ToolRun run = tool.finish(90);
+    EXPECT_NE(run.err.find("Upload failed (-11)\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos)
+        << run.out << run.err;
+    const std::string after = sim.record().substr(before);
+    EXPECT_EQ(after.find("line noise"), std::string::npos) << after;
+    EXPECT_EQ(received_sizes(after, 0x13).size(), 1u);
+}
+
+// The device runs the uploaded image but reports other software: never
+// reported as updated.
+TEST(Upload, ImageWithoutIdentityIsNotReportedAsUpdated) {
+    Simulator sim({"--model", "NC-350", "--reboot-time", "300"});
+    ASSERT_TRUE(sim.running());
+    std::vector<std::string> image = nc350_image();
+    image.push_back("--no-identity-block");
+    const ToolRun run = run_tool({"-p", sim.port(), "upload", "-b", "38400", make_image(image)});
+    EXPECT_EQ(run.err, "Upload failed for unknown reason\nUpload failed (-19)\n");
+    EXPECT_EQ(run.out.find("successfully"), std::string::npos);
+    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 1u); // not retried
+}
+
+// A device that does not come back after an upload: the command reports the
+// lost device, so the loop looks for it once more and ends, instead of
+// running the next command on a closed link. Both the reconnect after the
+// new image (then retried) and the one after the data blocks (whose result
+// does not change the outcome of the upload) are covered.
+TEST(Upload, DeviceLostAfterTheUploadEndsTheSession) {
+    struct Unplug {
+        const char* legend;
+        size_t restarts; // unplugged at this restart of the device
+        const char* expected_err;
+        const char* expected_out;
+    };
+    const Unplug cases[] = {
+        {"lost after the new image", 1, "Upload failed (-32)\n", "Loading application\n"},
+        {"lost after the data blocks", 2, "", "Device successfully updated to 1.07 Release\n"},
+    };
+    for (const Unplug& c : cases) {
+        const std::string link = temp_path("port");
+        Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--link", link});
+        ASSERT_TRUE(sim.running());
+        std::vector<std::string> image = nc350_image();
+        image.insert(image.end(), {"--data-size", "0x10:20"});
+        const std::string file = make_image(image);
+        ToolProcess tool({"-p", link});
+        ASSERT_TRUE(tool.wait_for_output("nc> ", 20000)) << c.legend;
+        tool.send("upload -b 38400 " + file + "\nabout\n");
+        tool.close_input();
+        ASSERT_TRUE(sim.wait_for_record("rebooting", 30000, c.restarts)) << c.legend;
+        sim.control("hangup");
+        const ToolRun run = tool.finish(90);
+        EXPECT_EQ(run.err, c.expected_err) << c.legend;
+        EXPECT_NE(run.out.find(c.expected_out), std::string::npos) << c.legend;
+        EXPECT_NE(run.out.find("\nNo devices found\n"), std::string::npos) << c.legend << run.out;
+        EXPECT_EQ(run.out.find("NC_Service Tool, version"), std::string::npos) << c.legend;
+        EXPECT_EQ(run.status, 0) << c.legend;
+    }
+}
+
+// A segment answer without its cause and a load end answer without its CRC
+// are failed transactions, retried, never read from an earlier answer's bytes.
+TEST(Upload, AnswersTooShortForTheirFieldsAreFailedTransactions) {
+    Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--fault", "short-answer segment",
+                   "--fault", "short-answer end"});
+    ASSERT_TRUE(sim.running());
+    const std::string file = make_image(nc350_image());
+    const ToolRun run =
+        run_tool({"-v", "-p", sim.port(), "upload", "-b", "38400", file}, "", {}, 90);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Load segment transaction error: -11\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Load end transaction error: -11\n"), std::string::npos);
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
+    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 3u);
+}
+
+// Ctrl-C during the transfer ends the upload at once and the program through
+// its closing steps; no attempt follows.
+TEST(Upload, CtrlCEndsTheTransferAndTheProgram) {
+    Simulator sim({"--model", "NC-350"});
+    ASSERT_TRUE(sim.running());
+    std::vector<std::string> image = nc350_image();
+    image[3] = "40000"; // about 70 s at 4800 baud
+    const std::string file = make_image(image);
+    ToolProcess tool({"-p", sim.port()});
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
+    tool.send("upload " + file + "\n");
+    ASSERT_TRUE(sim.wait_for_record(R"("via":"raw","type":21)", 20000, 3));
+    tool.signal(SIGINT);
+    const auto interrupted = std::chrono::steady_clock::now();
+    const ToolRun run = tool.finish(60);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count(),
+              3.0);
+    EXPECT_EQ(run.signal, SIGINT);
+    EXPECT_EQ(run.err, "Upload failed (-4)\n");
+    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 1u);
+}

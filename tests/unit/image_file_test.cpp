@@ -1,0 +1,252 @@
+// Reading image files: whole files in record order, and damaged files that
+// must fail with their message, never crash, over-read or pass unverified.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "link/crc16.h"
+#include "link/identity.h"
+#include "upload/image_file.h"
+
+namespace {
+
+void put_le(std::vector<uint8_t>& out, uint32_t value, unsigned size) {
+    for (unsigned i = 0; i < size; ++i)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void set_le32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (unsigned i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+ImageContents sample_contents() {
+    ImageContents contents;
+    contents.products = {make_part_number(37, 204106)};
+    contents.identity = {make_part_number(73, 204107), make_version(1, 6, 0) | 4u << 16, 0x11,
+                         pack_tag("t"), 0x22};
+    contents.code.assign(100, 0x5A);
+    contents.data_blocks = {{0x0100, std::vector<uint8_t>(5, 1)}};
+    return contents;
+}
+
+// A file of the usual records whose span holds `inner` (already laid out as
+// records); the closing CRC is computed over them, or set to crc when given.
+// A record after the span brings the count to six with one record inside.
+std::vector<uint8_t> file_with_span(const std::vector<uint8_t>& inner,
+                                    std::optional<uint16_t> crc = std::nullopt) {
+    std::vector<uint8_t> file;
+    const uint8_t magic[4] = {};
+    append_image_record(file, IMAGE_RECORD_MAGIC, magic);
+    std::vector<uint8_t> header;
+    put_le(header, 0, 4);
+    put_le(header, make_version(1, 6, 0), 2);
+    put_le(header, 0, 2);
+    append_image_record(file, IMAGE_RECORD_HEADER, header);
+    append_image_record(file, IMAGE_RECORD_CRC_BEGIN, {});
+    file.insert(file.end(), inner.begin(), inner.end());
+    std::vector<uint8_t> crc_data;
+    put_le(crc_data, crc.value_or(crc16(inner.data(), inner.size())), 2);
+    append_image_record(file, IMAGE_RECORD_CRC_END, crc_data);
+    append_image_record(file, 9, std::vector<uint8_t>(4, 0));
+    return file;
+}
+
+std::vector<uint8_t> records(std::initializer_list<std::pair<uint32_t, size_t>> types_and_sizes) {
+    std::vector<uint8_t> bytes;
+    for (const auto& [type, size] : types_and_sizes)
+        append_image_record(bytes, type, std::vector<uint8_t>(size, 0x33));
+    return bytes;
+}
+
+struct ReadResult {
+    bool ok;
+    std::string err;
+    std::vector<ImageRecord> records;
+};
+
+ReadResult read_bytes(const std::vector<uint8_t>& bytes) {
+    const std::string path = testing::TempDir() + "image_file_test.nci";
+    EXPECT_TRUE(write_file_bytes(path, bytes));
+    ReadResult result;
+    testing::internal::CaptureStderr();
+    result.ok = read_image_file(path.c_str(), result.records);
+    result.err = testing::internal::GetCapturedStderr();
+    return result;
+}
+
+} // namespace
+
+TEST(ImageFile, ReadsEveryRecordInOrderWithPadBytesRemoved) {
+    const std::vector<uint8_t> file = build_image_file(sample_contents());
+    const ReadResult read = read_bytes(file);
+    ASSERT_TRUE(read.ok) << read.err;
+    const uint32_t types[] = {IMAGE_RECORD_MAGIC,       IMAGE_RECORD_HEADER,
+                              IMAGE_RECORD_CRC_BEGIN,   IMAGE_RECORD_IDENTITY,
+                              IMAGE_RECORD_APPLICATION, IMAGE_RECORD_DATA_BLOCK,
+                              IMAGE_RECORD_CRC_END};
+    ASSERT_EQ(read.records.size(), std::size(types));
+    for (size_t i = 0; i < std::size(types); ++i)
+        EXPECT_EQ(read.records[i].type, types[i]) << i;
+    // The data block: id, two unused bytes and five data bytes, nine in all:
+    // length 17, 20 bytes in the file.
+    const ImageRecord& block = read.records[5];
+    EXPECT_EQ(block.length, 17u);
+    EXPECT_EQ(block.data.size(), 9u);
+    EXPECT_EQ(record_u16(block, 0), 0x0100);
+    EXPECT_EQ(record_u32(block, 8), 0u);             // beyond the data reads as 0
+    EXPECT_EQ(record_u32(read.records[4], 8), 128u); // image size: identity block + code
+}
+
+// The pad bytes of a record count in the span CRC: a CRC over the data alone
+// is wrong.
+TEST(ImageFile, PadBytesCountInTheSpanCrc) {
+    const std::vector<uint8_t> inner = records({{7, 5}});
+    ASSERT_EQ(inner.size(), 16u); // 8 + 5 data bytes + 3 pad bytes
+    EXPECT_TRUE(read_bytes(file_with_span(inner)).ok);
+    const uint16_t without_pads = crc16(inner.data(), 13);
+    EXPECT_FALSE(read_bytes(file_with_span(inner, without_pads)).ok);
+}
+
+TEST(ImageFile, ChangingAnyByteOfTheSpanFailsIt) {
+    const std::vector<uint8_t> good = build_image_file(sample_contents());
+    // Between the type-2 record (ending at 40) and the type-3 record (the last 12 bytes).
+    for (size_t at = 40; at + 12 < good.size(); ++at) {
+        std::vector<uint8_t> bad = good;
+        bad[at] ^= 0x01;
+        const ReadResult read = read_bytes(bad);
+        EXPECT_FALSE(read.ok) << at;
+        // A changed length may shift the records so that the span never
+        // closes; a changed data byte fails the CRC.
+        const bool data_byte = at >= 68 + 8 && at < 68 + 8 + 140;
+        if (data_byte)
+            EXPECT_EQ(read.err, "File parse error\n") << at;
+        else
+            EXPECT_FALSE(read.err.empty()) << at;
+    }
+}
+
+struct DamagedFile {
+    const char* legend;
+    std::function<std::vector<uint8_t>()> make;
+    const char* message; // nullptr: the file passes
+};
+
+TEST(ImageFile, DamagedFilesFailWithTheirMessage) {
+    const std::vector<uint8_t> good = build_image_file(sample_contents());
+    const size_t application_at = 68; // magic 12, header 20, span start 8, identity 28
+    const DamagedFile cases[] = {
+        {"file cut inside the span, in the application image",
+         [&] { return std::vector<uint8_t>(good.begin(), good.begin() + 150); },
+         "File verification error\n"},
+        {"file cut inside the closing type-3 record",
+         [&] { return std::vector<uint8_t>(good.begin(), good.end() - 2); },
+         "File verification error\n"},
+        {"file cut after the span, inside the next record's header",
+         [&] {
+             std::vector<uint8_t> cut = good;
+             put_le(cut, 9, 4);
+             return cut;
+         },
+         nullptr},
+        {"span opened and never closed",
+         [&] {
+             std::vector<uint8_t> open = good;
+             open.resize(good.size() - 12);
+             return open;
+         },
+         "File verification error\n"},
+        {"record length 0x100001",
+         [&] {
+             std::vector<uint8_t> bad = good;
+             set_le32(bad, application_at + 4, 0x100001);
+             return bad;
+         },
+         "File parse error\n"},
+        {"record length below 8",
+         [&] {
+             std::vector<uint8_t> bad = good;
+             set_le32(bad, application_at + 4, 7);
+             return bad;
+         },
+         "File parse error\n"},
+        {"type-3 record with one data byte",
+         [&] {
+             std::vector<uint8_t> bad = file_with_span(records({{7, 4}}));
+             set_le32(bad, bad.size() - 20, 9); // the type-3 record before the last one
+             return bad;
+         },
+         "File parse error\n"},
+        {"first record is not the magic",
+         [&] {
+             std::vector<uint8_t> bad = good;
+             set_le32(bad, 0, 0x0169636F);
+             return bad;
+         },
+         "File verification error\n"},
+        {"five valid records",
+         [&] { return std::vector<uint8_t>(good.begin(), good.begin() + 32); },
+         "File verification error\n"},
+        {"header naming three products in 24 bytes",
+         [&] {
+             std::vector<uint8_t> bad = good;
+             bad[12 + 8 + 6] = 3;
+             return bad;
+         },
+         "File verification error\n"},
+        {"application record shorter than its image size",
+         [&] {
+             std::vector<uint8_t> inner = records({{IMAGE_RECORD_APPLICATION, 12}});
+             set_le32(inner, 8 + 8, 1);
+             return file_with_span(inner);
+         },
+         "File verification error\n"},
+        {"image size near 2^32, which a 32-bit sum would wrap past the check",
+         [&] {
+             std::vector<uint8_t> inner = records({{IMAGE_RECORD_APPLICATION, 12}});
+             set_le32(inner, 8 + 8, 0xFFFFFFF0);
+             return file_with_span(inner);
+         },
+         "File verification error\n"},
+        {"identity record too short",
+         [&] {
+             return file_with_span(records({{IMAGE_RECORD_IDENTITY, 19}}));
+         },
+         "File verification error\n"},
+        {"data block without its id",
+         [&] {
+             return file_with_span(records({{IMAGE_RECORD_DATA_BLOCK, 3}}));
+         },
+         "File verification error\n"},
+    };
+    for (const DamagedFile& c : cases) {
+        const ReadResult read = read_bytes(c.make());
+        EXPECT_EQ(read.ok, c.message == nullptr) << c.legend;
+        EXPECT_EQ(read.err, c.message ? c.message : "") << c.legend;
+    }
+}
+
+TEST(ImageFile, LengthLimitIsOneMebibyte) {
+    const std::vector<uint8_t> largest = records({{7, IMAGE_RECORD_MAX_LENGTH - 8}});
+    const ReadResult read = read_bytes(file_with_span(largest));
+    EXPECT_TRUE(read.ok) << read.err;
+    ASSERT_EQ(read.records.size(), 6u);
+    EXPECT_EQ(read.records[3].data.size(), IMAGE_RECORD_MAX_LENGTH - 8);
+}
+
+TEST(ImageFile, RecordsReadBeforeAFailureStayWithTheCaller) {
+    std::vector<uint8_t> bad = build_image_file(sample_contents());
+    set_le32(bad, 68 + 4, 0x100001); // the application record's length
+    const ReadResult read = read_bytes(bad);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.records.size(), 4u);
+}
+
+TEST(ImageFile, MissingFileIsReportedByName) {
+    std::vector<ImageRecord> records;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(read_image_file("/nonexistent/fw.nci", records));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Could not open file: /nonexistent/fw.nci\n");
+    EXPECT_TRUE(records.empty());
+}

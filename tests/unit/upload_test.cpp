@@ -1,0 +1,116 @@
+// The upload command's words and its decisions about a file and a device.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "upload/upload.h"
+
+namespace {
+
+struct Parsed {
+    int result;
+    UploadOptions options;
+    std::string err;
+};
+
+Parsed parse(std::vector<std::string> words) {
+    words.insert(words.begin(), "upload");
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    Parsed parsed{};
+    testing::internal::CaptureStderr();
+    parsed.result =
+        parse_upload_words(static_cast<int32_t>(argv.size()), argv.data(), parsed.options);
+    parsed.err = testing::internal::GetCapturedStderr();
+    if (parsed.options.path)
+        parsed.options.path = nullptr; // points into words, which are gone
+    return parsed;
+}
+
+void put_le32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+DeviceRecord device_with_software(std::vector<uint32_t> parts) {
+    DeviceRecord device;
+    device.identification[2] = 68; // payload length
+    uint8_t* payload = device.identification + 4;
+    payload[IDENT_SOFTWARE_COUNT] = static_cast<uint8_t>(parts.size());
+    for (size_t i = 0; i < parts.size() && i < 2; ++i) // room for two entries
+        put_le32(payload + IDENT_SOFTWARE_1 + i * IDENT_SOFTWARE_ENTRY_SIZE, parts[i]);
+    return device;
+}
+
+} // namespace
+
+TEST(UploadWords, OptionsPathAndUsageErrors) {
+    struct Case {
+        std::vector<std::string> words;
+        int result;
+        uint32_t baud;
+        bool force;
+        const char* err;
+    };
+    const Case cases[] = {
+        {{"fw.nci"}, 0, 0, false, ""},
+        {{"-f", "-b", "115200", "fw.nci"}, 0, 115200, true, ""},
+        {{"-fb115200", "fw.nci"}, 0, 115200, true, ""},
+        {{"--", "-fw.nci"}, 0, 0, false, ""},
+        {{"fw.nci", "-f"},
+         1,
+         0,
+         false,
+         "upload: Illegal argument: -f\n"}, // scanning stops at the path
+        {{"-x", "fw.nci"}, 1, 0, false, "upload: invalid option: x\n"},
+        {{"-f"}, 1, 0, true, "upload: missing filename\n"},
+        {{"a", "b", "c"}, 1, 0, false, "upload: Illegal argument: b\n"},
+        {{"-b"}, 1, 0, false, "upload: option requires an argument: b\n"},
+        // A rate that is no positive number would switch the bootloader to 0 baud.
+        {{"-b", "0", "fw.nci"}, 1, 0, false, "upload: Illegal argument: 0\n"},
+        {{"-b", "fast", "fw.nci"}, 1, 0, false, "upload: Illegal argument: fast\n"},
+        {{"-b", "115200x", "fw.nci"}, 1, 0, false, "upload: Illegal argument: 115200x\n"},
+        {{"-b", "-9600", "fw.nci"}, 1, 0, false, "upload: Illegal argument: -9600\n"},
+        {{"-b", "4294967296", "fw.nci"}, 1, 0, false, "upload: Illegal argument: 4294967296\n"},
+    };
+    for (const Case& c : cases) {
+        const Parsed parsed = parse(c.words);
+        const std::string legend = testing::PrintToString(c.words);
+        EXPECT_EQ(parsed.result, c.result) << legend;
+        EXPECT_EQ(parsed.err, c.err) << legend;
+        if (c.result == 0) {
+            EXPECT_EQ(parsed.options.baud, c.baud) << legend;
+            EXPECT_EQ(parsed.options.force, c.force) << legend;
+        }
+    }
+}
+
+TEST(UploadDecisions, BootloaderPartNumberFromEitherEntry) {
+    const uint32_t app = make_part_number(73, 1);
+    const uint32_t boot = make_part_number(70, 2);
+    EXPECT_EQ(bootloader_part_number(device_with_software({app, boot})), boot);
+    EXPECT_EQ(bootloader_part_number(device_with_software({boot})), boot); // rescue mode
+    EXPECT_EQ(bootloader_part_number(device_with_software({boot, make_part_number(70, 3)})), boot);
+    EXPECT_EQ(bootloader_part_number(device_with_software({app, make_part_number(71, 3)})), 0u);
+    EXPECT_EQ(bootloader_part_number(device_with_software({})), 0u);
+    // A count beyond the two entries reads nothing more.
+    EXPECT_EQ(bootloader_part_number(device_with_software({app, app, boot})), 0u);
+}
+
+TEST(UploadDecisions, ProductListOfTheFirstHeaderThatNamesProducts) {
+    auto header = [](std::vector<uint32_t> products) {
+        ImageRecord record{IMAGE_RECORD_HEADER, 0, std::vector<uint8_t>(8 + 4 * products.size())};
+        record.data[6] = static_cast<uint8_t>(products.size());
+        for (size_t i = 0; i < products.size(); ++i)
+            put_le32(record.data.data() + 8 + 4 * i, products[i]);
+        record.length = static_cast<uint32_t>(record.data.size() + 8);
+        return record;
+    };
+    const std::vector<ImageRecord> records = {header({}), header({5, 7}), header({9})};
+    EXPECT_TRUE(image_lists_product(records, 7));
+    EXPECT_FALSE(image_lists_product(records, 9));
+    EXPECT_FALSE(image_lists_product({header({})}, 0));
+}
