@@ -2,6 +2,8 @@
 // must fail with their message, never crash, over-read or pass unverified.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <functional>
 #include <string>
 
@@ -67,7 +69,9 @@ struct ReadResult {
 };
 
 ReadResult read_bytes(const std::vector<uint8_t>& bytes) {
-    const std::string path = testing::TempDir() + "image_file_test.nci";
+    // One file per process: ctest runs the tests of this binary in parallel.
+    const std::string path =
+        testing::TempDir() + "image_file_test_" + std::to_string(getpid()) + ".nci";
     EXPECT_TRUE(write_file_bytes(path, bytes));
     ReadResult result;
     testing::internal::CaptureStderr();
