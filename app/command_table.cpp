@@ -46,7 +46,11 @@ int32_t run_command(DeviceRecord& device, int32_t argc, char** argv) {
         return 0;
     }
     link_purge(device.link);
-    const int32_t result = command->handler(device, argc, argv);
+    int32_t result = command->handler(device, argc, argv);
+    // A command that reported its failed queries and went on (the status
+    // report does) still lost the device: the loop reconnects as for -5.
+    if (result == 0 && device.link.port_failed)
+        result = RESULT_PORT_ERROR;
     std::printf("\n");
     std::fflush(stdout);
     if (result == RESULT_UNKNOWN_COMMAND) {

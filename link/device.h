@@ -24,6 +24,7 @@ struct SerialLink {
     LinkState state = LINK_INIT;
     uint32_t list_number = 0; // number in the device table, 0 when not listed
     PortHandle port = INVALID_PORT;
+    bool port_failed = false; // a read or write failed since the port was opened
 };
 
 struct DeviceRecord {

@@ -75,6 +75,7 @@ void open_for_scan(SerialLink& link, uint32_t pass_rate, int pass, Progress& pro
         link.baud_rate = pass_rate;
     progress.mark(".");
     link.port = serial_open(link.port_name.c_str(), link.baud_rate);
+    link.port_failed = false;
     if (!port_open(link))
         note_open_failure(link, errno, pass, progress);
 }
@@ -237,6 +238,7 @@ DeviceRecord* select_device(DeviceRecord* records, uint32_t count, uint32_t list
 int connect_device(DeviceRecord& record) {
     SerialLink& link = record.link;
     link.port = serial_open(link.port_name.c_str(), link.baud_rate);
+    link.port_failed = false;
     if (!port_open(link)) {
         const int open_error = errno;
         out_print(LEVEL_ERROR, "failed to open serial port: %s\n", link.port_name.c_str());

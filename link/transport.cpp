@@ -162,10 +162,18 @@ bool parse_pending(int mode) {
     return false;
 }
 
+// A failed read or write is remembered in the link: commands that report a
+// failed query and go on must not hide a lost line from the loop.
+int note_port_result(SerialLink& link, int result) {
+    if (result == RESULT_PORT_ERROR)
+        link.port_failed = true;
+    return result;
+}
+
 int write_sentence(SerialLink& link, uint32_t length) {
     log_sentence("TX: ", send_sentence, length);
     const int written = serial_write(link.port, reinterpret_cast<const uint8_t*>(send_sentence), length);
-    return written < 0 ? written : 0;
+    return written < 0 ? note_port_result(link, written) : 0;
 }
 
 uint32_t finish_sentence(uint32_t length) {
@@ -206,7 +214,7 @@ int send_frame_raw(SerialLink& link, const uint8_t* frame, uint32_t total) {
     if (traffic_log)
         log_traffic("TX: ", "\n", 0, frame, total);
     const int written = serial_write(link.port, frame, total);
-    return written < 0 ? written : 0;
+    return written < 0 ? note_port_result(link, written) : 0;
 }
 
 } // namespace
@@ -250,7 +258,7 @@ int link_receive(SerialLink& link, int mode, uint32_t timeout_ms) {
             return RESULT_TIMEOUT;
         const int n = serial_read(link.port, rx_buffer, sizeof rx_buffer);
         if (n < 0)
-            return n;
+            return note_port_result(link, n);
         rx_count = static_cast<uint32_t>(n);
         rx_parsed = 0;
     }

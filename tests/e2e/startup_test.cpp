@@ -292,3 +292,23 @@ TEST(TrafficLog, HoldsIdentificationLoginAndExitInBothDirections) {
     EXPECT_TRUE(has("[0-9]+ RX: \\$PNCX,SH,cfg v"));
     EXPECT_TRUE(has("[0-9]+ TX: \\$PNCX,SH,exit\\^0D\\*[0-9A-F]{2}\r\n"));
 }
+
+// A command that reports its failed queries and goes on, as the status report
+// does, still lost the device: the loop reconnects at once instead of leaving
+// the prompt on a dead line.
+TEST(Reconnect, ReportOnALostLineStillLeadsToTheReconnect) {
+    const std::string link = temp_path("sim-link");
+    Simulator sim({"--model", "NC-4100", "--link", link, "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    ToolProcess tool({"-a", "-p", link, "-b", "38400"});
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
+    sim.control("hangup 300");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    tool.send("status\n");
+    EXPECT_TRUE(tool.wait_for_output("Connected to NC-4100", 30000, 2));
+    tool.send("about\nquit\n");
+    const ToolRun run = tool.finish(60);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(count_of(run.out, "Connected to NC-4100"), 2u) << run.out << run.err;
+    EXPECT_NE(run.out.find("NC_Service Tool, version 1.05."), std::string::npos);
+}

@@ -95,6 +95,11 @@ int main(int argc, char** argv) {
     std::mt19937 random(seed);
     const std::string dir = temp_path("linkloss");
     std::filesystem::create_directories(dir);
+    const std::string image = std::string(NC_MKIMAGE_PATH) + " -o " + dir + "/image.bin";
+    if (std::system(image.c_str()) != 0) {
+        std::fprintf(stderr, "cannot make the image file\n");
+        return 1;
+    }
     const std::vector<Family> all = families(dir);
     std::map<std::string, int> outcomes;
     int failed = 0;
