@@ -60,6 +60,7 @@ class ToolProcess {
     bool wait_for_output(const std::string& text, int timeout_ms, size_t occurrences = 1);
     void signal(int signal_number);
     const std::string& out() const { return run_.out; }
+    const std::string& err() const { return run_.err; }
     // On a terminal: whether its modes are now as they were before the tool
     // started (the tool must put them back however it ends).
     bool terminal_as_before() const;

@@ -1,0 +1,164 @@
+// The upload campaign: uploads against nc-sim, each with one random fault
+// (wrong load-end CRCs, unanswered segments, short answers, line noise, a
+// hang-up at a random moment, a start that never comes back). Every run must
+// end in one of two ways: the success message with the device running the
+// file's software; or "Upload failed (...)" (or the device lost) with the
+// device left where a following clean upload succeeds. Prints the
+// distribution; exit status 1 when any run ended otherwise.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/harness.h"
+
+namespace {
+
+constexpr int UPLOAD_WAIT_MS = 240000;
+
+struct Fault {
+    std::string name;
+    std::string control; // empty: a hang-up at a random moment
+};
+
+Fault random_fault(std::mt19937& random) {
+    const int k = 1 + static_cast<int>(random() % 5);
+    const char* answers[] = {"begin", "segment", "end"};
+    switch (random() % 6) {
+    case 0: return {"load-end CRC wrong " + std::to_string(k) + "x", "bad-crc " + std::to_string(k)};
+    case 1: {
+        const std::string segment = std::to_string(1 + random() % 22);
+        return {"segment unanswered " + std::to_string(k) + "x",
+                "skip-segment " + segment + " " + std::to_string(k)};
+    }
+    case 2: {
+        const std::string which = answers[random() % 3];
+        return {"short " + which + " answer " + std::to_string(k) + "x",
+                "short-answer " + which + " " + std::to_string(k)};
+    }
+    case 3: return {"line noise", "noise 0.05"};
+    case 4: return {"hang-up", ""};
+    default: return {"never starts again", "stay-down on"};
+    }
+}
+
+bool upload_ended(ToolProcess& tool, size_t occurrence) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(UPLOAD_WAIT_MS);
+    while (std::chrono::steady_clock::now() < end) {
+        const std::string& out = tool.out();
+        if (count_of(out, "Device successfully updated") + count_of(tool.err(), "Upload failed") +
+                count_of(out, "\nNo devices found") >=
+            occurrence)
+            return true;
+        if (!tool.wait_for_output("\n", 200, count_of(out, "\n") + 1) &&
+            out.find("\nNo devices found") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+struct Outcome {
+    std::string what;
+    bool good;
+};
+
+// The software the device reports now is the image's: its build number.
+bool runs_build(ToolProcess& tool, int build) {
+    const std::string version = "Software version: 1.06 Developer (rel-" + std::to_string(build) + " ";
+    const size_t before = count_of(tool.out(), "Software version:");
+    tool.send("ver\n");
+    if (!tool.wait_for_output("Software version:", 15000, before + 1))
+        return false;
+    return tool.wait_for_output(version, 2000);
+}
+
+Outcome run_one(const Fault& fault, const std::string& image, int build, std::mt19937& random,
+                const std::string& link) {
+    Simulator sim({"--model", "NC-4100", "--baud", "4800", "--link", link, "--reboot-time", "500"});
+    if (!sim.running())
+        return {"simulator did not start", false};
+    auto tool = std::make_unique<ToolProcess>(std::vector<std::string>{"-a", "-p", link, "-b", "4800"});
+    if (!tool->wait_for_output("nc> ", 20000))
+        return {"no prompt", false};
+    std::thread hang_up;
+    if (fault.control.empty()) {
+        const int delay = 500 + static_cast<int>(random() % 4000);
+        hang_up = std::thread([&sim, delay] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            sim.control("hangup 1000");
+        });
+    } else {
+        sim.control(fault.control);
+    }
+    tool->send("upload -b 115200 " + image + "\n");
+    const bool ended = upload_ended(*tool, 1);
+    if (hang_up.joinable())
+        hang_up.join();
+    if (!ended)
+        return {"no outcome within the time-outs", false};
+    const std::string out = tool->out();
+    const bool success = out.find("Device successfully updated to 1.06") != std::string::npos &&
+                         tool->err().find("Upload failed") == std::string::npos;
+    if (success)
+        return runs_build(*tool, build) ? Outcome{"updated", true}
+                                        : Outcome{"success message, other software", false};
+    // Failed: a clean upload must now succeed, from where the device was left.
+    sim.control("clear");
+    sim.control("wake");
+    if (out.find("\nNo devices found") != std::string::npos || !tool->wait_for_output("nc> ", 30000, count_of(out, "nc> ") + 1)) {
+        tool->finish(30);
+        tool = std::make_unique<ToolProcess>(std::vector<std::string>{"-a", "-p", link, "-b", "4800"});
+        if (!tool->wait_for_output("nc> ", 30000))
+            return {"failed, then the device was not found again", false};
+    }
+    tool->send("upload -b 115200 " + image + "\n");
+    const size_t before = count_of(tool->out(), "Device successfully updated");
+    if (!tool->wait_for_output("Device successfully updated to 1.06", UPLOAD_WAIT_MS, before + 1))
+        return {"failed, and the clean upload after it failed too", false};
+    return runs_build(*tool, build) ? Outcome{"failed, clean upload then succeeded", true}
+                                    : Outcome{"failed, clean upload ran other software", false};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 20;
+    const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : std::random_device{}();
+    std::mt19937 random(seed);
+    const std::string dir = temp_path("soak-upload");
+    std::filesystem::create_directories(dir);
+    std::map<std::string, int> distribution;
+    int failed = 0;
+    std::printf("upload campaign: %d runs, seed %u\n", runs, seed);
+    for (int i = 0; i < runs; ++i) {
+        const int build = 100 + i;
+        const std::string image = dir + "/image-" + std::to_string(i) + ".nci";
+        const std::string make = std::string(NC_MKIMAGE_PATH) + " -o " + image +
+                                 " --sw-build " + std::to_string(build) +
+                                 " --sw-release developer --code-size 4096";
+        if (std::system(make.c_str()) != 0) {
+            std::fprintf(stderr, "cannot make the image file\n");
+            return 1;
+        }
+        const Fault fault = random_fault(random);
+        const Outcome outcome = run_one(fault, image, build, random, dir + "/device");
+        failed += !outcome.good;
+        // Grouped by the kind of fault, whatever its count.
+        const size_t count_word = fault.name.find_last_of(' ');
+        const bool counted = fault.name.back() == 'x' && count_word != std::string::npos;
+        ++distribution[fault.name.substr(0, counted ? count_word : fault.name.size()) + ": " +
+                       outcome.what];
+        std::printf("%3d %-26s %s%s\n", i + 1, fault.name.c_str(), outcome.what.c_str(),
+                    outcome.good ? "" : "  <-- FAILED");
+        std::fflush(stdout);
+    }
+    std::printf("\ndistribution:\n");
+    for (const auto& [what, count] : distribution)
+        std::printf("%4d  %s\n", count, what.c_str());
+    std::printf("%d of %d runs failed\n", failed, runs);
+    return failed == 0 ? 0 : 1;
+}
