@@ -15,20 +15,12 @@
 #include "config/queries.h"
 #include "link/identity.h"
 #include "link/nmea.h"
+#include "tests/nmea_text.h"
 #include "link/serial.h"
 #include "link/transport.h"
 #include "pty.h"
 
 namespace {
-
-std::string with_checksum(const std::string& body) {
-    char buffer[256];
-    std::memcpy(buffer, body.data(), body.size());
-    uint32_t length = static_cast<uint32_t>(body.size());
-    length += nmea_append_checksum(buffer, length);
-    length += nmea_append_crlf(buffer, length);
-    return std::string(buffer, length);
-}
 
 // Shell text in as many sentences as it needs.
 std::string shell_text(const std::string& text) {

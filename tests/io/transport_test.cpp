@@ -12,20 +12,12 @@
 #include "base/console.h"
 #include "link/frame.h"
 #include "link/nmea.h"
+#include "tests/nmea_text.h"
 #include "link/serial.h"
 #include "link/transport.h"
 #include "pty.h"
 
 namespace {
-
-std::string with_checksum(const std::string& body) {
-    char buffer[256];
-    std::memcpy(buffer, body.data(), body.size());
-    uint32_t length = static_cast<uint32_t>(body.size());
-    length += nmea_append_checksum(buffer, length);
-    length += nmea_append_crlf(buffer, length);
-    return std::string(buffer, length);
-}
 
 std::string shell_sentence(const std::string& text) {
     char buffer[NMEA_MAX_SENTENCE];

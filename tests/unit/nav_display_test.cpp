@@ -7,18 +7,10 @@
 #include <vector>
 
 #include "link/nmea.h"
+#include "tests/nmea_text.h"
 #include "reports/nav_display.h"
 
 namespace {
-
-std::string sentence(const std::string& body) {
-    char buffer[128];
-    std::memcpy(buffer, body.data(), body.size());
-    uint32_t length = static_cast<uint32_t>(body.size());
-    length += nmea_append_checksum(buffer, length);
-    length += nmea_append_crlf(buffer, length);
-    return std::string(buffer, length);
-}
 
 // A display of one model: sentences go in, the last text written at each
 // position can be read back.
@@ -115,7 +107,7 @@ TEST(NavDisplay, SentencesWriteTheirValuesAtTheirPlaces) {
     for (const NavCase& c : cases) {
         Display display("NC-4100");
         for (const std::string& body : c.bodies)
-            display.feed(sentence(body));
+            display.feed(with_checksum(body));
         for (const Shown& s : c.shown) {
             const uint16_t row = static_cast<uint16_t>(
                 s.row >= 0 ? s.row : display.layout.heading_row - s.row - 1);
@@ -129,12 +121,12 @@ TEST(NavDisplay, SentencesWriteTheirValuesAtTheirPlaces) {
 // ends the display.
 TEST(NavDisplay, IgnoredSentencesAndTheEndOnAShortGsv) {
     Display display("NC-4100");
-    EXPECT_EQ(display.feed(sentence("$GPZDA,1,2,3")), NavOutcome::IGNORED);
-    EXPECT_EQ(display.feed(sentence("$GPGGA,1,2")), NavOutcome::IGNORED); // too few fields
+    EXPECT_EQ(display.feed(with_checksum("$GPZDA,1,2,3")), NavOutcome::IGNORED);
+    EXPECT_EQ(display.feed(with_checksum("$GPGGA,1,2")), NavOutcome::IGNORED); // too few fields
     EXPECT_EQ(display.feed("$GP"), NavOutcome::IGNORED);
-    EXPECT_EQ(display.feed(sentence("$GPGSV,1")), NavOutcome::END);
-    display.feed(sentence("$GPTHS,10.0,A"));
-    EXPECT_EQ(display.feed(sentence("$GPHDT,20.0,T")), NavOutcome::IGNORED);
+    EXPECT_EQ(display.feed(with_checksum("$GPGSV,1")), NavOutcome::END);
+    display.feed(with_checksum("$GPTHS,10.0,A"));
+    EXPECT_EQ(display.feed(with_checksum("$GPHDT,20.0,T")), NavOutcome::IGNORED);
     EXPECT_EQ(nav_layout_for("NC-999"), nullptr);
     EXPECT_EQ(nav_layout_for(nullptr), nullptr);
 }

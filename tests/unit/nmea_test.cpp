@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/nmea.h"
+#include "tests/nmea_text.h"
 
 namespace {
 
@@ -24,15 +25,6 @@ ParseResult parse(const std::string& bytes) {
         &parser, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
     return {nmea_parser_complete(&parser), nmea_parser_failed(&parser), consumed,
             std::string(buffer, parser.count)};
-}
-
-std::string with_checksum(const std::string& body) {
-    char buffer[128];
-    std::memcpy(buffer, body.data(), body.size());
-    uint32_t length = static_cast<uint32_t>(body.size());
-    length += nmea_append_checksum(buffer, length);
-    length += nmea_append_crlf(buffer, length);
-    return std::string(buffer, length);
 }
 
 std::string sentence_of_length(size_t total) { // total includes CR LF and checksum

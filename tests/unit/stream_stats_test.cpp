@@ -6,18 +6,10 @@
 #include <string>
 
 #include "link/nmea.h"
+#include "tests/nmea_text.h"
 #include "reports/stream_stats.h"
 
 namespace {
-
-std::string sentence(const std::string& body) {
-    char buffer[256];
-    std::memcpy(buffer, body.data(), body.size());
-    uint32_t length = static_cast<uint32_t>(body.size());
-    length += nmea_append_checksum(buffer, length);
-    length += nmea_append_crlf(buffer, length);
-    return std::string(buffer, length);
-}
 
 // An analyser on a simulated line: bytes arrive one character time apart.
 struct Line {
@@ -60,7 +52,7 @@ TEST(StreamStats, CharacterTimeFollowsTheRate) {
 
 // Hostile streams: which sentences are taken, and which faults are counted.
 TEST(StreamStats, FramerTakesWellFormedSentencesAndCountsFaults) {
-    const std::string full = sentence("$GPXXX," + std::string(82 - 12, 'A')); // 82 with CR LF
+    const std::string full = with_checksum("$GPXXX," + std::string(82 - 12, 'A')); // 82 with CR LF
     ASSERT_EQ(full.size(), 82u);
     const struct {
         const char* legend;
@@ -69,23 +61,23 @@ TEST(StreamStats, FramerTakesWellFormedSentencesAndCountsFaults) {
         uint32_t frame_errors;
         uint32_t checksum_errors;
     } cases[] = {
-        {"garbage before a sentence", "xx\x80" + sentence("$GPHDT,1.0,T"), 1, 0, 0},
-        {"82 characters, then the next one", full + sentence("$GPHDT,1.0,T"), 2, 0, 0},
+        {"garbage before a sentence", "xx\x80" + with_checksum("$GPHDT,1.0,T"), 1, 0, 0},
+        {"82 characters, then the next one", full + with_checksum("$GPHDT,1.0,T"), 2, 0, 0},
         {"83 characters", "$GPXXX," + std::string(75, 'A') + "$" + "GPHDT,1.0,T*" +
-                              sentence("$GPHDT,1.0,T").substr(13), 1, 1, 0},
+                              with_checksum("$GPHDT,1.0,T").substr(13), 1, 1, 0},
         {"no checksum", "$GPHDT,1.0,T\r\n", 1, 0, 0},
         {"wrong checksum", "$GPHDT,1.0,T*00\r\n", 0, 0, 1},
         {"lower-case checksum", "$HEHDT,123.4,T*2b\r\n", 1, 0, 0},
         {"line feed in the data", "$GPHDT,1.0\n,T*00\r\n", 0, 1, 0},
         {"bare line feed at the end", "$GPHDT,1.0,T\n", 0, 1, 0},
-        {"two carriage returns", sentence("$GPHDT,1.0,T").insert(15, "\r"), 0, 1, 0},
-        {"a letter after a sentence", sentence("$GPHDT,1.0,T") + "x", 1, 1, 0},
+        {"two carriage returns", with_checksum("$GPHDT,1.0,T").insert(15, "\r"), 0, 1, 0},
+        {"a letter after a sentence", with_checksum("$GPHDT,1.0,T") + "x", 1, 1, 0},
         {"non-hex checksum digit", "$GPHDT,1.0,T*1G\r\n", 0, 1, 0},
-        {"dollar inside a sentence starts the next", "$GPHDT,1" + sentence("$GPHDT,1.0,T"), 1, 1, 0},
-        {"dollar after a checksum", sentence("$GPHDT,1.0,T").substr(0, 15) + sentence("$GPHDT,1.0,T"),
+        {"dollar inside a sentence starts the next", "$GPHDT,1" + with_checksum("$GPHDT,1.0,T"), 1, 1, 0},
+        {"dollar after a checksum", with_checksum("$GPHDT,1.0,T").substr(0, 15) + with_checksum("$GPHDT,1.0,T"),
          1, 1, 0},
-        {"address alone, no checksum", "$GP\r\n" + sentence("$GPHDT,1.0,T"), 2, 0, 0},
-        {"line end in the address", "$GP\n" + sentence("$GPHDT,1.0,T"), 1, 1, 0},
+        {"address alone, no checksum", "$GP\r\n" + with_checksum("$GPHDT,1.0,T"), 2, 0, 0},
+        {"line end in the address", "$GP\n" + with_checksum("$GPHDT,1.0,T"), 1, 1, 0},
     };
     for (const auto& c : cases) {
         Line line(38400);
@@ -102,7 +94,7 @@ TEST(StreamStats, GroupsGetTheirSequenceAndPfecItsSubType) {
     for (const char* body : {"$GPGSV,3,1,09,01,10,100,40", "$GPGSV,3,2,09,02,10,100,40",
                              "$GPGSV,3,3,09,03,10,100,40", "$GPGSA,A,3,04,05", "$GLGSA,A,3,65,66",
                              "$GPGSA,A,3,,", "$PFEC,GPatt,1,2,3", "$PFEC,toolongname,1"})
-        line.send(sentence(body));
+        line.send(with_checksum(body));
     EXPECT_NE(line.record("GPGSV", 1), nullptr);
     EXPECT_NE(line.record("GPGSV", 2), nullptr);
     EXPECT_NE(line.record("GPGSV", 3), nullptr);
@@ -119,7 +111,7 @@ TEST(StreamStats, GroupsGetTheirSequenceAndPfecItsSubType) {
 // the first interval is the minimum; a single late one is one break.
 TEST(StreamStats, IntervalsAverageMinimumAndBreaks) {
     Line line(38400);
-    const std::string rmc = sentence("$GPRMC,1,A,2,N,3,E,4,5,6,,");
+    const std::string rmc = with_checksum("$GPRMC,1,A,2,N,3,E,4,5,6,,");
     line.send(rmc);
     const SentenceStats* r = line.record("GPRMC");
     EXPECT_EQ(r->interval_min, 999u);
@@ -142,8 +134,8 @@ TEST(StreamStats, IntervalsAverageMinimumAndBreaks) {
 // at 4800 baud in a 70 s cycle are 89 %).
 TEST(StreamStats, UtilizationOverTheReferenceCycle) {
     Line line(4800);
-    const std::string reference = sentence("$GPZDA,1,2,3,4,5,6");
-    const std::string filler = sentence("$GPTXT," + std::string(48, 'x'));
+    const std::string reference = with_checksum("$GPZDA,1,2,3,4,5,6");
+    const std::string filler = with_checksum("$GPTXT," + std::string(48, 'x'));
     line.send(reference);
     line.send(filler);
     line.wait_ms(70'000 - 70 * 2);
@@ -163,7 +155,7 @@ TEST(StreamStats, UtilizationOverTheReferenceCycle) {
 // A gap inside a sentence counts only above one and a half character times.
 TEST(StreamStats, DisruptionIsTheLargestGapWithinASentence) {
     Line line(4800);
-    const std::string hdt = sentence("$GPHDT,1.0,T");
+    const std::string hdt = with_checksum("$GPHDT,1.0,T");
     line.send(hdt.substr(0, 5));
     line.now_ns += 3'000'000; // 3.0 ms: within 2083 + 1041 µs of slack
     line.send(hdt.substr(5));
