@@ -40,7 +40,9 @@ int log_open(const char* path) {
     if (!path)
         return 0;
     out_print(LEVEL_DETAIL, "Open log file:%s\n", path);
-    traffic_log = std::fopen(path, "w");
+    // Binary, so that the log holds the bytes exchanged: in text mode Windows
+    // would turn a sentence's CR LF into CR CR LF.
+    traffic_log = std::fopen(path, "wb");
     if (!traffic_log) {
         out_print(LEVEL_ERROR, "ERROR opening log file:%s, %s\n", path, std::strerror(errno));
         return -1;

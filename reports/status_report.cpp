@@ -4,12 +4,13 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/text.h"
 #include "config/queries.h"
 #include "link/transport.h"
 
 namespace {
 
-constexpr long MAX_SECONDS_SINCE_STARTUP = 4294966;
+constexpr long long MAX_SECONDS_SINCE_STARTUP = 4294966;
 const char INDENT[] = "                              "; // lines up with the text after the level
 
 bool answered(DeviceRecord& device, const char* command_line) {
@@ -114,7 +115,8 @@ void write_bus(FILE* out, DeviceRecord& device) {
 
 // "hh:mm:ss since startup" with all the hours (25 hours are 25:00:00), or the
 // local calendar time of a later calibration.
-std::string calibration_time(long t) {
+// long long, since a long has 32 bits on Windows.
+std::string calibration_time(long long t) {
     char text[160];
     if (t >= 0 && t <= MAX_SECONDS_SINCE_STARTUP) {
         const unsigned seconds = static_cast<unsigned>(t);
@@ -125,15 +127,15 @@ std::string calibration_time(long t) {
     }
     const std::time_t when = static_cast<std::time_t>(t);
     const std::tm* local = t > 0 ? std::localtime(&when) : nullptr;
-    char date[64];
-    if (!local || std::strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", local) == 0) {
+    const std::string date = local ? calendar_text(*local) : "";
+    if (date.empty()) {
         std::snprintf(text, sizeof text,
-                      "Info    Magnetometer calibration completed:\n%stime not readable (%ld)\n",
+                      "Info    Magnetometer calibration completed:\n%stime not readable (%lld)\n",
                       INDENT, t);
         return text;
     }
     std::snprintf(text, sizeof text, "Info    Magnetometer calibration completed at:\n%s%s\n",
-                  INDENT, date);
+                  INDENT, date.c_str());
     return text;
 }
 
@@ -156,7 +158,7 @@ std::string hsiron_text(const char* reply) {
     const char* time_at = std::strstr(reply, "Time:");
     if (!time_at)
         return "Warning Magnetometer calibration is not performed\n";
-    std::string text = calibration_time(std::strtol(time_at + 5, nullptr, 10));
+    std::string text = calibration_time(std::strtoll(time_at + 5, nullptr, 10));
     unsigned count = 0, score = 0;
     if (const char* at = std::strstr(reply, "Count:"))
         std::sscanf(at, "Count: %u", &count);

@@ -13,7 +13,7 @@ const std::string INDENT(30, ' ');
 // The calibration time: seconds since startup with all their hours, a
 // calendar date from 4294967 on, and one text for what no calendar can show.
 TEST(StatusReport, MagnetometerCalibrationTexts) {
-    setenv("TZ", "UTC", 1);
+    putenv(const_cast<char*>("TZ=UTC")); // setenv is not everywhere
     const struct {
         const char* reply;
         std::string text;
