@@ -1,0 +1,197 @@
+// nc-service.exe under wine against nc-sim, beside the Linux nc-service: the
+// same options and input give the same output, port names and line ends aside.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <regex>
+
+#include "tests/e2e/harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string COM_PORT = "COM5";
+
+// Starts wine's server and services for a prefix, to stay until killed. Where
+// it may, it first hides this machine's own serial ports, which wine would list
+// as COM ports beside the simulator: in a mount namespace of its own, /dev
+// keeps only what wine needs. Arguments: wineserver, wine64, a program.
+const char START_WINE[] = R"(
+exec </dev/null >/dev/null 2>&1
+start() { "$1" -p && shift && exec "$@"; }
+old=$WINEPREFIX.dev
+mkdir -p "$old"
+unshare -m true || start "$@"
+exec unshare -m sh -c '
+  old=$0
+  mount --rbind /dev "$old" && mount -t tmpfs tmpfs /dev || { "$1" -p; shift; exec "$@"; }
+  for name in null zero full random urandom tty ptmx; do
+    touch /dev/$name && mount --bind "$old/$name" /dev/$name
+  done
+  mkdir /dev/pts /dev/shm
+  mount --bind "$old/pts" /dev/pts
+  mount --bind "$old/shm" /dev/shm
+  "$1" -p; shift; exec "$@"' "$old" "$@"
+)";
+
+// A wine prefix of its own for one test, so that tests run in parallel: the
+// registry copied from the prefix made once by script/wine, drive C shared, and
+// COM5 mapped to the simulator's pty.
+class WinePrefix {
+  public:
+    explicit WinePrefix(const std::string& port_path) : path_(temp_path("wine")) {
+        const std::string base = NC_WINE_PREFIX;
+        fs::create_directories(path_ + "/dosdevices");
+        for (const char* file : {"user.reg", "userdef.reg", ".update-timestamp"})
+            fs::copy_file(base + "/" + file, path_ + "/" + file);
+        std::ofstream(path_ + "/system.reg", std::ios::binary)
+            << read_text_file(base + "/system.reg") << "\n[Software\\\\Wine\\\\Ports]\n\""
+            << COM_PORT << "\"=\"" << port_path << "\"\n";
+        fs::create_directory_symlink(base + "/drive_c", path_ + "/dosdevices/c:");
+        fs::create_directory_symlink("/", path_ + "/dosdevices/z:");
+        // A run of the tool that touches no port: wine's start-up takes seconds
+        // that are not the tool's.
+        run_tool({"-c", START_WINE, "start-wine", NC_WINESERVER, NC_WINE64, NC_WINDOWS_TOOL_PATH,
+                  "-h"},
+                 "", environment(), 60, "/bin/sh");
+    }
+    ~WinePrefix() { run_tool({"-k"}, "", environment(), 30, NC_WINESERVER); }
+    WinePrefix(const WinePrefix&) = delete;
+    WinePrefix& operator=(const WinePrefix&) = delete;
+
+    std::map<std::string, std::string> environment() const {
+        return {{"WINEPREFIX", path_},
+                {"WINEDEBUG", "-all"},
+                {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
+    }
+    // The COM ports wine made for this prefix.
+    std::vector<std::string> com_ports() const {
+        std::vector<std::string> ports;
+        for (const auto& entry : fs::directory_iterator(path_ + "/dosdevices")) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("com", 0) == 0)
+                ports.push_back(name);
+        }
+        return ports;
+    }
+
+  private:
+    std::string path_;
+};
+
+// One simulator for each tool.
+struct SimPair {
+    explicit SimPair(const std::vector<std::string>& options)
+        : for_linux(options), for_windows(options) {}
+    Simulator for_linux;
+    Simulator for_windows;
+};
+
+struct Runs {
+    ToolRun on_linux;
+    ToolRun on_windows;
+};
+
+std::string escaped(const std::string& text) {
+    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+// Output as the two runs can be compared: LF line ends, and "PORT " for the
+// port's name with whatever padding follows it.
+std::string comparable(const std::string& text, const std::string& port_name) {
+    const std::string lf = std::regex_replace(text, std::regex("\r\n"), "\n");
+    return std::regex_replace(lf, std::regex(escaped(port_name) + " *"), "PORT ");
+}
+
+// Runs both tools at once; "@PORT" in args stands for the port's name.
+Runs run_both(SimPair& sims, const WinePrefix& prefix, const std::vector<std::string>& args,
+              const std::string& input) {
+    auto with_port = [&](const std::string& name) {
+        std::vector<std::string> result = args;
+        std::replace(result.begin(), result.end(), std::string("@PORT"), name);
+        return result;
+    };
+    const std::string pty = sims.for_linux.port();
+    auto linux_run = std::async(std::launch::async, [&] {
+        return run_tool(with_port(pty), input, {{"NC_SERIAL_PORTS", pty}}, 90);
+    });
+    std::vector<std::string> windows_args = with_port(COM_PORT);
+    windows_args.insert(windows_args.begin(), NC_WINDOWS_TOOL_PATH);
+    Runs runs;
+    runs.on_windows = run_tool(windows_args, input, prefix.environment(), 90, NC_WINE64);
+    runs.on_linux = linux_run.get();
+    for (auto [run, name] : {std::pair{&runs.on_linux, pty}, std::pair{&runs.on_windows, COM_PORT}}) {
+        run->out = comparable(run->out, name);
+        run->err = comparable(run->err, name);
+    }
+    return runs;
+}
+
+void expect_same(const Runs& runs) {
+    EXPECT_EQ(runs.on_windows.status, runs.on_linux.status) << runs.on_windows.err;
+    EXPECT_EQ(runs.on_windows.out, runs.on_linux.out);
+    EXPECT_EQ(runs.on_windows.err, runs.on_linux.err);
+}
+
+// The shell lines that changed the configuration, as the simulator recorded them.
+std::string configuration_writes(const Simulator& sim) {
+    const std::regex writes("\"text\":\"cfg m [rw] -?[0-9][^\"]*\"");
+    const std::string record = sim.record();
+    std::string found;
+    for (auto it = std::sregex_iterator(record.begin(), record.end(), writes);
+         it != std::sregex_iterator(); ++it)
+        found += it->str() + "\n";
+    return found;
+}
+
+} // namespace
+
+// No -p: the tool lists the COM ports, finds the simulator listening to its
+// sentences, connects and runs one command.
+TEST(OnWine, StartUpAndScan) {
+    SimPair sims({"--model", "NC-4100", "--baud", "38400"});
+    WinePrefix prefix(sims.for_windows.port());
+    if (prefix.com_ports() != std::vector<std::string>{"com5"})
+        GTEST_SKIP() << "wine also lists this machine's serial ports: no rights to hide them";
+    Runs runs = run_both(sims, prefix, {"about"}, "");
+    EXPECT_EQ(runs.on_linux.status, 0) << runs.on_linux.out << runs.on_linux.err;
+    EXPECT_NE(runs.on_linux.out.find("PORT 38400"), std::string::npos) << runs.on_linux.out;
+    expect_same(runs);
+}
+
+TEST(OnWine, OneShotVerAndStatus) {
+    for (const char* command : {"ver", "status"}) {
+        SimPair sims({"--model", "NC-350", "--baud", "4800"});
+        WinePrefix prefix(sims.for_windows.port());
+        Runs runs = run_both(sims, prefix, {"-p", "@PORT", command}, "");
+        EXPECT_EQ(runs.on_linux.status, 0) << runs.on_linux.out << runs.on_linux.err;
+        expect_same(runs);
+    }
+}
+
+TEST(OnWine, PromptReadsLinesFromAPipe) {
+    SimPair sims({"--model", "NC-4100", "--baud", "38400"});
+    WinePrefix prefix(sims.for_windows.port());
+    Runs runs = run_both(sims, prefix, {"-b", "38400", "-p", "@PORT"},
+                         "help\nabout\nbogus\nhelp ver\nquit\n");
+    EXPECT_NE(runs.on_linux.out.find("nc> "), std::string::npos);
+    expect_same(runs);
+}
+
+// The value reaches the device and is read back; values that are no numbers
+// never reach it, whatever the C library makes of "nan".
+TEST(OnWine, ConfigurationChange) {
+    SimPair sims({"--model", "NC-4100", "--no-nmea"});
+    WinePrefix prefix(sims.for_windows.port());
+    Runs runs = run_both(sims, prefix, {"-a", "-b", "38400", "-p", "@PORT"},
+                         "roll offset 1.5\nroll offset nan\nvertical offset abc\nroll offset\n");
+    EXPECT_NE(runs.on_linux.out.find("Static roll offset set to: 1.50 degrees\n"),
+              std::string::npos);
+    expect_same(runs);
+    EXPECT_EQ(configuration_writes(sims.for_windows), configuration_writes(sims.for_linux));
+    EXPECT_NE(configuration_writes(sims.for_windows).find("cfg m r -150 0 0"), std::string::npos);
+}
