@@ -137,15 +137,22 @@ void expect_same(const Runs& runs) {
     EXPECT_EQ(runs.on_windows.err, runs.on_linux.err);
 }
 
-// The shell lines that changed the configuration, as the simulator recorded them.
-std::string configuration_writes(const Simulator& sim) {
-    const std::regex writes("\"text\":\"cfg m [rw] -?[0-9][^\"]*\"");
-    const std::string record = sim.record();
+std::string matches_in(const std::string& text, const std::regex& pattern) {
     std::string found;
-    for (auto it = std::sregex_iterator(record.begin(), record.end(), writes);
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern);
          it != std::sregex_iterator(); ++it)
         found += it->str() + "\n";
     return found;
+}
+
+// The shell lines that changed the configuration, as the simulator recorded them.
+std::string configuration_writes(const Simulator& sim) {
+    return matches_in(sim.record(), std::regex("\"text\":\"cfg m [rw] -?[0-9][^\"]*\""));
+}
+
+// The frames the simulator received, without their times.
+std::string frames_received(const Simulator& sim) {
+    return matches_in(sim.record(), std::regex("\"dir\":\"rx\",\"kind\":\"frame\"[^}]*"));
 }
 
 } // namespace
@@ -194,4 +201,22 @@ TEST(OnWine, ConfigurationChange) {
     expect_same(runs);
     EXPECT_EQ(configuration_writes(sims.for_windows), configuration_writes(sims.for_linux));
     EXPECT_NE(configuration_writes(sims.for_windows).find("cfg m r -150 0 0"), std::string::npos);
+}
+
+// An image and a data block in frames, the image at the transfer rate: the
+// same frames reach the device, and it runs the new software.
+TEST(OnWine, Upload) {
+    const std::string image = temp_path("fw.nci");
+    const ToolRun made = run_tool({"-o", image, "--model", "NC-350", "--code-size", "357",
+                                   "--sw-version", "1.07", "--data-size", "0x10:200"},
+                                  "", {}, 30, NC_MKIMAGE_PATH);
+    ASSERT_EQ(made.status, 0) << made.err;
+    SimPair sims({"--model", "NC-350", "--reboot-time", "300"});
+    WinePrefix prefix(sims.for_windows.port());
+    Runs runs = run_both(sims, prefix, {"-v", "-p", "@PORT", "upload", "-b", "38400", image}, "");
+    EXPECT_NE(runs.on_linux.out.find("Device successfully updated to 1.07 Release\n"),
+              std::string::npos)
+        << runs.on_linux.out;
+    expect_same(runs);
+    EXPECT_EQ(frames_received(sims.for_windows), frames_received(sims.for_linux));
 }
