@@ -147,7 +147,8 @@ int read_line(char* buffer, uint32_t max) {
         if (ch == '\n')
             break;
     }
-    return stored > 0 ? static_cast<int>(stored) : -1;
+    // Part of a line read when the program was asked to end is no command.
+    return stored > 0 && !pending_signal ? static_cast<int>(stored) : -1;
 }
 
 int read_pending_keys(char* buffer, uint32_t max) {

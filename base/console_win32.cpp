@@ -185,7 +185,7 @@ int set_colours(int stream, WORD attributes) {
 
 int read_console_line(char* buffer, uint32_t max) {
     DWORD read = 0;
-    if (!ReadConsoleA(input, buffer, max, &read, nullptr) || read == 0)
+    if (!ReadConsoleA(input, buffer, max, &read, nullptr) || read == 0 || pending_signal)
         return -1;
     return static_cast<int>(read);
 }
@@ -200,7 +200,8 @@ int read_stream_line(char* buffer, uint32_t max) {
         if (buffer[stored++] == '\n')
             break;
     }
-    return stored > 0 ? static_cast<int>(stored) : -1;
+    // Part of a line read when the program was asked to end is no command.
+    return stored > 0 && !pending_signal ? static_cast<int>(stored) : -1;
 }
 
 int read_console_keys(char* buffer, uint32_t max) {
