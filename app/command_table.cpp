@@ -4,6 +4,7 @@
 
 #include "base/clock.h"
 #include "app/commands.h"
+#include "app/prompt_completion.h"
 #include "base/console.h"
 #include "base/results.h"
 #include "link/discovery.h"
@@ -26,9 +27,7 @@ bool device_lost(int32_t result) {
 // Reads one line; false at end of input or when the console cannot be read.
 bool read_command_line(char* line) {
     set_input_mode(INPUT_PROMPT);
-    std::printf("nc> ");
-    std::fflush(stdout);
-    const int n = read_input(line, COMMAND_LINE_SIZE);
+    const int n = read_command_input("nc> ", line, COMMAND_LINE_SIZE);
     if (n < 0)
         return false;
     line[n] = '\0';
@@ -71,6 +70,7 @@ void wait_for_enter() {
 
 void interactive_loop(DeviceRecord& device, int program_argc) {
     char line[COMMAND_LINE_SIZE + 1];
+    start_prompt_completion(device);
     while (!termination_requested() && read_command_line(line)) {
         char* words[MAX_COMMAND_WORDS];
         const int count = split_command_line(line, words, MAX_COMMAND_WORDS);

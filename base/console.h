@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 extern int quiet_mode;
 extern int verbose_mode;
@@ -53,6 +55,23 @@ void end_on_pending_signal();
 // window resize. -1 when input cannot be read (also at end of file) or the
 // program was asked to end.
 int read_input(char* buffer, uint32_t max);
+
+// The prompt: shows prompt and reads one line as read_input does in line mode
+// (with its line end, at most max characters; a longer line arrives in pieces,
+// the prompt shown again before each). When standard input and output are a
+// terminal the line can be edited: arrow keys, history of this and earlier
+// sessions (~/.nc_service_history), Ctrl-R to search it, Tab to complete.
+int read_command_input(const char* prompt, char* buffer, uint32_t max);
+
+// What may stand at the cursor's word, given the finished words before it.
+struct CompletionCandidates {
+    std::vector<std::string> words;
+    bool ignore_case = false; // keywords, which may be typed in any case
+    bool file_path = false;   // a file path: the console lists the folder instead
+};
+using CompletionSource = CompletionCandidates (*)(const std::vector<std::string>& words_before);
+// Tab completes from this source; nullptr (the default) completes nothing.
+void set_completion_source(CompletionSource source);
 
 // Writes straight to the terminal, bypassing standard output's buffer.
 int write_console(const char* bytes, uint32_t count);

@@ -1,19 +1,26 @@
 // The console on a POSIX terminal: termios for the input modes, ANSI escape
 // sequences for cursor, colours and clearing (only when output is a terminal).
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <dirent.h>
 #include <fcntl.h>
+#include <histedit.h>
 #include <initializer_list>
 #include <langinfo.h>
+#include <memory>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "base/console.h"
+#include "base/line_completion.h"
 
 namespace {
 
@@ -202,6 +209,218 @@ termios terminal_mode(int flags) {
     return mode;
 }
 
+// Line editing at the prompt, with libedit. Its characters come through
+// read_editor_char, which waits as every other input does, so that Ctrl-C and
+// SIGTERM end the edit and the program unwinds as it does from a plain read.
+
+constexpr int HISTORY_SIZE = 500;
+constexpr const char* HISTORY_FILE = "/.nc_service_history";
+constexpr size_t DEFAULT_COLUMNS = 80;
+
+CompletionSource completion_source = nullptr;
+
+struct LineEditor {
+    EditLine* editor = nullptr;
+    History* history = nullptr;
+    HistEvent event{};
+    std::string history_path; // empty: the history is not kept
+    std::string prompt;
+    bool unavailable = false;
+};
+LineEditor line_editor;
+
+// The rest of an edited line longer than the caller's buffer, handed out next.
+std::string pending_input;
+
+char* editor_prompt(EditLine*) { return line_editor.prompt.data(); }
+
+// One character, decoded in the locale's character set. Bytes that do not
+// form a character are dropped, as the editor could not show them.
+int read_editor_char(EditLine*, wchar_t* character) {
+    std::mbstate_t state{};
+    for (;;) {
+        if (!wait_for_input()) {
+            errno = EINTR;
+            return -1;
+        }
+        char byte = 0;
+        const ssize_t n = read(STDIN_FILENO, &byte, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0 ? 0 : -1;
+        const size_t used = std::mbrtowc(character, &byte, 1, &state);
+        if (used == static_cast<size_t>(-1))
+            state = std::mbstate_t{};
+        else if (used != static_cast<size_t>(-2))
+            return 1;
+    }
+}
+
+size_t terminal_columns() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return DEFAULT_COLUMNS;
+}
+
+size_t character_count(const std::string& text) {
+    const size_t count = std::mbstowcs(nullptr, text.c_str(), 0);
+    return count == static_cast<size_t>(-1) ? text.size() : count;
+}
+
+bool is_folder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The paths that complete partial: its folder's entries that start with its
+// last part, folders with a '/' behind. Hidden entries only when asked for.
+std::vector<std::string> paths_starting(const std::string& partial) {
+    const size_t slash = partial.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : partial.substr(0, slash + 1);
+    const std::string name = partial.substr(folder.size());
+    std::vector<std::string> paths;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()), closedir);
+    if (!dir)
+        return paths;
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string entry_name = entry->d_name;
+        if (entry_name == "." || entry_name == ".." || entry_name.compare(0, name.size(), name) != 0)
+            continue;
+        if (entry_name[0] == '.' && name.empty())
+            continue;
+        std::string path = folder + entry_name;
+        if (is_folder(path))
+            path += '/';
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+// A file name or keyword as the user sees it: control bytes would act on the
+// terminal, so they show as '?'.
+std::string printable(std::string text) {
+    for (char& ch : text) {
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
+            ch = '?';
+    }
+    return text;
+}
+
+// Lists the choices below the line; the editor then draws the line again.
+void show_choices(const std::vector<std::string>& choices, bool file_path) {
+    std::vector<std::string> shown;
+    for (const std::string& choice : choices) {
+        // A path shows only its last part, as the folder is already typed.
+        const size_t end = choice.size() >= 2 ? choice.size() - 2 : 0;
+        const size_t slash = choice.rfind('/', end);
+        shown.push_back(printable(file_path && slash != std::string::npos ? choice.substr(slash + 1)
+                                                                           : choice));
+    }
+    std::fputs("\n", stdout);
+    for (const std::string& row : completion_columns(shown, terminal_columns()))
+        std::printf("%s\n", row.c_str());
+    std::fflush(stdout);
+}
+
+unsigned char complete_at_cursor(EditLine* editor, int) {
+    if (!completion_source)
+        return CC_REFRESH_BEEP;
+    const LineInfo* line = el_line(editor);
+    const std::string typed(line->buffer, static_cast<size_t>(line->cursor - line->buffer));
+    const CompletionContext context = completion_context(typed);
+    const CompletionCandidates candidates = completion_source(context.words_before);
+    const CompletionEdit edit =
+        complete_word(context, candidates.file_path ? paths_starting(context.partial) : candidates.words,
+                      candidates.ignore_case);
+    if (!edit.replacement.empty()) {
+        el_deletestr(editor, static_cast<int>(character_count(typed.substr(context.word_start))));
+        el_insertstr(editor, edit.replacement.c_str());
+        return CC_REFRESH;
+    }
+    if (edit.choices.empty())
+        return CC_REFRESH_BEEP;
+    show_choices(edit.choices, candidates.file_path);
+    return CC_REDISPLAY;
+}
+
+void configure_editor(EditLine* editor, History* past_lines) {
+    el_set(editor, EL_EDITOR, "emacs");
+    el_set(editor, EL_PROMPT, editor_prompt);
+    el_set(editor, EL_HIST, history, past_lines);
+    el_set(editor, EL_GETCFN, read_editor_char);
+    el_set(editor, EL_ADDFN, "nc-complete", "Complete the word at the cursor", complete_at_cursor);
+    el_set(editor, EL_BIND, "^I", "nc-complete", nullptr);
+    el_set(editor, EL_BIND, "^R", "em-inc-search-prev", nullptr);
+}
+
+void load_history() {
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] == '\0')
+        return;
+    line_editor.history_path = std::string(home) + HISTORY_FILE;
+    history(line_editor.history, &line_editor.event, H_LOAD, line_editor.history_path.c_str());
+}
+
+// Made on the first prompt, once console_setup has saved the terminal's modes.
+bool start_line_editor() {
+    if (line_editor.editor || line_editor.unavailable)
+        return line_editor.editor != nullptr;
+    std::setlocale(LC_CTYPE, "");
+    line_editor.history = history_init();
+    line_editor.editor = line_editor.history ? el_init("nc-service", stdin, stdout, stderr) : nullptr;
+    if (!line_editor.editor) {
+        if (line_editor.history)
+            history_end(line_editor.history);
+        line_editor.history = nullptr;
+        line_editor.unavailable = true;
+        return false;
+    }
+    history(line_editor.history, &line_editor.event, H_SETSIZE, HISTORY_SIZE);
+    history(line_editor.history, &line_editor.event, H_SETUNIQUE, 1);
+    configure_editor(line_editor.editor, line_editor.history);
+    load_history();
+    return true;
+}
+
+bool line_editing() {
+    return line_reading && termios_saved && output_is_terminal && start_line_editor();
+}
+
+void remember_line(std::string entry) {
+    while (!entry.empty() && (entry.back() == '\n' || entry.back() == '\r'))
+        entry.pop_back();
+    if (entry.find_first_not_of(" \t") == std::string::npos)
+        return;
+    history(line_editor.history, &line_editor.event, H_ENTER, entry.c_str());
+    if (!line_editor.history_path.empty())
+        history(line_editor.history, &line_editor.event, H_SAVE, line_editor.history_path.c_str());
+}
+
+// One edited line with its line end; false at end of input or on a signal.
+bool edit_line(const char* prompt, std::string* line) {
+    line_editor.prompt = prompt;
+    el_resize(line_editor.editor); // the window may have changed since the last prompt
+    // Keys typed right after the prompt appears must find the terminal in the
+    // editor's mode already, or the terminal would echo them a second time.
+    el_set(line_editor.editor, EL_PREP_TERM, 1);
+    int count = 0;
+    const char* text = el_gets(line_editor.editor, &count);
+    if (!text || count <= 0)
+        return false;
+    line->assign(text, static_cast<size_t>(count));
+    remember_line(*line);
+    return true;
+}
+
+int take_pending_input(char* buffer, uint32_t max) {
+    const size_t count = std::min<size_t>(max, pending_input.size());
+    std::memcpy(buffer, pending_input.data(), count);
+    pending_input.erase(0, count);
+    return static_cast<int>(count);
+}
+
 } // namespace
 
 int console_setup(const char* title) {
@@ -268,6 +487,24 @@ int read_input(char* buffer, uint32_t max) {
     std::fflush(stdout);
     return line_reading ? read_line(buffer, max) : read_pending_keys(buffer, max);
 }
+
+int read_command_input(const char* prompt, char* buffer, uint32_t max) {
+    if (pending_signal)
+        return -1;
+    if (pending_input.empty() && line_editing()) {
+        std::fflush(stdout);
+        if (!edit_line(prompt, &pending_input))
+            return -1;
+        return take_pending_input(buffer, max);
+    }
+    std::fputs(prompt, stdout);
+    if (pending_input.empty())
+        return read_input(buffer, max);
+    std::fflush(stdout);
+    return take_pending_input(buffer, max);
+}
+
+void set_completion_source(CompletionSource source) { completion_source = source; }
 
 int write_console(const char* bytes, uint32_t count) {
     std::fflush(stdout);

@@ -337,6 +337,15 @@ int read_input(char* buffer, uint32_t max) {
     return input_is_console ? read_console_keys(buffer, max) : read_stream_keys(buffer, max);
 }
 
+// The console's own line input already recalls earlier lines (arrow keys, F7),
+// so the prompt is read as any line; Tab completion is not offered here.
+int read_command_input(const char* prompt, char* buffer, uint32_t max) {
+    std::fputs(prompt, stdout);
+    return read_input(buffer, max);
+}
+
+void set_completion_source(CompletionSource) {}
+
 int write_console(const char* bytes, uint32_t count) {
     std::fflush(stdout);
     if (!usable(output) || !write_all(output, bytes, count))

@@ -200,6 +200,10 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
         if (slave > STDERR_FILENO)
             close(slave);
         apply_environment(env);
+        // A test run started in the background ignores Ctrl-C; a technician's
+        // shell starts the tool with it in force.
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGQUIT, SIG_DFL);
         auto pointers = c_strings(argv);
         execv(pointers[0], pointers.data());
         _exit(127);
@@ -274,10 +278,15 @@ bool ToolProcess::read_output(int timeout_ms) {
 }
 
 bool ToolProcess::wait_for_output(const std::string& text, int timeout_ms, size_t occurrences) {
+    return wait_until([&](const std::string& out) { return count_of(out, text) >= occurrences; },
+                      timeout_ms);
+}
+
+bool ToolProcess::wait_until(const std::function<bool(const std::string&)>& done, int timeout_ms) {
     const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (count_of(run_.out, text) < occurrences) {
+    while (!done(run_.out)) {
         if (Clock::now() >= end || !read_output(50))
-            return count_of(run_.out, text) >= occurrences;
+            return done(run_.out);
     }
     return true;
 }

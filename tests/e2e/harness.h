@@ -2,6 +2,7 @@
 // nc-service driven through its options and standard input.
 #pragma once
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -58,6 +59,8 @@ class ToolProcess {
     // Waits until standard output holds text (that many times), up to
     // timeout_ms. True when it does.
     bool wait_for_output(const std::string& text, int timeout_ms, size_t occurrences = 1);
+    // Waits until done(standard output so far) holds, up to timeout_ms.
+    bool wait_until(const std::function<bool(const std::string&)>& done, int timeout_ms);
     void signal(int signal_number);
     const std::string& out() const { return run_.out; }
     const std::string& err() const { return run_.err; }

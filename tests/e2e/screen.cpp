@@ -1,5 +1,6 @@
 #include "screen.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,6 +24,31 @@ void Screen::escape(const std::string& sequence) {
         const char* semicolon = std::strchr(numbers, ';');
         row_ = numbers[0] == 'H' ? 0 : std::atoi(numbers) - 1;
         column_ = semicolon ? std::atoi(semicolon + 1) - 1 : 0;
+    } else if (final == 'G') {
+        column_ = std::max(0, std::atoi(sequence.c_str()) - 1);
+    } else if (final == '@' || final == 'P') {
+        // Characters inserted or deleted at the cursor shift the rest of the row.
+        if (row_ >= static_cast<int>(cells_.size()))
+            return;
+        auto& line = cells_[static_cast<size_t>(row_)];
+        const size_t at = std::min(line.size(), static_cast<size_t>(column_));
+        const size_t count = std::min(line.size() - at, static_cast<size_t>(std::max(1, std::atoi(sequence.c_str()))));
+        if (final == '@') {
+            line.insert(line.begin() + static_cast<long>(at), count, " ");
+            line.resize(line.size() - count);
+        } else {
+            line.erase(line.begin() + static_cast<long>(at), line.begin() + static_cast<long>(at + count));
+            line.resize(line.size() + count, " ");
+        }
+    } else if (final == 'K') {
+        for (size_t c = static_cast<size_t>(column_); row_ < static_cast<int>(cells_.size()) && c < cells_[0].size(); ++c)
+            cells_[static_cast<size_t>(row_)][c].assign(1, ' ');
+    } else if (final == 'A' || final == 'B' || final == 'C' || final == 'D') {
+        const int count = sequence.size() > 1 ? std::atoi(sequence.c_str()) : 1;
+        row_ += final == 'A' ? -count : final == 'B' ? count : 0;
+        column_ += final == 'D' ? -count : final == 'C' ? count : 0;
+        row_ = row_ < 0 ? 0 : row_;
+        column_ = column_ < 0 ? 0 : column_;
     } else if (final == 'J' && sequence == "2J") {
         for (auto& line : cells_)
             for (auto& cell : line)
@@ -43,6 +69,8 @@ void Screen::feed(const std::string& bytes) {
         } else if (ch == 0x1b && i + 1 < bytes.size() && bytes[i + 1] == ']') {
             const size_t bell = bytes.find('\a', i);
             i = bell == std::string::npos ? bytes.size() : bell;
+        } else if (ch == '\b') {
+            column_ = column_ > 0 ? column_ - 1 : 0;
         } else if (ch == '\r') {
             column_ = 0;
         } else if (ch == '\n') {

@@ -1,0 +1,144 @@
+// The prompt on a technician's terminal: the line can be edited, earlier lines
+// come back (also after a restart), Tab completes what the connected model
+// takes, and Ctrl-C in the middle of an edit leaves the terminal as it was.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "harness.h"
+#include "screen.h"
+
+namespace {
+
+const std::string ABOUT_TEXT = "NC_Service Tool, version";
+const std::string UP = "\x1b[A";
+
+// nc-service on a terminal connected to sim, with its own home folder.
+std::unique_ptr<ToolProcess> start_on_terminal(const Simulator& sim, const std::string& home) {
+    auto tool = std::make_unique<ToolProcess>(
+        std::vector<std::string>{"-p", sim.port(), "-b", "38400"},
+        std::map<std::string, std::string>{{"HOME", home}, {"TERM", "xterm"}, {"NO_COLOR", "1"}}, "",
+        /*terminal=*/true);
+    EXPECT_TRUE(tool->wait_for_output("nc> ", 15000)) << tool->out();
+    return tool;
+}
+
+std::string fresh_home() {
+    const std::string home = temp_path("home");
+    std::filesystem::create_directories(home);
+    return home;
+}
+
+// The last row on screen that starts with the prompt.
+std::string last_prompt_row(const std::string& out) {
+    Screen screen;
+    screen.feed(out);
+    std::string row;
+    for (int r = 0; r < 50; ++r) {
+        if (screen.row(r).rfind("nc> ", 0) == 0)
+            row = screen.row(r);
+    }
+    return row;
+}
+
+// Waits until the line being edited reads line (trailing blanks aside).
+bool wait_for_line(ToolProcess& tool, const std::string& line) {
+    return tool.wait_until([&](const std::string& out) { return last_prompt_row(out) == "nc> " + line; },
+                           5000);
+}
+
+} // namespace
+
+TEST(LineEditing, UpRecallsThePreviousLineAlsoAfterARestart) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    const std::string home = fresh_home();
+    {
+        auto tool = start_on_terminal(sim, home);
+        tool->send("about\r");
+        ASSERT_TRUE(tool->wait_for_output("NC-210, NC-350 and NC-4100", 5000));
+        tool->send(UP);
+        EXPECT_TRUE(wait_for_line(*tool, "about"));
+        tool->send("\r");
+        EXPECT_TRUE(tool->wait_until([](const std::string& out) { return count_of(out, ABOUT_TEXT) == 2; }, 5000));
+        tool->send("quit\r");
+        ToolRun run = tool->finish(20);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(count_of(run.out, ABOUT_TEXT), 2u) << run.out;
+    }
+    const std::string history = read_text_file(home + "/.nc_service_history");
+    EXPECT_NE(history.find("\nabout\n"), std::string::npos) << history;
+    EXPECT_NE(history.find("\nquit\n"), std::string::npos) << history;
+
+    auto tool = start_on_terminal(sim, home);
+    tool->send(UP + UP + "\r"); // quit is the latest line, about the one before
+    EXPECT_TRUE(tool->wait_for_output(ABOUT_TEXT, 5000)) << tool->out();
+    tool->send("quit\r");
+    EXPECT_EQ(tool->finish(20).status, 0);
+}
+
+// Words and quotes are cut as on a pipe, and a line longer than 256 characters
+// still arrives in two pieces, each a command line of its own.
+TEST(LineEditing, EditedLinesFollowTheRulesOfThePrompt) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    auto tool = start_on_terminal(sim, fresh_home());
+    tool->send("help \"NO SUCH\" topic\r");
+    EXPECT_TRUE(tool->wait_for_output("Error: Unknown command: NO SUCH\r\n", 5000)) << tool->out();
+    tool->send("about" + std::string(251, ' ') + "about\r");
+    tool->send("quit\r");
+    ToolRun run = tool->finish(30);
+    EXPECT_EQ(count_of(run.out, ABOUT_TEXT), 2u) << run.out;
+}
+
+TEST(LineEditing, TabCompletesCommandsKeywordsOfTheModelAndPaths) {
+    Simulator nc350({"--model", "NC-350", "--baud", "38400"});
+    ASSERT_TRUE(nc350.running());
+    auto tool = start_on_terminal(nc350, fresh_home());
+    tool->send("nmea0\t");
+    EXPECT_TRUE(wait_for_line(*tool, "nmea0183"));
+    tool->send("\t");
+    EXPECT_TRUE(tool->wait_for_output("baudrate   sentences\r\n", 5000)) << tool->out();
+    EXPECT_TRUE(wait_for_line(*tool, "nmea0183"));
+
+    const std::string folder = temp_path("files");
+    std::filesystem::create_directories(folder + "/reports");
+    std::ofstream(folder + "/my stats.log") << "";
+    tool->send("\x15stat -l " + folder + "/my\t");
+    EXPECT_TRUE(wait_for_line(*tool, "stat -l \"" + folder + "/my stats.log\"")) << tool->out();
+    tool->send("\x15" "diag " + folder + "/r\t");
+    EXPECT_TRUE(wait_for_line(*tool, "diag " + folder + "/reports/")) << tool->out();
+    tool->send("\x15quit\r");
+    tool->finish(20);
+
+    // On an NC-4100 sentences is the only word that follows, and the completed
+    // line is what runs.
+    Simulator nc4100({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(nc4100.running());
+    tool = start_on_terminal(nc4100, fresh_home());
+    tool->send("nmea0183 \t");
+    EXPECT_TRUE(wait_for_line(*tool, "nmea0183 sentences")) << tool->out();
+    tool->send("\r");
+    EXPECT_TRUE(tool->wait_for_output("HDT:", 5000)) << tool->out();
+    tool->send("quit\r");
+    tool->finish(20);
+}
+
+// Ctrl-C typed in the middle of an edit ends the tool through its closing
+// steps, by the signal, and the terminal gets back every setting it had.
+TEST(LineEditing, CtrlCWhileEditingLeavesTheTerminalAsItWas) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    auto tool = start_on_terminal(sim, fresh_home());
+    tool->send("help na");
+    ASSERT_TRUE(wait_for_line(*tool, "help na")) << tool->out();
+    tool->send("\x03");
+    ToolRun run = tool->finish(20);
+    EXPECT_EQ(run.signal, SIGINT) << run.out << run.err;
+    EXPECT_TRUE(tool->terminal_as_before());
+    EXPECT_TRUE(sim.wait_for_record(R"("text":"exit\u000d")", 2000)) << sim.record();
+    EXPECT_EQ(run.out.find("\x1b[?25l", run.out.rfind("nc> ")), std::string::npos);
+}

@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/prompt_completion.h"
+#include "base/line_completion.h"
+#include "link/command_registry.h"
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+struct ContextCase {
+    const char* legend;
+    std::string line;
+    Words words_before;
+    std::string partial;
+    size_t word_start;
+    bool quoted;
+};
+
+struct EditCase {
+    const char* legend;
+    std::string line;
+    Words candidates;
+    bool ignore_case;
+    std::string replacement;
+    Words choices;
+};
+
+std::set<std::string> as_set(const Words& words) { return {words.begin(), words.end()}; }
+
+bool offers(const CompletionCandidates& candidates, const std::string& word) {
+    return as_set(candidates.words).count(word) > 0;
+}
+
+// The "command keyword" pairs that help's overview lists under SETUP.
+std::set<std::string> setup_pairs_in_help(const char* model) {
+    DeviceRecord device;
+    device.model_name = model;
+    char help[] = "help";
+    char* argv[] = {help};
+    testing::internal::CaptureStdout();
+    find_command("help")->handler(device, 1, argv);
+    std::istringstream overview(testing::internal::GetCapturedStdout());
+    std::set<std::string> pairs;
+    bool in_setup = false;
+    for (std::string line; std::getline(overview, line);) {
+        if (line == "SETUP" || line == "UTILITIES") {
+            in_setup = line == "SETUP";
+            continue;
+        }
+        std::istringstream words(line);
+        std::string command, keyword;
+        if (!in_setup || !(words >> command >> keyword) || keyword[0] == '<')
+            continue;
+        if (keyword[0] == '[') { // choices right after the command: "[run|reset]"
+            std::istringstream choices(keyword.substr(1, keyword.find(']') - 1));
+            for (std::string choice; std::getline(choices, choice, '|');)
+                pairs.insert(command + " " + choice);
+        } else {
+            pairs.insert(command + " " + keyword);
+        }
+    }
+    return pairs;
+}
+
+const std::set<std::string> SETUP_COMMANDS = {"attitude", "autolevel", "deviation", "gnss",
+                                              "heading",  "nmea0183",  "nmea2000",  "pitch",
+                                              "roll",     "variation", "vertical"};
+
+} // namespace
+
+TEST(Completion, FindsTheWordAtTheCursorAsThePromptCutsIt) {
+    const ContextCase cases[] = {
+        {"empty line", "", {}, "", 0, false},
+        {"first word", "nmea0", {}, "nmea0", 0, false},
+        {"after a blank", "nmea0183 ", {"nmea0183"}, "", 9, false},
+        {"tab separates", "gnss\treceiver g", {"gnss", "receiver"}, "g", 14, false},
+        {"open quote keeps spaces", "upload \"/tmp/my fi", {"upload"}, "/tmp/my fi", 7, true},
+        {"closed quote is one word", "help \"a b\" c", {"help", "a b"}, "c", 11, false},
+    };
+    for (const ContextCase& c : cases) {
+        const CompletionContext context = completion_context(c.line);
+        EXPECT_EQ(context.words_before, c.words_before) << c.legend;
+        EXPECT_EQ(context.partial, c.partial) << c.legend;
+        EXPECT_EQ(context.word_start, c.word_start) << c.legend;
+        EXPECT_EQ(context.quoted, c.quoted) << c.legend;
+    }
+}
+
+TEST(Completion, CompletesAsFarAsTheCandidatesAgree) {
+    const EditCase cases[] = {
+        {"unique command", "nmea0", {"nmea0183", "nmea2000", "nav"}, false, "nmea0183 ", {}},
+        {"ambiguous, nothing to add", "nmea", {"nmea0183", "nmea2000"}, false, "", {"nmea0183", "nmea2000"}},
+        {"common part added", "n", {"nmea0183", "nmea2000"}, false, "nmea", {}},
+        {"empty word lists all", "nmea0183 ", {"sentences", "baudrate"}, true, "", {"baudrate", "sentences"}},
+        {"keyword in any case", "deviation CAL", {"calibration", "options"}, true, "calibration ", {}},
+        {"command names exactly", "NAV", {"nav"}, false, "", {}},
+        {"no match", "xyz", {"nav"}, false, "", {}},
+        {"sentence wants its interval", "nmea0183 sentences HDT", {"HDT:", "HDG:"}, false, "HDT:", {}},
+        {"folder stays open", "diag /tmp/r", {"/tmp/reports/"}, false, "/tmp/reports/", {}},
+        {"space gets quotes", "upload /tmp/my", {"/tmp/my image.bin"}, false, "\"/tmp/my image.bin\" ", {}},
+        {"open quote closed", "upload \"/tmp/a", {"/tmp/abc"}, false, "\"/tmp/abc\" ", {}},
+        {"quote stays open while ambiguous", "upload /tmp/m", {"/tmp/my a", "/tmp/my b"}, false,
+         "\"/tmp/my ", {}},
+    };
+    for (const EditCase& c : cases) {
+        const CompletionEdit edit = complete_word(completion_context(c.line), c.candidates, c.ignore_case);
+        EXPECT_EQ(edit.replacement, c.replacement) << c.legend;
+        EXPECT_EQ(edit.choices, c.choices) << c.legend;
+    }
+}
+
+TEST(Completion, ChoicesFillColumnsDownThenAcross) {
+    EXPECT_EQ(completion_columns({"baudrate", "sentences"}, 80), (Words{"baudrate   sentences"}));
+    EXPECT_EQ(completion_columns({"a", "bb", "c", "d", "e"}, 8), (Words{"a   d", "bb  e", "c"}));
+    EXPECT_EQ(completion_columns({"a-very-long-name"}, 4), (Words{"a-very-long-name"}));
+}
+
+TEST(Completion, OffersWhatTheConnectedModelTakes) {
+    EXPECT_EQ(as_set(prompt_candidates("NC-350", {"nmea0183"}).words), (std::set<std::string>{"sentences", "baudrate"}));
+    EXPECT_EQ(prompt_candidates("NC-4100", {"nmea0183"}).words, Words{"sentences"});
+    EXPECT_EQ(as_set(prompt_candidates("NC-4100", {"deviation", "CALIBRATION"}).words),
+              (std::set<std::string>{"standard", "adaptive", "off", "reset"}));
+    EXPECT_EQ(as_set(prompt_candidates("NC-350", {"deviation", "calibration"}).words),
+              (std::set<std::string>{"on", "off", "reset"}));
+    EXPECT_TRUE(offers(prompt_candidates("NC-210", {"gnss", "receiver", "gps"}), "sbas"));
+    EXPECT_TRUE(prompt_candidates("NC-350", {"Deviation"}).words.empty()); // command names exactly
+
+    const CompletionCandidates first_item = prompt_candidates("NC-4100", {"nmea0183", "sentences"});
+    EXPECT_TRUE(offers(first_item, "default"));
+    EXPECT_TRUE(offers(first_item, "HDT:"));
+    const CompletionCandidates next_item = prompt_candidates("NC-4100", {"nmea0183", "sentences", "HDT:100"});
+    EXPECT_FALSE(offers(next_item, "default"));
+    EXPECT_TRUE(offers(next_item, "RMC:"));
+
+    const CompletionCandidates commands = prompt_candidates("NC-210", {});
+    EXPECT_TRUE(offers(commands, "gnss"));
+    EXPECT_TRUE(offers(commands, "help"));
+    EXPECT_FALSE(offers(commands, "attitude"));
+    EXPECT_FALSE(offers(commands, "ncterm"));
+    EXPECT_TRUE(offers(prompt_candidates("NC-210", {"help"}), "attitude"));
+    EXPECT_FALSE(offers(prompt_candidates("NC-210", {"help"}), "ncterm"));
+
+    for (const Words& before : {Words{"upload"}, Words{"diag"}, Words{"stat", "-l"}})
+        EXPECT_TRUE(prompt_candidates("NC-4100", before).file_path) << before[0];
+    EXPECT_FALSE(prompt_candidates("NC-4100", {"diag", "/tmp"}).file_path);
+}
+
+// The keywords offered after each setup command are those help lists for the
+// model, so that the two tables cannot drift apart.
+TEST(Completion, SetupKeywordsAgreeWithHelp) {
+    for (const char* model : {"NC-4100", "NC-350", "NC-210", "NC-999"}) {
+        std::set<std::string> offered;
+        for (const std::string& command : prompt_candidates(model, {}).words) {
+            if (SETUP_COMMANDS.count(command) == 0)
+                continue;
+            for (const std::string& keyword : prompt_candidates(model, {command}).words)
+                offered.insert(command + " " + keyword);
+        }
+        EXPECT_FALSE(offered.empty()) << model;
+        EXPECT_EQ(offered, setup_pairs_in_help(model)) << model;
+    }
+}
+
