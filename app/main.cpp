@@ -141,6 +141,7 @@ int run_tool(int argc, char** argv) {
 
     std::vector<DeviceRecord> records = build_records(options);
     const uint32_t count = static_cast<uint32_t>(records.size());
+    describe_ports(records.data(), count);
     if (count > 0)
         scan_devices(records.data(), count);
     if (termination_requested()) {

@@ -11,6 +11,7 @@
 #include "base/console.h"
 #include "base/results.h"
 #include "link/frame.h"
+#include "link/serial.h"
 #include "link/transport.h"
 
 int active_mode = 0;
@@ -199,6 +200,17 @@ uint32_t show_devices(DeviceRecord* records, uint32_t count, uint32_t serial_fil
     }
     std::fflush(stdout);
     return listed;
+}
+
+void describe_ports(const DeviceRecord* records, uint32_t count) {
+    if (!verbose_mode)
+        return; // reading sysfs is for nothing then
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::string& port = records[i].link.port_name;
+        const std::string adapter = serial_port_description(port.c_str());
+        if (!adapter.empty())
+            out_print(LEVEL_DETAIL, "%s: %s\n", port.c_str(), adapter.c_str());
+    }
 }
 
 void show_ports(const DeviceRecord* records, uint32_t count) {

@@ -19,6 +19,10 @@ int identify_device(DeviceRecord& record, int raw);
 // Prints progress characters at level 1. Returns the number identified.
 int scan_devices(DeviceRecord* records, uint32_t count);
 
+// At level 0 (-v), a line for each port behind which the system names a USB
+// adapter: "<port>: <maker> <product>, serial <serial>".
+void describe_ports(const DeviceRecord* records, uint32_t count);
+
 // Lists identified devices (serial_filter 0: all) and numbers them from 1.
 uint32_t show_devices(DeviceRecord* records, uint32_t count, uint32_t serial_filter);
 // The port table, shown when no device was listed.

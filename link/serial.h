@@ -13,6 +13,11 @@ constexpr PortHandle INVALID_PORT = nullptr;
 // The environment variable NC_SERIAL_PORTS (colon-separated paths) replaces it.
 std::vector<std::string> serial_list_ports();
 
+// What the system tells of the hardware behind a port (a name, path or link
+// such as /dev/serial/by-id/...): a USB adapter's maker, product and serial
+// number. Empty when it tells nothing.
+std::string serial_port_description(const char* name);
+
 // Opens a port (a name such as ttyUSB0 or any device path) at baud with 8N1, no
 // flow control, DTR and RTS raised, raw, and exclusive access; any rate the
 // driver takes works. On failure returns INVALID_PORT with errno EACCES when the

@@ -220,6 +220,9 @@ PortHandle serial_open(const char* name, uint32_t baud) {
 }
 
 // Windows reports no missing permission apart from a port held elsewhere.
+// The device manager's names of USB adapters are not read here yet.
+std::string serial_port_description(const char*) { return ""; }
+
 std::string serial_permission_hint(const char* name) {
     return std::string("ask the administrator for access to ") + name;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <regex>
 #include <sys/stat.h>
 #include <termios.h>
@@ -119,4 +120,21 @@ TEST(Platform, MissingPermissionIsExplainedNotCalledAConflict) {
     EXPECT_EQ(run.out.find("might be opened by another application"), std::string::npos);
     EXPECT_NE(run.err.find("Error: no permission to open " + port.path + ": "), std::string::npos)
         << run.err;
+}
+
+// A port given by its stable name under /dev/serial/by-id (a link to the tty)
+// is found, connected and named as given, also with -v.
+TEST(Platform, PortGivenByItsStableLinkName) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    const std::string by_id = temp_path("serial-by-id");
+    std::filesystem::create_directories(by_id);
+    const std::string link = by_id + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    std::filesystem::create_symlink(sim.port(), link);
+    ToolRun run = run_tool({"-v", "-p", link, "-b", "38400", "about"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("NC-4100   37-203952   00012345  1.05    " + link + "  38400\n"),
+              std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Connected to NC-4100 (serial:00012345) at " + link), std::string::npos);
+    EXPECT_NE(run.out.find("NC_Service Tool, version"), std::string::npos);
 }

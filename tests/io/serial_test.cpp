@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <grp.h>
+#include <map>
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -277,4 +278,42 @@ TEST(SerialPort, SystemListIsInNaturalOrderWithoutUnfittedPorts) {
     EXPECT_EQ(serial_ports_in(root.string()),
               (std::vector<std::string>{"ttyACM1", "ttyS2", "ttyS10", "ttyUSB0"}));
     std::filesystem::remove_all(root);
+}
+
+// The name of a USB adapter comes from the USB device above its tty (for
+// ttyUSB through the port node and the interface, for ttyACM through the
+// interface); what the adapter reports is made printable, and a tty that is
+// no USB device has no name.
+TEST(SerialPort, UsbAdapterIsNamedFromTheDeviceAboveItsTty) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("nc-sysfs-" + std::to_string(getpid()));
+    const fs::path usb = root / "devices/pci0000:00/usb1";
+    const auto add_usb_device = [&](const std::string& name,
+                                    const std::map<std::string, std::string>& attributes) {
+        fs::create_directories(usb / name);
+        for (const auto& [attribute, value] : attributes)
+            std::ofstream(usb / name / attribute) << value << "\n";
+    };
+    const auto add_tty = [&](const std::string& tty, const fs::path& device) {
+        fs::create_directories(device);
+        fs::create_directories(root / "class/tty" / tty);
+        fs::create_symlink(device, root / "class/tty" / tty / "device");
+    };
+    add_usb_device("1-1", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
+                           {"product", "FT232R USB UART"}, {"serial", "A50285BI"}});
+    add_tty("ttyUSB0", usb / "1-1/1-1:1.0/ttyUSB0");
+    add_usb_device("1-2", {{"idVendor", "2341"}, {"idProduct", "0043"},
+                           {"product", "Evil\x1b]0;owned\x07 adapter"}});
+    add_tty("ttyACM0", usb / "1-2/1-2:1.0");
+    add_usb_device("1-3", {{"idVendor", "067b"}, {"idProduct", "2303"}});
+    add_tty("ttyUSB1", usb / "1-3/1-3:1.0/ttyUSB1");
+    add_tty("ttyS0", root / "devices/platform/serial8250/tty/ttyS0");
+
+    const std::string class_dir = (root / "class/tty").string();
+    EXPECT_EQ(usb_adapter_description(class_dir, "ttyUSB0"), "FTDI FT232R USB UART, serial A50285BI");
+    EXPECT_EQ(usb_adapter_description(class_dir, "ttyACM0"), "Evil?]0;owned? adapter");
+    EXPECT_EQ(usb_adapter_description(class_dir, "ttyUSB1"), "USB 067b:2303");
+    EXPECT_EQ(usb_adapter_description(class_dir, "ttyS0"), "");
+    EXPECT_EQ(usb_adapter_description(class_dir, "ttyUSB9"), "");
+    fs::remove_all(root);
 }
