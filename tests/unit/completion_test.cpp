@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -167,3 +168,25 @@ TEST(Completion, SetupKeywordsAgreeWithHelp) {
     }
 }
 
+// bash completes the commands of the table that help lists (on Linux, where
+// the script is installed).
+#ifdef NC_BASH_COMPLETION
+TEST(Completion, BashCompletionKnowsEveryListedCommand) {
+    std::ifstream script(NC_BASH_COMPLETION);
+    std::string line;
+    while (std::getline(script, line) && line.rfind("_nc_service_commands=", 0) != 0) {
+    }
+    std::istringstream listed(line.substr(line.find('"') + 1, line.rfind('"') - line.find('"') - 1));
+    std::set<std::string> in_script;
+    for (std::string name; listed >> name;)
+        in_script.insert(name);
+    std::set<std::string> in_table;
+    for (const CommandEntry& entry : command_table()) {
+        if (std::string(entry.name) != "ncterm")
+            in_table.insert(entry.name);
+    }
+    // upload joins the table with the firmware upload.
+    in_table.insert("upload");
+    EXPECT_EQ(in_script, in_table);
+}
+#endif
