@@ -53,7 +53,7 @@ const KeywordRule keyword_rules[] = {
 };
 
 // Commands whose next word is a file path: the command and the words before the path.
-const Words path_rules[] = {{"upload"}, {"diag"}, {"stat", "-l"}};
+const Words path_rules[] = {{"diag"}, {"stat", "-l"}};
 
 const char* const HIDDEN_COMMAND = "ncterm"; // help does not list it either
 
@@ -110,6 +110,17 @@ std::vector<std::string> command_names(const char* model, bool offered_only) {
     return names;
 }
 
+// upload takes its options (-f, -b <rate>) before the path.
+bool wants_file_path(const std::vector<std::string>& words) {
+    if (words[0] == "upload")
+        return words.back() != "-b";
+    for (const Words& rule : path_rules) {
+        if (begins_with(words, rule) && words.size() == rule.size())
+            return true;
+    }
+    return false;
+}
+
 const char* completion_model = nullptr;
 
 CompletionCandidates candidates_for_connected_model(const std::vector<std::string>& words_before) {
@@ -129,11 +140,9 @@ CompletionCandidates prompt_candidates(const char* model, const std::vector<std:
         candidates.ignore_case = true;
         return candidates;
     }
-    for (const Words& rule : path_rules) {
-        if (begins_with(words_before, rule) && words_before.size() == rule.size()) {
-            candidates.file_path = true;
-            return candidates;
-        }
+    if (wants_file_path(words_before)) {
+        candidates.file_path = true;
+        return candidates;
     }
     candidates.ignore_case = true;
     for (const KeywordRule& rule : keyword_rules) {

@@ -109,6 +109,8 @@ TEST(LineEditing, TabCompletesCommandsKeywordsOfTheModelAndPaths) {
     std::ofstream(folder + "/my stats.log") << "";
     tool->send("\x15stat -l " + folder + "/my\t");
     EXPECT_TRUE(wait_for_line(*tool, "stat -l \"" + folder + "/my stats.log\"")) << tool->out();
+    tool->send("\x15upload -f " + folder + "/my\t");
+    EXPECT_TRUE(wait_for_line(*tool, "upload -f \"" + folder + "/my stats.log\"")) << tool->out();
     tool->send("\x15" "diag " + folder + "/r\t");
     EXPECT_TRUE(wait_for_line(*tool, "diag " + folder + "/reports/")) << tool->out();
     tool->send("\x15quit\r");

@@ -147,8 +147,10 @@ TEST(Completion, OffersWhatTheConnectedModelTakes) {
     EXPECT_TRUE(offers(prompt_candidates("NC-210", {"help"}), "attitude"));
     EXPECT_FALSE(offers(prompt_candidates("NC-210", {"help"}), "ncterm"));
 
-    for (const Words& before : {Words{"upload"}, Words{"diag"}, Words{"stat", "-l"}})
-        EXPECT_TRUE(prompt_candidates("NC-4100", before).file_path) << before[0];
+    for (const Words& before : {Words{"upload"}, Words{"upload", "-f"}, Words{"upload", "-b", "38400"},
+                                Words{"diag"}, Words{"stat", "-l"}})
+        EXPECT_TRUE(prompt_candidates("NC-4100", before).file_path) << before.back();
+    EXPECT_FALSE(prompt_candidates("NC-4100", {"upload", "-b"}).file_path);
     EXPECT_FALSE(prompt_candidates("NC-4100", {"diag", "/tmp"}).file_path);
 }
 
@@ -185,8 +187,6 @@ TEST(Completion, BashCompletionKnowsEveryListedCommand) {
         if (std::string(entry.name) != "ncterm")
             in_table.insert(entry.name);
     }
-    // upload joins the table with the firmware upload.
-    in_table.insert("upload");
     EXPECT_EQ(in_script, in_table);
 }
 #endif
