@@ -7,6 +7,7 @@
 #include "link/command_registry.h"
 #include "link/nmea.h"
 #include "link/transport.h"
+#include "reports/keys.h"
 #include "reports/nav_display.h"
 
 namespace {
@@ -25,23 +26,6 @@ void show(const std::vector<NavWrite>& writes) {
 void draw_layout(const NavLayout& layout) {
     clear_screen();
     show(nav_static_layout(layout, degree_sign()));
-}
-
-enum class KeyOutcome { GO_ON, LEAVE };
-
-// Keys are looked at once a sentence has arrived. Input that cannot be read
-// any more (closed, or the program asked to end) leaves like ESC.
-KeyOutcome handle_keys(const NavLayout& layout) {
-    char key = 0;
-    for (;;) {
-        const int n = read_input(&key, 1);
-        if (n == 0)
-            return KeyOutcome::GO_ON;
-        if (n < 0 || key == KEY_ESC)
-            return KeyOutcome::LEAVE;
-        if (key == KEY_RESIZE)
-            draw_layout(layout);
-    }
 }
 
 int32_t nav_command(DeviceRecord& device, int32_t, char**) {
@@ -66,8 +50,12 @@ int32_t nav_command(DeviceRecord& device, int32_t, char**) {
                                   ? static_cast<uint32_t>(length)
                                   : static_cast<uint32_t>(sizeof sentence);
         std::memcpy(sentence, received, kept);
-        if (handle_keys(*layout) == KeyOutcome::LEAVE)
+        // Keys are looked at once a sentence has arrived.
+        const KeyOutcome keys = pending_keys();
+        if (keys == KeyOutcome::LEAVE)
             break;
+        if (keys == KeyOutcome::REDRAW)
+            draw_layout(*layout);
         const NavOutcome outcome =
             nav_decode(sentence, kept, *layout, run, nav_process_state, writes);
         if (outcome == NavOutcome::END)

@@ -9,6 +9,7 @@
 #include "base/results.h"
 #include "link/command_registry.h"
 #include "link/serial.h"
+#include "reports/keys.h"
 #include "reports/stream_stats.h"
 
 namespace {
@@ -18,24 +19,6 @@ constexpr uint32_t DRAIN_LIMIT_MS = 1000;
 constexpr uint32_t PRIORITY_FAILURE_PAUSE_MS = 2000;
 constexpr uint16_t COUNTER_ROW = 30;
 constexpr uint16_t STAT_EXIT_ROW = 37;
-
-enum class KeyOutcome { GO_ON, LEAVE, REDRAW };
-
-// The keys pressed since the last look. Input that cannot be read any more
-// (closed, or the program asked to end) leaves like ESC.
-KeyOutcome pending_keys() {
-    KeyOutcome outcome = KeyOutcome::GO_ON;
-    char key = 0;
-    for (;;) {
-        const int n = read_input(&key, 1);
-        if (n == 0)
-            return outcome;
-        if (n < 0 || key == KEY_ESC)
-            return KeyOutcome::LEAVE;
-        if (key == KEY_RESIZE)
-            outcome = KeyOutcome::REDRAW;
-    }
-}
 
 int32_t mon_command(DeviceRecord& device, int32_t, char**) {
     set_input_mode(0);

@@ -50,24 +50,11 @@ std::string text_of(float value) {
     return text;
 }
 
-class ConfigQuery : public testing::Test {
+class ConfigQuery : public PtyDevice {
   protected:
-    TestPty pty;
-    DeviceRecord device;
-
     void SetUp() override {
+        PtyDevice::SetUp();
         device.model_name = "NC-4100";
-        device.link.baud_rate = 38400;
-        device.link.port = serial_open(pty.path.c_str(), 38400);
-        ASSERT_NE(device.link.port, INVALID_PORT);
-        serial_set_read_timeout(device.link.port, 100);
-        transport_init();
-    }
-    void TearDown() override { serial_close(device.link.port); }
-
-    void device_sends(const std::string& bytes) {
-        ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()),
-                  static_cast<ssize_t>(bytes.size()));
     }
     void set_version(uint32_t major, uint32_t minor) {
         const uint16_t version = make_version(major, minor, 0);

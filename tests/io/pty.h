@@ -53,3 +53,28 @@ inline void expect_same_settings(const termios& a, const termios& b, const std::
     EXPECT_EQ(a.c_lflag, b.c_lflag) << when;
     EXPECT_EQ(std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc), 0) << when;
 }
+
+// A device record whose port is the slave of a pty the test plays the device on,
+// with the transport ready; the fixture of the transport and query tests.
+#include "link/serial.h"
+#include "link/transport.h"
+
+class PtyDevice : public testing::Test {
+  protected:
+    TestPty pty;
+    DeviceRecord device;
+
+    void SetUp() override {
+        device.link.port_name = pty.path;
+        device.link.baud_rate = 38400;
+        device.link.port = serial_open(pty.path.c_str(), 38400);
+        ASSERT_NE(device.link.port, INVALID_PORT);
+        serial_set_read_timeout(device.link.port, 100);
+        transport_init();
+    }
+    void TearDown() override { serial_close(device.link.port); }
+
+    void device_sends(const std::string& bytes) {
+        ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+};

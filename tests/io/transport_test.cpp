@@ -61,25 +61,8 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-class Transport : public testing::Test {
+class Transport : public PtyDevice {
   protected:
-    TestPty pty;
-    DeviceRecord device;
-
-    void SetUp() override {
-        device.link.port_name = pty.path;
-        device.link.baud_rate = 38400;
-        device.link.port = serial_open(pty.path.c_str(), 38400);
-        ASSERT_NE(device.link.port, INVALID_PORT);
-        serial_set_read_timeout(device.link.port, 100);
-        transport_init();
-    }
-    void TearDown() override { serial_close(device.link.port); }
-
-    void device_sends(const std::string& bytes) {
-        ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-
     std::string tool_sent() { return pty.drain_master(50); }
 };
 

@@ -44,12 +44,6 @@ struct Line {
 
 } // namespace
 
-TEST(StreamStats, CharacterTimeFollowsTheRate) {
-    StatFramer framer;
-    EXPECT_EQ(StreamAnalyser(framer, 4800, 0).link().char_time_us, 2083u);
-    EXPECT_EQ(StreamAnalyser(framer, 38400, 0).link().char_time_us, 260u);
-}
-
 // Hostile streams: which sentences are taken, and which faults are counted.
 TEST(StreamStats, FramerTakesWellFormedSentencesAndCountsFaults) {
     const std::string full = with_checksum("$GPXXX," + std::string(82 - 12, 'A')); // 82 with CR LF
