@@ -45,5 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fake_port::script("", fake_port::split_replies(data + 1, size - 1), 82);
     DeviceRecord& device = fake_port::device(models[(data[0] >> 4) % 4], 0x0085);
     run_query(data[0] % 12, device);
+    fake_port::release();
     return 0;
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <deque>
 
 #include "base/results.h"
 #include "link/nmea.h"
@@ -18,7 +17,8 @@ namespace {
 
 SerialPort the_port;
 std::string queued;
-std::deque<std::string> replies;
+std::vector<std::string> replies;
+size_t next_reply = 0;
 uint32_t piece_size = 82;
 DeviceRecord the_device;
 
@@ -42,7 +42,8 @@ namespace fake_port {
 
 void script(const std::string& waiting, std::vector<std::string> answers, uint32_t piece) {
     queued = waiting;
-    replies.assign(answers.begin(), answers.end());
+    replies = std::move(answers);
+    next_reply = 0;
     piece_size = std::max<uint32_t>(1, piece);
     transport_init();
 }
@@ -59,6 +60,12 @@ DeviceRecord& device(const char* model, uint16_t version) {
     the_device.link.state = LINK_CONNECTED;
     the_device.link.port = &the_port;
     return the_device;
+}
+
+void release() {
+    std::string().swap(queued);
+    std::vector<std::string>().swap(replies);
+    next_reply = 0;
 }
 
 std::vector<std::string> split_replies(const uint8_t* data, size_t size) {
@@ -93,9 +100,8 @@ int serial_read(PortHandle, uint8_t* buffer, uint32_t size) {
 int serial_write(PortHandle, const uint8_t* bytes, uint32_t length) {
     const std::string sent(reinterpret_cast<const char*>(bytes), length);
     if (sent.rfind("$PNCX,SH,", 0) == 0 && sent.find("^0D*") != std::string::npos &&
-        !replies.empty()) {
-        queued += shell_sentences(replies.front());
-        replies.pop_front();
+        next_reply < replies.size()) {
+        queued += shell_sentences(replies[next_reply++]);
     }
     return static_cast<int>(length);
 }

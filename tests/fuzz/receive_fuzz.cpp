@@ -36,5 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (result == -5)
             break;
     }
+    fake_port::release();
     return 0;
 }

@@ -18,5 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DeviceRecord& device =
         fake_port::device(models[data[0] % 4], data[0] & 0x10 ? 0x0081 : 0x0085);
     write_status_report(sink, device);
+    fake_port::release();
     return 0;
 }
