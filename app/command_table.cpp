@@ -25,12 +25,34 @@ bool device_lost(int32_t result) {
 }
 
 // Reads one line; false at end of input or when the console cannot be read.
+// Reads and drops what is left of a line that did not fit; false when the
+// input ended meanwhile.
+bool skip_rest_of_line() {
+    char piece[COMMAND_LINE_SIZE];
+    for (;;) {
+        const int n = read_command_input("", piece, sizeof piece);
+        if (n < 0)
+            return false;
+        if (n > 0 && piece[n - 1] == '\n')
+            return true;
+    }
+}
+
+// A line longer than the buffer arrives in pieces. Run one by one, the first
+// would send the device a setting cut short and the rest would run as a
+// command of its own: the whole line is refused instead, and line is empty.
 bool read_command_line(char* line) {
     set_input_mode(INPUT_PROMPT);
     const int n = read_command_input("nc> ", line, COMMAND_LINE_SIZE);
     if (n < 0)
         return false;
     line[n] = '\0';
+    if (static_cast<uint32_t>(n) == COMMAND_LINE_SIZE && line[n - 1] != '\n') {
+        line[0] = '\0';
+        const bool more = skip_rest_of_line();
+        std::printf("Error: Line too long, at most %u characters\n\n", COMMAND_LINE_SIZE - 1);
+        return more;
+    }
     return true;
 }
 
@@ -72,10 +94,16 @@ void interactive_loop(DeviceRecord& device, int program_argc) {
     char line[COMMAND_LINE_SIZE + 1];
     start_prompt_completion(device);
     while (!termination_requested() && read_command_line(line)) {
-        char* words[MAX_COMMAND_WORDS];
-        const int count = split_command_line(line, words, MAX_COMMAND_WORDS);
+        // One word more than a command may have, to tell that there were too
+        // many: dropping the rest would change a setting only in part.
+        char* words[MAX_COMMAND_WORDS + 1];
+        const int count = split_command_line(line, words, MAX_COMMAND_WORDS + 1);
         if (count == 0)
             continue;
+        if (count > MAX_COMMAND_WORDS) {
+            std::printf("Error: Too many words, at most %d\n\n", MAX_COMMAND_WORDS);
+            continue;
+        }
         set_input_mode(INPUT_COMMAND);
         const int32_t result = run_command(device, count, words);
         if (termination_requested())

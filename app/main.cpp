@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "base/console.h"
+#include "base/text.h"
 #include "base/version.h"
 #include "link/crc16.h"
 #include "link/discovery.h"
@@ -42,16 +43,30 @@ void print_usage(FILE* stream, const char* program) {
                stream);
 }
 
+// An option's number, or an error line naming what was wrong with it.
+bool read_option_number(const char* what, const char* text, uint32_t* value) {
+    if (read_u32(text, value))
+        return true;
+    std::fprintf(stderr, "Error: Invalid %s: %s\n", what, text);
+    return false;
+}
+
 ParseOutcome parse_options(int argc, char** argv, Options& options) {
     int option = 0;
     while ((option = getopt(argc, argv, "+ab:hl:p:s:vq")) != -1) {
         switch (option) {
         case 'a': active_mode = 1; break;
-        case 'b': options.baud = static_cast<uint32_t>(std::atoi(optarg)); break;
+        case 'b':
+            if (!read_option_number("baud rate", optarg, &options.baud))
+                return ParseOutcome::Error;
+            break;
         case 'h': return ParseOutcome::Help;
         case 'l': options.log_path = optarg; break;
         case 'p': options.port = optarg; break;
-        case 's': options.serial_filter = static_cast<uint32_t>(std::strtol(optarg, nullptr, 10)); break;
+        case 's':
+            if (!read_option_number("serial number", optarg, &options.serial_filter))
+                return ParseOutcome::Error;
+            break;
         case 'q': quiet_mode = 1; break;
         case 'v': verbose_mode = 1; break;
         default: return ParseOutcome::Error;

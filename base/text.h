@@ -1,6 +1,7 @@
 // Small text helpers shared by the commands.
 #pragma once
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -13,6 +14,23 @@ inline bool equals_ignore_case(const char* a, const char* b) {
             return false;
     }
     return *a == *b;
+}
+
+// A decimal whole number that fits 32 bits and is nothing else: the C
+// library's converters would read "38k" as 38 and "abc" as 0 without a word.
+inline bool read_u32(const char* text, uint32_t* value) {
+    uint64_t number = 0;
+    if (!text || !*text)
+        return false;
+    for (; *text; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+        number = number * 10 + static_cast<uint64_t>(*text - '0');
+        if (number > UINT32_MAX)
+            return false;
+    }
+    *value = static_cast<uint32_t>(number);
+    return true;
 }
 
 // The calendar form "Mon Dec  1 12:00:00 2025" (the C library's asctime without

@@ -131,6 +131,18 @@ TEST(ImageFile, ChangingAnyByteOfTheSpanFailsIt) {
     }
 }
 
+// Cut anywhere, at a record boundary or inside a record, a file fails with
+// one of the two messages and never reads past its end.
+TEST(ImageFile, CutAnywhereFailsWithAMessage) {
+    const std::vector<uint8_t> good = build_image_file(sample_contents());
+    for (size_t length = 0; length < good.size(); ++length) {
+        const ReadResult read = read_bytes(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(length)));
+        EXPECT_FALSE(read.ok) << length;
+        EXPECT_TRUE(read.err == "File verification error\n" || read.err == "File parse error\n")
+            << length << ": " << read.err;
+    }
+}
+
 struct DamagedFile {
     const char* legend;
     std::function<std::vector<uint8_t>()> make;
