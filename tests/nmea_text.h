@@ -1,5 +1,5 @@
 // Sentences as a device sends them, for tests: the body with its checksum and
-// line end.
+// line end, and shell text in as many shell sentences as it needs.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -15,4 +15,15 @@ inline std::string with_checksum(const std::string& body) {
     length += nmea_append_crlf(sentence.data(), length);
     sentence.resize(length);
     return sentence;
+}
+
+inline std::string shell_sentences(const std::string& text) {
+    std::string sentences;
+    const auto* src = reinterpret_cast<const uint8_t*>(text.data());
+    uint32_t remaining = static_cast<uint32_t>(text.size());
+    while (remaining > 0) {
+        char buffer[NMEA_MAX_SENTENCE];
+        sentences.append(buffer, nmea_shell_sentence(buffer, 77, &src, &remaining));
+    }
+    return sentences;
 }
