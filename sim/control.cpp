@@ -100,11 +100,13 @@ bool set_failing(Faults& faults, const std::vector<std::string>& args, std::stri
 }
 
 bool set_skip_segment(Faults& faults, const std::vector<std::string>& args, std::string* error) {
+    uint32_t segment = 0;
     uint32_t loads = 1;
-    if (!set_count(args[0], &faults.silent_segment, error) ||
+    if (!set_count(args[0], &segment, error) ||
         (args.size() > 1 && !set_count(args[1], &loads, error)))
         return false;
-    faults.silent_segment_loads = faults.silent_segment == 0 ? 0 : loads;
+    faults.silent_segment = segment;
+    faults.silent_segment_loads = segment == 0 ? 0 : loads;
     return true;
 }
 

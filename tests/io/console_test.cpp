@@ -1,3 +1,5 @@
+// The console on real terminals and pipes: a terminating signal, Enter on a
+// terminal left raw, and the screen put back.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -32,32 +34,6 @@ template <typename Body> int in_child_with_stdin(int fd, Body body) {
     } while (0)
 
 } // namespace
-
-TEST(Console, KeyModeNeverWaitsAndReportsAResize) {
-    TestPty pty;
-    const int status = in_child_with_stdin(pty.slave, [&] {
-        console_setup("test");
-        set_input_mode(0);
-        char keys[16];
-        const uint64_t start = clock_ms();
-        CHILD_CHECK(read_input(keys, sizeof keys) == 0);
-        CHILD_CHECK(clock_ms() - start < 50);
-        CHILD_CHECK(write(pty.master, "ab", 2) == 2);
-        sleep_ms(30);
-        CHILD_CHECK(read_input(keys, sizeof keys) == 2 && std::memcmp(keys, "ab", 2) == 0);
-        CHILD_CHECK(write(pty.master, "\r\x13", 2) == 2); // Enter and Ctrl-S pass as they are
-        sleep_ms(30);
-        CHILD_CHECK(read_input(keys, sizeof keys) == 2 && keys[0] == '\r' && keys[1] == 0x13);
-        raise(SIGWINCH);
-        CHILD_CHECK(read_input(keys, sizeof keys) == 1 && keys[0] == KEY_RESIZE);
-        restore_input_mode();
-        termios mode{};
-        CHILD_CHECK(tcgetattr(STDIN_FILENO, &mode) == 0 && (mode.c_lflag & ICANON) != 0);
-        return 0;
-    });
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
-}
 
 // A signal only asks the program to end: the wait for a line returns, the
 // program unwinds, and end_on_pending_signal ends it by that very signal with
@@ -117,6 +93,8 @@ TEST(Console, CookedModeEndsLinesWithEnterOnARawLeftTerminal) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
 }
 
+// What the full-screen displays write, and the cursor and colours put back
+// at the end.
 TEST(Console, TitleCursorColoursAndDirectWritesOnATerminal) {
     TestPty pty;
     const int status = in_child_with_stdin(pty.slave, [&] {
@@ -138,26 +116,4 @@ TEST(Console, TitleCursorColoursAndDirectWritesOnATerminal) {
     EXPECT_NE(shown.find("\x1b[0;37;44m"), std::string::npos);
     EXPECT_NE(shown.find("\x1b[1;97;44m"), std::string::npos);
     EXPECT_EQ(shown.substr(shown.size() - 10), "\x1b[?25h\x1b[0m"); // put back at the end
-}
-
-// Lines from a pipe: each with its line end, a long one in pieces of the size
-// asked for, and the end of the input is a read failure.
-TEST(Console, LineModeReadsLinesFromAPipeAndFailsAtEnd) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const std::string input = "help nav\n" + std::string(300, 'w') + "\nquit";
-    ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    close(fds[1]);
-    const int status = in_child_with_stdin(fds[0], [&] {
-        set_input_mode(INPUT_COMMAND);
-        char line[257];
-        CHILD_CHECK(read_input(line, 256) == 9 && std::memcmp(line, "help nav\n", 9) == 0);
-        CHILD_CHECK(read_input(line, 256) == 256);
-        CHILD_CHECK(read_input(line, 256) == 45 && line[44] == '\n');
-        CHILD_CHECK(read_input(line, 256) == 4 && std::memcmp(line, "quit", 4) == 0);
-        CHILD_CHECK(read_input(line, 256) == -1);
-        return 0;
-    });
-    close(fds[0]);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
 }

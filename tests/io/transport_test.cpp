@@ -1,5 +1,5 @@
 // The transport against an in-process device: the test queues the device's
-// sentences on the master side of a pty and reads back what the tool sent.
+// sentences on the master side of a pty.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,10 +12,10 @@
 #include "base/console.h"
 #include "link/frame.h"
 #include "link/nmea.h"
-#include "tests/nmea_text.h"
 #include "link/serial.h"
 #include "link/transport.h"
 #include "pty.h"
+#include "tests/nmea_text.h"
 
 namespace {
 
@@ -47,84 +47,85 @@ std::string hex_of(const uint8_t* bytes, size_t count) {
 std::string frame_sentences(const std::vector<uint8_t>& frame, size_t chunk = 34) {
     std::string out;
     for (size_t at = 0; at < frame.size(); at += chunk)
-        out += with_checksum("$PNCX,0," + hex_of(frame.data() + at, std::min(chunk, frame.size() - at)));
+        out += with_checksum("$PNCX,0," +
+                             hex_of(frame.data() + at, std::min(chunk, frame.size() - at)));
     return out;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", start)) {
-        lines.push_back(text.substr(start, end + 2 - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
-class Transport : public PtyDevice {
-  protected:
-    std::string tool_sent() { return pty.drain_master(50); }
-};
-
-std::string unescaped_shell_text(const std::string& sentence) {
-    const size_t data = std::strlen("$PNCX,SH,");
-    const size_t star = sentence.find('*');
-    uint8_t out[128];
-    const char* src = sentence.data() + data;
-    uint32_t error = 0;
-    const uint32_t n = nmea_unescape(out, sizeof out, &src, static_cast<uint32_t>(star - data), &error);
-    return std::string(reinterpret_cast<char*>(out), n);
-}
+using Transport = PtyDevice;
 
 } // namespace
 
-TEST_F(Transport, LongCommandLineTravelsInTwoSentences) {
-    const std::string line = std::string(99, 'c') + "\r";
-    EXPECT_EQ(shell_transact(device, line.c_str(), nullptr, 0, 0), 0);
-    const auto sentences = lines_of(tool_sent());
-    ASSERT_EQ(sentences.size(), 2u);
-    for (const std::string& sentence : sentences) {
-        EXPECT_LE(sentence.find('*'), 68u);
-        EXPECT_EQ(nmea_verify_checksum(sentence.data(), static_cast<uint32_t>(sentence.size())), 1);
-    }
-    EXPECT_EQ(unescaped_shell_text(sentences[0]), std::string(59, 'c'));
-    EXPECT_EQ(unescaped_shell_text(sentences[1]), std::string(40, 'c') + "\r");
-    EXPECT_NE(sentences[1].find("^0D*"), std::string::npos);
-}
-
-TEST_F(Transport, ReplyCompletesWhenThePromptIsSplitAcrossSentences) {
-    device_sends(shell_sentence("cfg v\r\n0 3\r\nnc>") + shell_sentence(" "));
-    EXPECT_EQ(shell_transact(device, "cfg v\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000), 2);
-    EXPECT_STREQ(shell_reply_buffer, "cfg v\r\n0 3\r\nnc");
-}
-
-TEST_F(Transport, NavigationDuringShellIsIgnoredAndShellDuringNavigationToo) {
+// What a wait takes from the line: the shell reply up to the prompt (split
+// across sentences or not, without the sentences that did not fit, NUL and
+// all), or the next navigation sentence; neither kind ends the wait for the
+// other or lingers, and a sentence cut off by a time-out does not swallow
+// the next one. A row's steps run in order: the device sends, or a wait
+// gives the text, or times out when there is none.
+TEST_F(Transport, RepliesAndSentencesAreSortedApart) {
     const std::string nav = with_checksum("$GPGGA,1,2,3");
-    device_sends(nav + shell_sentence("ver\r\nv1\r\n> ") + nav);
-    ASSERT_EQ(shell_transact(device, "ver\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000), 2);
-    EXPECT_STREQ(shell_reply_buffer, "ver\r\nv1\r\n");
-
-    // The nav sentence that followed the prompt in the same read is not lost.
-    const char* sentence = nullptr;
-    ASSERT_EQ(nmea_read_sentence(device, &sentence, 500), static_cast<int>(nav.size()));
-
-    // Shell text while nobody waits for it neither ends the wait nor lingers.
-    device_sends(shell_sentence("late text> ") + nav);
-    EXPECT_EQ(nmea_read_sentence(device, &sentence, 500), static_cast<int>(nav.size()));
-    EXPECT_EQ(std::string(sentence, nav.size()), nav);
-    EXPECT_EQ(shell_transact(device, "", shell_reply_buffer, SHELL_REPLY_SIZE, 300), -11);
-}
-
-TEST_F(Transport, SeveralSentencesInOneReadAreDeliveredInTurn) {
-    const std::string first = with_checksum("$GPGGA,1");
-    const std::string second = with_checksum("$GPRMC,2");
-    device_sends(first + second);
-    const char* sentence = nullptr;
-    ASSERT_EQ(nmea_read_sentence(device, &sentence, 500), static_cast<int>(first.size()));
-    EXPECT_EQ(std::string(sentence, first.size()), first);
-    ASSERT_EQ(nmea_read_sentence(device, &sentence, 500), static_cast<int>(second.size()));
-    EXPECT_EQ(std::string(sentence, second.size()), second);
-    EXPECT_EQ(nmea_read_sentence(device, &sentence, 200), -11);
+    const std::string rmc = with_checksum("$GPRMC,2");
+    enum Kind { SENDS, SHELL, NMEA };
+    struct Step {
+        Kind kind;
+        std::string text;
+        uint32_t timeout_ms = 2000;
+        uint32_t reply_size = SHELL_REPLY_SIZE;
+    };
+    const struct {
+        const char* legend;
+        std::vector<Step> steps;
+    } rows[] = {
+        {"prompt split across sentences",
+         {{SENDS, shell_sentence("cfg v\r\n0 3\r\nnc>") + shell_sentence(" ")},
+          {SHELL, "cfg v\r\n0 3\r\nnc"}}},
+        {"navigation around a reply, the last in the same read",
+         {{SENDS, nav + shell_sentence("ver\r\nv1\r\n> ") + nav},
+          {SHELL, "ver\r\nv1\r\n"},
+          {NMEA, nav}}},
+        {"shell text while nobody waits for it",
+         {{SENDS, shell_sentence("late text> ") + nav}, {NMEA, nav}, {SHELL, "", 300}}},
+        {"several sentences in one read",
+         {{SENDS, nav + rmc}, {NMEA, nav}, {NMEA, rmc}, {NMEA, "", 200}}},
+        {"sentence cut off by a time-out",
+         {{SENDS, "$GPGGA,1,2"},
+          {NMEA, "", 300},
+          {SENDS, shell_sentence("ver\r\nNC-4100> ")},
+          {SHELL, "ver\r\nNC-4100", 1000, 64}}},
+        {"overflow drops whole sentences, NUL does not hide the prompt",
+         {{SENDS, shell_sentence("0123456789ABCDEF") + shell_sentence("ab") +
+                      with_checksum("$PNCX,SH,c^00d> ")},
+          {SHELL, std::string("abc\0d", 5), 2000, 16}}},
+        {"the prompt does not fit",
+         {{SENDS, shell_sentence("0123456789") + shell_sentence("xyz> ")}, {SHELL, "", 400, 12}}},
+    };
+    for (const auto& row : rows) {
+        link_purge(device.link);
+        for (const Step& step : row.steps) {
+            if (step.kind == SENDS) {
+                device_sends(step.text);
+            } else if (step.kind == SHELL) {
+                std::vector<char> reply(step.reply_size, '#');
+                EXPECT_EQ(
+                    shell_transact(device, "", reply.data(), step.reply_size, step.timeout_ms),
+                    step.text.empty() ? -11 : 2)
+                    << row.legend;
+                if (!step.text.empty()) {
+                    EXPECT_EQ(std::string(reply.data(), step.text.size() + 1), step.text + '\0')
+                        << row.legend;
+                }
+            } else {
+                const char* sentence = nullptr;
+                const int result = nmea_read_sentence(device, &sentence, step.timeout_ms);
+                EXPECT_EQ(result, step.text.empty() ? -11 : static_cast<int>(step.text.size()))
+                    << row.legend;
+                if (result > 0) {
+                    EXPECT_EQ(std::string(sentence, static_cast<size_t>(result)), step.text)
+                        << row.legend;
+                }
+            }
+        }
+    }
 }
 
 TEST_F(Transport, FrameAnswerInPiecesAfterBadSentences) {
@@ -139,87 +140,6 @@ TEST_F(Transport, FrameAnswerInPiecesAfterBadSentences) {
     EXPECT_EQ(response[2], 68);
     EXPECT_EQ(response[4], 0xA5);
     EXPECT_EQ(response[71], 0xA5);
-
-    const auto sent = lines_of(tool_sent());
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].substr(0, 8), "$PNCX,0,");
-    EXPECT_EQ(sent[0].substr(8, 8), "98A81001"); // type 0x10, first sequence number
-}
-
-
-
-
-TEST_F(Transport, ReplyOverflowDropsWholeSentencesAndNulDoesNotHideThePrompt) {
-    char reply[16];
-    device_sends(shell_sentence("0123456789ABCDEF") + shell_sentence("ab") + with_checksum("$PNCX,SH,c^00d> "));
-    ASSERT_EQ(shell_transact(device, "", reply, sizeof reply, 2000), 2);
-    EXPECT_EQ(std::string(reply, 4), std::string("abc\0", 4));
-    EXPECT_EQ(reply[4], 'd');
-
-    device_sends(shell_sentence("0123456789") + shell_sentence("xyz> ")); // prompt does not fit
-    EXPECT_EQ(shell_transact(device, "", reply, 12, 400), -11);
-}
-
-TEST_F(Transport, LargeFrameIsSentInSentencesOf34Bytes) {
-    std::vector<uint8_t> request(4 + 192, 0x3C);
-    request[0] = 0x16;
-    request[2] = 192;
-    request[3] = 0;
-    EXPECT_EQ(frame_transact(device, request.data(), 0x17, nullptr, 0, 0, 0), 0);
-    const auto sent = lines_of(tool_sent());
-    ASSERT_EQ(sent.size(), 6u); // 200 bytes
-    for (const std::string& sentence : sent)
-        EXPECT_LE(sentence.size(), NMEA_MAX_SENTENCE);
-    EXPECT_EQ(sent[0].find('*'), 8u + 68u);
-}
-
-TEST_F(Transport, ExitStatusFromTheSecondLine) {
-    device_sends(shell_sentence("echo $?\r\n3\r\nnc> "));
-    EXPECT_EQ(shell_exit_status(device), 3);
-    device_sends(shell_sentence("echo $?nc> "));
-    EXPECT_EQ(shell_exit_status(device), -14);
-}
-
-TEST_F(Transport, HangUpEndsTheWaitWithAPortError) {
-    pty.close_master();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(shell_transact(device, "", shell_reply_buffer, SHELL_REPLY_SIZE, 2000), -5);
-    testing::internal::GetCapturedStderr();
-}
-
-TEST_F(Transport, TrafficLogRecordsBothDirections) {
-    char path[] = "/tmp/nc-traffic-XXXXXX";
-    close(mkstemp(path));
-    ASSERT_EQ(log_open(path), 0);
-    const std::string bad = "$GPGGA,1*00\r\n";
-    device_sends(bad + shell_sentence("x\r\n> "));
-    shell_transact(device, "x\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000);
-    const uint8_t request[4] = {0x10, 0, 0, 0};
-    frame_transact(device, request, 0x11, nullptr, 0, 0, /*raw=*/1);
-    log_close();
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    unlink(path);
-    const std::string log = content.str();
-    EXPECT_NE(log.find(" TX: $PNCX,SH,x^0D*"), std::string::npos) << log;
-    EXPECT_NE(log.find(" RX: " + bad), std::string::npos) << log;
-    EXPECT_NE(log.find(" RX CRC: " + bad), std::string::npos) << log;
-    EXPECT_NE(log.find(" RX: $PNCX,SH,x^0D^0A> *"), std::string::npos) << log;
-    EXPECT_NE(log.find(" TX: 98a810"), std::string::npos) << log;
-    EXPECT_EQ(log.back(), '\n');
-}
-
-// A sentence cut off by a time-out must not swallow the first whole sentence
-// of the next wait: the wait starts its sentence recogniser afresh.
-TEST_F(Transport, SentenceCutOffByATimeOutDoesNotSwallowTheNextReply) {
-    device_sends("$GPGGA,1,2");
-    const char* sentence = nullptr;
-    EXPECT_EQ(nmea_read_sentence(device, &sentence, 300), -11);
-    device_sends(shell_sentence("ver\r\nNC-4100> "));
-    char reply[64];
-    EXPECT_EQ(shell_transact(device, "", reply, sizeof reply, 1000), 2);
-    EXPECT_STREQ(reply, "ver\r\nNC-4100");
 }
 
 // Answers that are no success: another type gives its negated type, type 0
@@ -245,7 +165,30 @@ TEST_F(Transport, FrameAnswersThatAreNoSuccess) {
         link_purge(device.link);
         device_sends(c.sentences);
         uint8_t response[72];
-        EXPECT_EQ(frame_transact(device, request, 0x11, response, c.response_size, 400, 0), c.result)
+        EXPECT_EQ(frame_transact(device, request, 0x11, response, c.response_size, 400, 0),
+                  c.result)
             << c.legend;
     }
+}
+
+// The log marks a sentence with a wrong checksum, and shows raw frames in hex.
+TEST_F(Transport, TrafficLogMarksBadSentencesAndShowsRawFrames) {
+    char path[] = "/tmp/nc-traffic-XXXXXX";
+    close(mkstemp(path));
+    ASSERT_EQ(log_open(path), 0);
+    const std::string bad = "$GPGGA,1*00\r\n";
+    device_sends(bad + shell_sentence("x\r\n> "));
+    shell_transact(device, "x\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000);
+    const uint8_t request[4] = {0x10, 0, 0, 0};
+    frame_transact(device, request, 0x11, nullptr, 0, 0, /*raw=*/1);
+    log_close();
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    unlink(path);
+    const std::string log = content.str();
+    EXPECT_NE(log.find(" RX: " + bad), std::string::npos) << log;
+    EXPECT_NE(log.find(" RX CRC: " + bad), std::string::npos) << log;
+    EXPECT_NE(log.find(" TX: 98a810"), std::string::npos) << log;
+    EXPECT_EQ(log.back(), '\n');
 }

@@ -39,10 +39,8 @@ void Bench::run_until(uint64_t time_us) {
 void Bench::collect(const std::string& bytes) {
     for (char ch : bytes) {
         const uint8_t byte = static_cast<uint8_t>(ch);
-        if (parser_.count == 0 && byte != '$') {
-            raw_text_ += ch; // plain console text
-            continue;
-        }
+        if (parser_.count == 0 && byte != '$')
+            continue; // plain console text
         if (parser_.count == 0)
             sentence_start_ = now_;
         nmea_parser_feed(&parser_, &byte, 1);
@@ -117,19 +115,19 @@ void Bench::send_frame(uint8_t type, const std::vector<uint8_t>& payload, bool r
 }
 
 std::string Bench::shell(const std::string& line, uint64_t timeout_us) {
-    take_shell_text();
+    shell_text_.clear();
     send_shell(line);
     const uint64_t end = now_ + timeout_us;
     while (now_ < end && shell_text_.find("> ") == std::string::npos)
         run_for(1000);
-    std::string text = take_shell_text();
+    const std::string text = std::exchange(shell_text_, {});
     const size_t prompt = text.find("> ");
     return prompt == std::string::npos ? std::string() : text.substr(0, prompt);
 }
 
 ReceivedFrame Bench::transact(uint8_t type, const std::vector<uint8_t>& payload, bool raw,
                               uint64_t timeout_us) {
-    take_frames();
+    frames_.clear();
     send_frame(type, payload, raw);
     const uint64_t end = now_ + timeout_us;
     while (now_ < end && frames_.empty())
@@ -143,13 +141,4 @@ ReceivedFrame Bench::transact(uint8_t type, const std::vector<uint8_t>& payload,
 
 std::vector<TimedSentence> Bench::take_sentences() {
     return std::exchange(sentences_, {});
-}
-std::string Bench::take_shell_text() {
-    return std::exchange(shell_text_, {});
-}
-std::vector<ReceivedFrame> Bench::take_frames() {
-    return std::exchange(frames_, {});
-}
-std::string Bench::take_raw_text() {
-    return std::exchange(raw_text_, {});
 }

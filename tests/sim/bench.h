@@ -39,9 +39,6 @@ class Bench {
                            uint64_t timeout_us = 1'000'000);
 
     std::vector<TimedSentence> take_sentences(); // since the last call
-    std::string take_shell_text();               // SH text since the last call
-    std::vector<ReceivedFrame> take_frames();    // answers since the last call
-    std::string take_raw_text();                 // bytes outside sentences
 
     sim::Device& device() { return device_; }
     uint64_t now() const { return now_; }
@@ -59,7 +56,6 @@ class Bench {
     uint64_t sentence_start_ = 0;
     std::vector<TimedSentence> sentences_;
     std::string shell_text_;
-    std::string raw_text_;
     std::vector<uint8_t> frame_buffer_;
     FrameParser frame_parser_{};
     std::vector<ReceivedFrame> frames_;

@@ -1,200 +1,110 @@
-// The navigation output on a simulated clock: well-formed sentences, the
-// table's intervals kept exactly, slow sentences only in the gaps, and values
-// that agree with each other.
-#include <algorithm>
-#include <cmath>
-#include <cstdlib>
+// The navigation output on a simulated clock: every model's sentences well
+// formed, one after the other on the line, at their table's intervals and
+// offsets; table changes that take effect at once, and replayed captures.
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 
 #include "bench.h"
-#include "link/device.h"
 
 namespace {
 
 std::string formatter_of(const std::string& sentence) {
-    if (sentence.rfind("$PFEC,", 0) == 0)
-        return sentence.substr(8, 3);
-    return sentence.substr(3, 3);
+    return sentence.substr(sentence.rfind("$PFEC,", 0) == 0 ? 8 : 3, 3);
 }
 
-std::vector<std::string> fields_of(const std::string& sentence) {
-    std::vector<std::string> fields;
-    const std::string body = sentence.substr(1, sentence.find('*') - 1);
-    size_t start = 0;
-    for (size_t comma = body.find(',');; comma = body.find(',', start)) {
-        fields.push_back(body.substr(start, comma - start));
-        if (comma == std::string::npos)
-            break;
-        start = comma + 1;
-    }
-    return fields;
-}
-
+// Start times of each formatter's sentences that began before end_us.
 std::map<std::string, std::vector<uint64_t>>
-start_times(const std::vector<TimedSentence>& sentences) {
+start_times(const std::vector<TimedSentence>& sentences, uint64_t end_us = UINT64_MAX) {
     std::map<std::string, std::vector<uint64_t>> times;
     for (const TimedSentence& s : sentences)
-        times[formatter_of(s.text)].push_back(s.time_us);
+        if (s.time_us < end_us)
+            times[formatter_of(s.text)].push_back(s.time_us);
     return times;
 }
 
-TEST(NmeaOutput, EverySentenceOfEveryModelIsWellFormed) {
+constexpr int64_t AFTER_OTHERS = -1; // at a fixed place behind the sentences before it
+constexpr int64_t IN_GAPS = -2;      // wherever the line is free
+
+// The bench starts on a whole UTC second, so the table's offsets count from 0.
+TEST(NmeaOutput, EveryModelSendsItsTableOnTime) {
+    const struct {
+        const char* model;
+        const char* formatters;
+        uint64_t interval_ms;
+        int64_t offset_ms; // from the device's whole seconds, or one of the two above
+        size_t count;      // in four seconds
+    } rows[] = {
+        {"NC-4100", "HDT", 100, 0, 40},
+        {"NC-4100", "THS ROT att hev", 100, AFTER_OTHERS, 40},
+        {"NC-4100", "GGA RMC VTG ZDA MDA", 1000, IN_GAPS, 4},
+        {"NC-350", "HDT", 200, 0, 20},
+        {"NC-350", "ROT", 1000, 50, 4},
+        {"NC-350", "HDG", 1000, 100, 4},
+        {"NC-350", "MDA", 2000, AFTER_OTHERS, 2},
+        {"NC-210", "GGA", 1000, 0, 4},
+        {"NC-210", "RMC VTG ZDA", 1000, AFTER_OTHERS, 4},
+    };
+    std::map<std::string, std::vector<TimedSentence>> sent;
     for (const char* model : {"NC-4100", "NC-350", "NC-210"}) {
         Bench bench(settings_of(model));
-        bench.run_for(3'000'000);
-        const std::vector<TimedSentence> sentences = bench.take_sentences();
-        EXPECT_GT(sentences.size(), 10u) << model;
-        for (const TimedSentence& s : sentences) {
-            EXPECT_LE(s.text.size(), NMEA_MAX_SENTENCE) << s.text;
-            EXPECT_TRUE(nmea_verify_checksum(s.text.data(), static_cast<uint32_t>(s.text.size())))
-                << s.text;
+        bench.run_for(4'500'000);
+        sent[model] = bench.take_sentences();
+        const std::vector<TimedSentence>& s = sent[model];
+        const uint64_t char_us = 10'000'000 / bench.device().line_baud();
+        for (size_t i = 0; i < s.size(); ++i) {
+            EXPECT_LE(s[i].text.size(), NMEA_MAX_SENTENCE) << model << ": " << s[i].text;
+            EXPECT_TRUE(
+                nmea_verify_checksum(s[i].text.data(), static_cast<uint32_t>(s[i].text.size())))
+                << model << ": " << s[i].text;
+            const uint64_t line_free_at =
+                i == 0 ? 0 : s[i - 1].time_us + s[i - 1].text.size() * char_us;
+            EXPECT_GE(s[i].time_us + 1000, line_free_at)
+                << model << ": " << s[i].text << " starts before the previous one ended";
+        }
+    }
+    for (const auto& row : rows) {
+        const auto times = start_times(sent[row.model], 4'000'000);
+        std::istringstream formatters(row.formatters);
+        for (std::string formatter; formatters >> formatter;) {
+            SCOPED_TRACE(std::string(row.model) + " " + formatter);
+            const auto found = times.find(formatter);
+            ASSERT_NE(found, times.end());
+            const std::vector<uint64_t>& t = found->second;
+            EXPECT_EQ(t.size(), row.count);
+            const uint64_t interval_us = row.interval_ms * 1000;
+            for (size_t i = 1; i < t.size() && row.offset_ms != IN_GAPS; ++i)
+                EXPECT_NEAR(static_cast<double>(t[i] - t[i - 1]), interval_us, 1000.0) << i;
+            for (size_t i = 0; i < t.size() && row.offset_ms >= 0; ++i)
+                EXPECT_LT(t[i] % interval_us - static_cast<uint64_t>(row.offset_ms) * 1000, 1000u)
+                    << "starts at " << t[i] << " us";
         }
     }
 }
 
-TEST(NmeaOutput, FastSentencesKeepTheirIntervalAndSlowOnesFillTheGaps) {
-    Bench bench(settings_of("NC-4100")); // 38400 baud, 100 ms base, GNSS every second
-    bench.run_for(3'900'000);            // one-second marks at 0 to 3 s
-    const std::vector<TimedSentence> sentences = bench.take_sentences();
-    const auto times = start_times(sentences);
-    for (const char* fast : {"HDT", "THS", "ROT", "att", "hev"}) {
-        const std::vector<uint64_t>& t = times.at(fast);
-        ASSERT_GE(t.size(), 38u) << fast;
-        for (size_t i = 1; i < t.size(); ++i)
-            EXPECT_NEAR(static_cast<double>(t[i] - t[i - 1]), 100'000.0, 1'000.0)
-                << fast << " " << i;
-    }
-    for (const char* slow : {"GGA", "RMC", "VTG", "ZDA", "MDA"})
-        EXPECT_EQ(times.at(slow).size(), 4u) << slow;
-    // Sentences never overlap on the line: each starts after the previous ended.
-    const uint64_t char_us = 10'000'000 / 38400;
-    for (size_t i = 1; i < sentences.size(); ++i)
-        EXPECT_GE(sentences[i].time_us + 1000,
-                  sentences[i - 1].time_us + sentences[i - 1].text.size() * char_us)
-            << sentences[i].text;
-    // The base sentences go first at every 100 ms mark: HDT is never delayed.
-    const uint64_t first = times.at("HDT").front();
-    for (uint64_t t : times.at("HDT"))
-        EXPECT_LT((t - first) % 100'000, 1'000u);
-}
-
-TEST(NmeaOutput, ValuesAgreeAcrossSentencesOfOneMoment) {
-    Bench bench(settings_of("NC-4100"));
-    bench.run_for(1'050'000);
-    std::map<std::string, std::vector<std::string>> last;
-    for (const TimedSentence& s : bench.take_sentences())
-        last[formatter_of(s.text)] = fields_of(s.text);
-    EXPECT_EQ(last.at("HDT")[1], last.at("THS")[1]);
-    EXPECT_EQ(last.at("HDT")[1], last.at("att")[2]);
-    EXPECT_EQ(last.at("hev")[3], "V");
-    EXPECT_EQ(last.at("GGA")[1], last.at("RMC")[1]); // one fix, one time
-    EXPECT_EQ(last.at("GGA")[2], last.at("RMC")[3]);
-    EXPECT_EQ(last.at("RMC")[8], last.at("VTG")[1]); // course over ground
-    EXPECT_EQ(last.at("GGA")[1].substr(6), ".00");   // whole seconds
-    const double pressure_bar = std::atof(last.at("MDA")[3].c_str());
-    EXPECT_GT(pressure_bar, 0.95);
-    EXPECT_LT(pressure_bar, 1.05);
-}
-
-TEST(NmeaOutput, SatelliteGroupsComeFromEveryReceiverInUse) {
-    Bench bench(settings_of("NC-4100")); // GPS, SBAS, QZSS, GLONASS
-    bench.run_for(700'000);              // one second's groups
-    std::map<std::string, std::vector<std::vector<std::string>>> groups;
-    for (const TimedSentence& s : bench.take_sentences()) {
-        if (formatter_of(s.text) == "GSV")
-            groups[s.text.substr(1, 2)].push_back(fields_of(s.text));
-    }
-    EXPECT_EQ(groups.size(), 3u); // GP, GL, GQ
-    for (const auto& [talker, group] : groups) {
-        for (size_t i = 0; i < group.size(); ++i) {
-            EXPECT_EQ(std::atoi(group[i][1].c_str()), static_cast<int>(group.size())) << talker;
-            EXPECT_EQ(std::atoi(group[i][2].c_str()), static_cast<int>(i + 1)) << talker;
-        }
-    }
-}
-
-// Where each sentence starts within its interval, as milliseconds after the
-// device's whole-second marks (the bench starts on a whole UTC second).
-std::map<std::string, std::vector<uint64_t>> phases_ms(Bench& bench, uint64_t interval_ms) {
+// Where each of a formatter's sentences starts after the device's whole seconds, in ms.
+std::map<std::string, std::vector<uint64_t>> phases_ms(Bench& bench) {
     std::map<std::string, std::vector<uint64_t>> phases;
-    for (const auto& [formatter, times] : start_times(bench.take_sentences())) {
+    for (const auto& [formatter, times] : start_times(bench.take_sentences()))
         for (uint64_t t : times)
-            phases[formatter].push_back(t / 1000 % interval_ms);
-    }
+            phases[formatter].push_back(t / 1000 % 1000);
     return phases;
 }
 
-TEST(NmeaOutput, SentencesStartAtTheirTableOffsetAndChangesTakeEffectAtOnce) {
+TEST(NmeaOutput, SentenceSettingsTakeEffectAtOnce) {
     Bench bench(settings_of("NC-350")); // HDT 200/0, ROT 1000/50, HDG 1000/100
-    bench.run_for(4'000'000);
-    auto phases = phases_ms(bench, 1000);
-    for (const auto& [formatter, offset] : {std::pair<std::string, uint64_t>{"ROT", 50},
-                                            std::pair<std::string, uint64_t>{"HDG", 100}}) {
-        ASSERT_EQ(phases[formatter].size(), 4u) << formatter;
-        for (uint64_t phase : phases[formatter])
-            EXPECT_EQ(phase, offset) << formatter;
-    }
-    EXPECT_EQ(phases["HDT"].size(), 20u);
-
     bench.shell("kestrel\r\r");
     bench.shell("cfg n s 6 HE HDG 1000 250\r");
     bench.shell("cfg n s 1 HE HDT 500 0\r");
     bench.shell("cfg n s 3 HE ROT 0 0\r");
-    bench.run_until(6'000'000);
+    bench.run_until(2'000'000);
     bench.take_sentences();
     bench.run_for(3'000'000);
-    phases = phases_ms(bench, 1000);
-    ASSERT_EQ(phases["HDG"].size(), 3u);
-    for (uint64_t phase : phases["HDG"])
-        EXPECT_EQ(phase, 250u);
-    EXPECT_EQ(phases["HDT"].size(), 6u);
+    const auto phases = phases_ms(bench);
+    EXPECT_EQ(phases.at("HDG"), (std::vector<uint64_t>{250, 250, 250}));
+    EXPECT_EQ(phases.at("HDT").size(), 6u);
     EXPECT_EQ(phases.count("ROT"), 0u);
 }
-
-struct Attitude {
-    uint64_t time_us = 0;
-    double heading = 0, pitch = 0, roll = 0;
-};
-
-// The last attitude sentence of the first two seconds after the shell lines.
-Attitude attitude_after(const sim::SimSettings& settings, const char* line) {
-    Bench bench(settings);
-    bench.shell("kestrel\r\r");
-    bench.shell(std::string(line) + "\r");
-    bench.run_until(2'000'000);
-    Attitude a;
-    for (const TimedSentence& s : bench.take_sentences()) {
-        if (formatter_of(s.text) != "att")
-            continue;
-        const std::vector<std::string> f = fields_of(s.text);
-        a = {s.time_us, std::atof(f[2].c_str()), std::atof(f[3].c_str()), std::atof(f[4].c_str())};
-    }
-    return a;
-}
-
-TEST(NmeaOutput, MountingOffsetsAndAutolevelReachTheAttitude) {
-    const sim::SimSettings newer = settings_of("NC-4100");
-    sim::SimSettings older = newer;
-    older.identity.application.version = make_version(1, 1, 0);
-    const Attitude base = attitude_after(newer, "cfg m r 0 0 0");
-    const Attitude offset = attitude_after(newer, "cfg m r 250 -100 -1000");
-    ASSERT_EQ(offset.time_us, base.time_us);
-    EXPECT_NEAR(std::fmod(offset.heading - base.heading + 360.0, 360.0), 10.0, 0.11);
-    EXPECT_NEAR(offset.roll - base.roll, -2.5, 0.11);
-    EXPECT_NEAR(offset.pitch - base.pitch, 1.0, 0.11);
-
-    // Levelled by static offsets or by a rotation, the output is corrected alike.
-    const Attitude by_rotation = attitude_after(newer, "cfg m r a");
-    const Attitude by_offsets = attitude_after(older, "cfg m r a");
-    ASSERT_EQ(by_rotation.time_us, by_offsets.time_us);
-    EXPECT_NEAR(by_rotation.roll, by_offsets.roll, 0.11);
-    EXPECT_NEAR(by_rotation.pitch, by_offsets.pitch, 0.11);
-    EXPECT_GT(std::fabs(by_rotation.roll - base.roll) + std::fabs(by_rotation.pitch - base.pitch),
-              0.3);
-}
-
-} // namespace
 
 // A replayed capture goes out in its order and starts over at its end: back
 // to back at the line rate, or one sentence per period at a fixed rate; the
@@ -223,3 +133,5 @@ TEST(NmeaOutput, ReplayPlaysTheCaptureInOrderAndOver) {
     for (size_t i = 1; i < sent.size(); ++i)
         EXPECT_NEAR(static_cast<double>(sent[i].time_us - sent[i - 1].time_us), 100'000, 2000) << i;
 }
+
+} // namespace
