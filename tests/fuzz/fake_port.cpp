@@ -8,6 +8,7 @@
 #include "link/nmea.h"
 #include "link/serial.h"
 #include "link/transport.h"
+#include "tests/nmea_text.h"
 
 struct SerialPort {
     int unused = 0;
@@ -23,18 +24,7 @@ uint32_t piece_size = 82;
 DeviceRecord the_device;
 
 // A reply as a device sends it: its text in shell sentences, then the prompt.
-std::string shell_sentences(const std::string& text) {
-    std::string out;
-    const std::string whole = text + "\r\nNC> ";
-    const auto* src = reinterpret_cast<const uint8_t*>(whole.data());
-    uint32_t remaining = static_cast<uint32_t>(whole.size());
-    char sentence[NMEA_MAX_SENTENCE];
-    while (remaining > 0) {
-        const uint32_t length = nmea_shell_sentence(sentence, 77, &src, &remaining);
-        out.append(sentence, length);
-    }
-    return out;
-}
+std::string shell_reply(const std::string& text) { return shell_sentences(text + "\r\nNC> "); }
 
 } // namespace
 
@@ -101,7 +91,7 @@ int serial_write(PortHandle, const uint8_t* bytes, uint32_t length) {
     const std::string sent(reinterpret_cast<const char*>(bytes), length);
     if (sent.rfind("$PNCX,SH,", 0) == 0 && sent.find("^0D*") != std::string::npos &&
         next_reply < replies.size()) {
-        queued += shell_sentences(replies[next_reply++]);
+        queued += shell_reply(replies[next_reply++]);
     }
     return static_cast<int>(length);
 }

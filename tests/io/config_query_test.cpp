@@ -22,25 +22,13 @@
 
 namespace {
 
-// Shell text in as many sentences as it needs.
-std::string shell_text(const std::string& text) {
-    std::string sentences;
-    const auto* src = reinterpret_cast<const uint8_t*>(text.data());
-    uint32_t remaining = static_cast<uint32_t>(text.size());
-    while (remaining > 0) {
-        char buffer[NMEA_MAX_SENTENCE];
-        sentences.append(buffer, nmea_shell_sentence(buffer, 77, &src, &remaining));
-    }
-    return sentences;
-}
-
 // The reply to command (echo, output, prompt) and, unless status is empty, the
 // reply to the exit-status query that follows it.
 std::string reply(const std::string& command, const std::string& output,
                   const std::string& status = "0") {
-    std::string text = shell_text(command + "\r\n" + output + "NC> ");
+    std::string text = shell_sentences(command + "\r\n" + output + "NC> ");
     if (!status.empty())
-        text += shell_text("echo $?\r\n" + status + "\r\nNC> ");
+        text += shell_sentences("echo $?\r\n" + status + "\r\nNC> ");
     return text;
 }
 
@@ -151,12 +139,12 @@ TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
          ""},
         {"variation nan", "NC-350", reply("cfg a v", "1 nan\r\n"), variation, "0 2 0.00 ?", ""},
         {"variation without line end", "NC-350",
-         shell_text("cfg a v NC> ") + shell_text("echo $?\r\n0\r\nNC> "), variation, "0 2 0.00 ?",
+         shell_sentences("cfg a v NC> ") + shell_sentences("echo $?\r\n0\r\nNC> "), variation, "0 2 0.00 ?",
          ""},
         {"gnss", "NC-210", reply("cfg g s", "6b\r\n"), gnss, "[GPS SBAS BEIDOU GLONASS ]", ""},
         {"gnss without a number", "NC-210", reply("cfg g s", "\r\n"), gnss, "[]",
          "Error: Failed to select gnss recivers\n"},
-        {"filter without number", "NC-4100", shell_text("cfg a f\r\nno\r\nNC> "), filter,
+        {"filter without number", "NC-4100", shell_sentences("cfg a f\r\nno\r\nNC> "), filter,
          "-14 9.00", "Error: Failed to get filter time constant\n"},
         {"sentence table cut short", "NC-4100",
          reply("cfg n s", "1 HE HDT 100 0\r\n2 -- at\r\n3 HE THS 100 0\r\n"), sentences,

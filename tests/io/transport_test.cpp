@@ -19,15 +19,6 @@
 
 namespace {
 
-std::string shell_sentence(const std::string& text) {
-    char buffer[NMEA_MAX_SENTENCE];
-    const auto* src = reinterpret_cast<const uint8_t*>(text.data());
-    uint32_t remaining = static_cast<uint32_t>(text.size());
-    const uint32_t length = nmea_shell_sentence(buffer, 77, &src, &remaining); // as a device sends
-    EXPECT_EQ(remaining, 0u) << "test text longer than one sentence";
-    return std::string(buffer, length);
-}
-
 std::vector<uint8_t> frame_bytes(uint8_t type, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> frame(payload.size() + FRAME_OVERHEAD);
     frame_compose(frame.data(), type, 1, payload.data(), static_cast<uint16_t>(payload.size()));
@@ -77,27 +68,27 @@ TEST_F(Transport, RepliesAndSentencesAreSortedApart) {
         std::vector<Step> steps;
     } rows[] = {
         {"prompt split across sentences",
-         {{SENDS, shell_sentence("cfg v\r\n0 3\r\nnc>") + shell_sentence(" ")},
+         {{SENDS, shell_sentences("cfg v\r\n0 3\r\nnc>") + shell_sentences(" ")},
           {SHELL, "cfg v\r\n0 3\r\nnc"}}},
         {"navigation around a reply, the last in the same read",
-         {{SENDS, nav + shell_sentence("ver\r\nv1\r\n> ") + nav},
+         {{SENDS, nav + shell_sentences("ver\r\nv1\r\n> ") + nav},
           {SHELL, "ver\r\nv1\r\n"},
           {NMEA, nav}}},
         {"shell text while nobody waits for it",
-         {{SENDS, shell_sentence("late text> ") + nav}, {NMEA, nav}, {SHELL, "", 300}}},
+         {{SENDS, shell_sentences("late text> ") + nav}, {NMEA, nav}, {SHELL, "", 300}}},
         {"several sentences in one read",
          {{SENDS, nav + rmc}, {NMEA, nav}, {NMEA, rmc}, {NMEA, "", 200}}},
         {"sentence cut off by a time-out",
          {{SENDS, "$GPGGA,1,2"},
           {NMEA, "", 300},
-          {SENDS, shell_sentence("ver\r\nNC-4100> ")},
+          {SENDS, shell_sentences("ver\r\nNC-4100> ")},
           {SHELL, "ver\r\nNC-4100", 1000, 64}}},
         {"overflow drops whole sentences, NUL does not hide the prompt",
-         {{SENDS, shell_sentence("0123456789ABCDEF") + shell_sentence("ab") +
+         {{SENDS, shell_sentences("0123456789ABCDEF") + shell_sentences("ab") +
                       with_checksum("$PNCX,SH,c^00d> ")},
           {SHELL, std::string("abc\0d", 5), 2000, 16}}},
         {"the prompt does not fit",
-         {{SENDS, shell_sentence("0123456789") + shell_sentence("xyz> ")}, {SHELL, "", 400, 12}}},
+         {{SENDS, shell_sentences("0123456789") + shell_sentences("xyz> ")}, {SHELL, "", 400, 12}}},
     };
     for (const auto& row : rows) {
         link_purge(device.link);
@@ -177,7 +168,7 @@ TEST_F(Transport, TrafficLogMarksBadSentencesAndShowsRawFrames) {
     close(mkstemp(path));
     ASSERT_EQ(log_open(path), 0);
     const std::string bad = "$GPGGA,1*00\r\n";
-    device_sends(bad + shell_sentence("x\r\n> "));
+    device_sends(bad + shell_sentences("x\r\n> "));
     shell_transact(device, "x\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000);
     const uint8_t request[4] = {0x10, 0, 0, 0};
     frame_transact(device, request, 0x11, nullptr, 0, 0, /*raw=*/1);
