@@ -50,6 +50,13 @@ bool wait_for_line(ToolProcess& tool, const std::string& line) {
                            5000);
 }
 
+// Waits until the tool waits at an empty prompt: keys typed before it are
+// read as a whole line, not edited.
+bool wait_for_prompt(ToolProcess& tool) {
+    return tool.wait_until([](const std::string& out) { return out.size() >= 4 && out.substr(out.size() - 4) == "nc> "; },
+                           5000);
+}
+
 } // namespace
 
 TEST(LineEditing, UpRecallsThePreviousLineAlsoAfterARestart) {
@@ -80,24 +87,7 @@ TEST(LineEditing, UpRecallsThePreviousLineAlsoAfterARestart) {
     EXPECT_EQ(tool->finish(20).status, 0);
 }
 
-// Words and quotes are cut as on a pipe, and a line longer than 256 characters
-// still arrives in two pieces, each a command line of its own.
-TEST(LineEditing, EditedLinesFollowTheRulesOfThePrompt) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    auto tool = start_on_terminal(sim, fresh_home());
-    tool->send("help \"NO SUCH\" topic\r");
-    EXPECT_TRUE(tool->wait_for_output("Error: Unknown command: NO SUCH\r\n", 5000)) << tool->out();
-    // An edited line too long for the prompt is refused whole, as a piped one.
-    tool->send("about" + std::string(251, ' ') + "about\r");
-    EXPECT_TRUE(tool->wait_for_output("Error: Line too long, at most 255 characters\r\n", 5000)) << tool->out();
-    tool->send("about\r");
-    tool->send("quit\r");
-    ToolRun run = tool->finish(30);
-    EXPECT_EQ(count_of(run.out, ABOUT_TEXT), 1u) << run.out;
-}
-
-TEST(LineEditing, TabCompletesCommandsKeywordsOfTheModelAndPaths) {
+TEST(LineEditing, TabCompletesWhatTheModelTakesAndTheLineRunsAsTyped) {
     Simulator nc350({"--model", "NC-350", "--baud", "38400"});
     ASSERT_TRUE(nc350.running());
     auto tool = start_on_terminal(nc350, fresh_home());
@@ -120,7 +110,9 @@ TEST(LineEditing, TabCompletesCommandsKeywordsOfTheModelAndPaths) {
     tool->finish(20);
 
     // On an NC-4100 sentences is the only word that follows, and the completed
-    // line is what runs.
+    // line is what runs. Edited lines follow the rules of the prompt: words and
+    // quotes are cut as on a pipe, and a line longer than 255 characters is
+    // refused whole, never run in pieces.
     Simulator nc4100({"--model", "NC-4100", "--baud", "38400"});
     ASSERT_TRUE(nc4100.running());
     tool = start_on_terminal(nc4100, fresh_home());
@@ -128,8 +120,15 @@ TEST(LineEditing, TabCompletesCommandsKeywordsOfTheModelAndPaths) {
     EXPECT_TRUE(wait_for_line(*tool, "nmea0183 sentences")) << tool->out();
     tool->send("\r");
     EXPECT_TRUE(tool->wait_for_output("HDT:", 5000)) << tool->out();
+    ASSERT_TRUE(wait_for_prompt(*tool)) << tool->out();
+    tool->send("help \"NO SUCH\" topic\r");
+    EXPECT_TRUE(tool->wait_for_output("Error: Unknown command: NO SUCH\r\n", 5000)) << tool->out();
+    ASSERT_TRUE(wait_for_prompt(*tool)) << tool->out();
+    tool->send("about" + std::string(251, ' ') + "about\r");
     tool->send("quit\r");
-    tool->finish(20);
+    const ToolRun run = tool->finish(30);
+    EXPECT_NE(run.out.find("Error: Line too long, at most 255 characters\r\n"), std::string::npos) << run.out;
+    EXPECT_EQ(count_of(run.out, ABOUT_TEXT), 0u);
 }
 
 // Ctrl-C typed in the middle of an edit ends the tool through its closing

@@ -1,5 +1,7 @@
-// Reading image files: whole files in record order, and damaged files that
-// must fail with their message, never crash, over-read or pass unverified.
+// Reading image files: damaged files must fail with their message, never
+// crash, over-read or pass unverified. A whole file read in record order, pad
+// bytes removed, is what Upload.ImageAndDataBlockReachTheDeviceAndItRunsThem
+// sends; a missing file is in BadFilePaths.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -81,27 +83,6 @@ ReadResult read_bytes(const std::vector<uint8_t>& bytes) {
 }
 
 } // namespace
-
-TEST(ImageFile, ReadsEveryRecordInOrderWithPadBytesRemoved) {
-    const std::vector<uint8_t> file = build_image_file(sample_contents());
-    const ReadResult read = read_bytes(file);
-    ASSERT_TRUE(read.ok) << read.err;
-    const uint32_t types[] = {IMAGE_RECORD_MAGIC,       IMAGE_RECORD_HEADER,
-                              IMAGE_RECORD_CRC_BEGIN,   IMAGE_RECORD_IDENTITY,
-                              IMAGE_RECORD_APPLICATION, IMAGE_RECORD_DATA_BLOCK,
-                              IMAGE_RECORD_CRC_END};
-    ASSERT_EQ(read.records.size(), std::size(types));
-    for (size_t i = 0; i < std::size(types); ++i)
-        EXPECT_EQ(read.records[i].type, types[i]) << i;
-    // The data block: id, two unused bytes and five data bytes, nine in all:
-    // length 17, 20 bytes in the file.
-    const ImageRecord& block = read.records[5];
-    EXPECT_EQ(block.length, 17u);
-    EXPECT_EQ(block.data.size(), 9u);
-    EXPECT_EQ(record_u16(block, 0), 0x0100);
-    EXPECT_EQ(record_u32(block, 8), 0u);             // beyond the data reads as 0
-    EXPECT_EQ(record_u32(read.records[4], 8), 128u); // image size: identity block + code
-}
 
 // The pad bytes of a record count in the span CRC: a CRC over the data alone
 // is wrong.
@@ -249,20 +230,4 @@ TEST(ImageFile, LengthLimitIsOneMebibyte) {
     EXPECT_TRUE(read.ok) << read.err;
     ASSERT_EQ(read.records.size(), 6u);
     EXPECT_EQ(read.records[3].data.size(), IMAGE_RECORD_MAX_LENGTH - 8);
-}
-
-TEST(ImageFile, RecordsReadBeforeAFailureStayWithTheCaller) {
-    std::vector<uint8_t> bad = build_image_file(sample_contents());
-    set_le32(bad, 68 + 4, 0x100001); // the application record's length
-    const ReadResult read = read_bytes(bad);
-    EXPECT_FALSE(read.ok);
-    EXPECT_EQ(read.records.size(), 4u);
-}
-
-TEST(ImageFile, MissingFileIsReportedByName) {
-    std::vector<ImageRecord> records;
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(read_image_file("/nonexistent/fw.nci", records));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Could not open file: /nonexistent/fw.nci\n");
-    EXPECT_TRUE(records.empty());
 }

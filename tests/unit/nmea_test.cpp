@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "link/nmea.h"
 #include "tests/nmea_text.h"
@@ -166,65 +167,51 @@ TEST(NmeaEscape, AllReservedFillsASentenceWithNineteenEscapes) {
     EXPECT_EQ(remaining, 11u);
 }
 
-TEST(NmeaBuild, ChecksumAndLineEnd) {
-    char buffer[NMEA_MAX_SENTENCE];
-    uint32_t length = nmea_begin_pncx(buffer, "SH,");
-    buffer[length++] = 'x';
-    length += nmea_append_checksum(buffer, length);
-    length += nmea_append_crlf(buffer, length);
-    const std::string sentence(buffer, length);
-    EXPECT_EQ(sentence.substr(0, 10), "$PNCX,SH,x");
-    EXPECT_EQ(sentence.substr(length - 2), "\r\n");
-    EXPECT_EQ(nmea_verify_checksum(buffer, length), 1);
-    EXPECT_TRUE(parse(sentence).complete);
+TEST(NmeaUnescape, DecodesEscapesAndReportsWhereTheyFail) {
+    const struct {
+        const char* legend;
+        std::string text;
+        uint32_t room;
+        std::string decoded;
+        uint32_t error; // position after the failed escape, 0 when none
+    } rows[] = {
+        {"two escapes, either case", "^4a^0D", 16, "\x4a\x0d", 0},
+        {"escape cut short", "ab^4", 16, "ab", 4},
+        {"lone caret", "^", 16, "", 1},
+        {"bad hex digit", "x^G1y", 16, "x", 4},
+        {"output full: the rest is silently not decoded", "abcdef", 3, "abc", 0},
+    };
+    for (const auto& row : rows) {
+        uint8_t out[16];
+        uint32_t error = 99;
+        const char* src = row.text.c_str();
+        const uint32_t written = nmea_unescape(out, row.room, &src, static_cast<uint32_t>(row.text.size()), &error);
+        EXPECT_EQ(std::string(out, out + written), row.decoded) << row.legend;
+        EXPECT_EQ(error, row.error) << row.legend;
+    }
 }
 
-TEST(NmeaUnescape, DecodesEscapesAndReportsErrors) {
-    uint8_t out[16];
-    uint32_t error = 99;
-    const char* src = "^4a^0D";
-    EXPECT_EQ(nmea_unescape(out, sizeof out, &src, 6, &error), 2u);
-    EXPECT_EQ(error, 0u);
-    EXPECT_EQ(out[0], 0x4A);
-    EXPECT_EQ(out[1], 0x0D);
-
-    src = "ab^4";
-    nmea_unescape(out, sizeof out, &src, 4, &error);
-    EXPECT_EQ(error, 4u);
-
-    src = "^";
-    nmea_unescape(out, sizeof out, &src, 1, &error);
-    EXPECT_NE(error, 0u);
-
-    src = "x^G1y";
-    EXPECT_EQ(nmea_unescape(out, sizeof out, &src, 5, &error), 1u);
-    EXPECT_EQ(error, 4u);
-
-    src = "abcdef"; // output full: the rest is silently not decoded
-    EXPECT_EQ(nmea_unescape(out, 3, &src, 6, &error), 3u);
-    EXPECT_EQ(error, 0u);
-}
-
-TEST(NmeaFields, SplitWithAndWithoutChecksum) {
-    char with[] = "$GPXXX,one,two*4F\r\n";
-    char* fields[8];
-    ASSERT_EQ(nmea_split_fields(with, fields, 8), 3);
-    EXPECT_STREQ(fields[0], "$GPXXX");
-    EXPECT_STREQ(fields[1], "one");
-    EXPECT_STREQ(fields[2], "two");
-
-    char without[] = "$GPXXX,one,two\r\n";
-    EXPECT_EQ(nmea_split_fields(without, fields, 8), 2);
-
-    char empty_fields[] = "$A,,,*00";
-    EXPECT_EQ(nmea_split_fields(empty_fields, fields, 8), 4);
-    EXPECT_STREQ(fields[2], "");
-
-    char limited[] = "$A,b,c,d*00";
-    EXPECT_EQ(nmea_split_fields(limited, fields, 2), 2);
-    char nothing[] = "";
-    EXPECT_EQ(nmea_split_fields(nothing, fields, 8), 0);
-    EXPECT_EQ(nmea_split_fields(limited, fields, 0), 0);
+TEST(NmeaFields, SplitAtCommasUpToTheChecksum) {
+    const struct {
+        std::string text;
+        int max;
+        std::vector<std::string> fields;
+    } rows[] = {
+        {"$GPXXX,one,two*4F\r\n", 8, {"$GPXXX", "one", "two"}},
+        {"$GPXXX,one,two\r\n", 8, {"$GPXXX", "one"}}, // the last field ends at the '*'
+        {"$A,,,*00", 8, {"$A", "", "", ""}},
+        {"$A,b,c,d*00", 2, {"$A", "b"}},
+        {"", 8, {}},
+        {"$A,b,c,d*00", 0, {}},
+    };
+    for (const auto& row : rows) {
+        std::vector<char> text(row.text.begin(), row.text.end());
+        text.push_back('\0');
+        char* fields[8];
+        const int count = nmea_split_fields(text.data(), fields, row.max);
+        EXPECT_EQ(std::vector<std::string>(fields, fields + count), row.fields)
+            << testing::PrintToString(row.text) << " max " << row.max;
+    }
 }
 
 TEST(NmeaFields, NextFieldCopiesAdvancesAndRefusesTooLong) {
