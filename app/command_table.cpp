@@ -24,7 +24,6 @@ bool device_lost(int32_t result) {
     return result == RESULT_PORT_ERROR || result == RESULT_DEVICE_LOST;
 }
 
-// Reads one line; false at end of input or when the console cannot be read.
 // Reads and drops what is left of a line that did not fit; false when the
 // input ended meanwhile.
 bool skip_rest_of_line() {
@@ -38,6 +37,7 @@ bool skip_rest_of_line() {
     }
 }
 
+// Reads one line; false at end of input or when the console cannot be read.
 // A line longer than the buffer arrives in pieces. Run one by one, the first
 // would send the device a setting cut short and the rest would run as a
 // command of its own: the whole line is refused instead, and line is empty.
