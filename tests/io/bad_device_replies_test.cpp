@@ -59,6 +59,12 @@ class BadDeviceReplies : public PtyDevice {
     }
 };
 
+// Text with NUL bytes in it, all of the literal.
+template <size_t N>
+std::string bytes(const char (&literal)[N]) {
+    return std::string(literal, N - 1);
+}
+
 std::string filter_reply(const std::string& text) { return shell_sentences("cfg a f\r\n" + text); }
 
 // The receivers query is answered, then the exit status.
@@ -74,7 +80,7 @@ TEST_F(BadDeviceReplies, EachGivesAnErrorOrTheRightValueNeverAWrongOne) {
     const std::vector<ReplyRow> rows = {
         {"clean reply", "attitude filter", filter_reply("25\r\nNC-4100> "), "time constant: 2.5"},
         {"garbage instead of sentences", "attitude filter",
-         std::string("\x01\xff\x7f R\r\n$$$***\r\n\0\0", 20), failed_filter},
+         bytes("\x01\xff\x7f R\r\n$$$***\r\n\0\0"), failed_filter},
         {"reply without its prompt", "attitude filter", filter_reply("25\r\n"), failed_filter},
         {"prompt split across sentences", "attitude filter",
          shell_sentences("cfg a f\r\n25\r\nNC-4100>") + shell_sentences(" "), "time constant: 2.5"},
@@ -84,9 +90,9 @@ TEST_F(BadDeviceReplies, EachGivesAnErrorOrTheRightValueNeverAWrongOne) {
          "time constant: 2.5"},
         {"sentence with a wrong checksum", "attitude filter",
          "$PNCX,SH,cfg a f^0D^0A25^0D^0ANC-4100> *00\r\n", failed_filter},
-        {"NUL bytes before the value", "attitude filter", filter_reply(std::string("\0\0" "25\r\nNC-4100> ", 15)),
+        {"NUL bytes before the value", "attitude filter", filter_reply(bytes("\0\0" "25\r\nNC-4100> ")),
          failed_filter, "time constant:"},
-        {"NUL byte inside the value", "attitude filter", filter_reply(std::string("2\0" "5\r\nNC-4100> ", 14)),
+        {"NUL byte inside the value", "attitude filter", filter_reply(bytes("2\0" "5\r\nNC-4100> ")),
          failed_filter, "time constant:"},
         {"reply past 10240 bytes", "attitude filter",
          filter_reply(std::string(11000, 'x') + "\r\n25\r\nNC-4100> "), failed_filter, "time constant:"},
