@@ -1,6 +1,7 @@
 #include "upload/image_file.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <new>
 
@@ -117,7 +118,11 @@ bool image_records_valid(const std::vector<ImageRecord>& records) {
 }
 
 bool read_image_file(const char* path, std::vector<ImageRecord>& records) {
-    const FileHandle file(std::fopen(path, "rb"));
+    // A folder opens like a file on some systems and then fails to read:
+    // it is a file that cannot be opened, on every system alike.
+    std::error_code error;
+    const bool folder = std::filesystem::is_directory(path, error);
+    const FileHandle file(folder ? nullptr : std::fopen(path, "rb"));
     if (!file) {
         out_print(LEVEL_ERROR, "Could not open file: %s\n", path);
         return false;

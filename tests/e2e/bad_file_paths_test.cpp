@@ -54,7 +54,7 @@ TEST(BadFilePaths, CommandsAtThePromptSayWhatIsWrongAndGoOn) {
     const std::vector<PathRow> rows = {
         {"upload, missing file", "upload \"" + dir + "/none.nci\"",
          "Could not open file: " + dir + "/none.nci\nUpload failed (-2)\n"},
-        {"upload, a folder", "upload \"" + dir + "\"", "File parse error\nUpload failed (-2)\n"},
+        {"upload, a folder", "upload \"" + dir + "\"", "Could not open file: " + dir + "\nUpload failed (-2)\n"},
         {"upload, long name", "upload \"" + long_path + "\"",
          "Could not open file: " + long_path + "\nUpload failed (-2)\n"},
         {"upload, unquoted spaces", "upload " + dir + "/none.nci", "upload: Illegal argument: with\n"},
