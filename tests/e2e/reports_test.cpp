@@ -401,8 +401,9 @@ TEST(Diag, ReportFileInTheGivenDirectory) {
     EXPECT_NE(loud.out.find("\rDiagnostic report written to: NC-4100_00004711_"), std::string::npos);
 }
 
-// A directory that is not one, and a report that cannot be written whole
-// (here: the file size limit), end with the error, never with "written to".
+// A report that cannot be written whole (here: the file size limit) ends
+// with the error, never with "written to". Folders that are no folders:
+// bad_file_paths_test.cpp.
 TEST(Diag, FailedWriteIsReportedNotClaimedWritten) {
     Simulator sim({"--model", "NC-210", "--baud", "38400"});
     ASSERT_TRUE(sim.running());
