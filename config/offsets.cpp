@@ -21,9 +21,6 @@ constexpr float VERTICAL_LIMIT = 3200.0f;
 constexpr float READ_BACK_TOLERANCE = 0.1f;
 constexpr float ATTITUDE_LIMIT = 10.0f;
 constexpr uint32_t ATTITUDE_WAIT_S = 3;
-constexpr uint32_t SENTENCE_TIMEOUT_MS = 2000;
-constexpr int MAX_SENTENCE_TEXT = 80;
-constexpr int MAX_FIELDS = 16;
 
 bool has_mounting_commands(const DeviceRecord& device) {
     return model_is(device, "NC-4100") || model_is(device, "NC-350");
@@ -88,7 +85,7 @@ void print_offset(Axis axis, float value) {
 bool is_attitude_sentence(char* text, char** fields, int* count) {
     if (std::strncmp(text + 1, "PFEC", 4) != 0)
         return false;
-    *count = nmea_split_fields(text, fields, MAX_FIELDS);
+    *count = nmea_split_fields(text, fields, SENTENCE_FIELDS_MAX);
     return *count >= 5 && std::strlen(fields[1]) == 5 && std::strcmp(fields[1] + 2, "att") == 0;
 }
 
@@ -98,18 +95,15 @@ bool is_attitude_sentence(char* text, char** fields, int* count) {
 bool measured_attitude(DeviceRecord& device, const Rotation& statics, float* roll, float* pitch) {
     const uint64_t deadline_s = clock_ms() / 1000 + ATTITUDE_WAIT_S;
     while (clock_ms() / 1000 <= deadline_s) {
-        const char* sentence = nullptr;
-        const int length = nmea_read_sentence(device, &sentence, SENTENCE_TIMEOUT_MS);
-        if (length < 0 || length > MAX_SENTENCE_TEXT) {
+        char text[SENTENCE_TEXT_MAX + 1];
+        const int length = cfg_read_sentence_text(device, text);
+        if (length < 0) {
             out_print(LEVEL_ERROR, "Error: Failed to read roll/pitch\n");
             *roll = statics.roll;
             *pitch = statics.pitch;
             return true;
         }
-        char text[MAX_SENTENCE_TEXT + 1];
-        std::memcpy(text, sentence, static_cast<size_t>(length));
-        text[length] = '\0';
-        char* fields[MAX_FIELDS];
+        char* fields[SENTENCE_FIELDS_MAX];
         int count = 0;
         if (length < 6 || !is_attitude_sentence(text, fields, &count))
             continue;

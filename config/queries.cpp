@@ -20,8 +20,6 @@ namespace {
 constexpr double DEGREES_PER_RADIAN = 57.29577951308232;
 constexpr uint32_t HEADING_WAIT_S = 3;
 constexpr uint32_t SENTENCE_TIMEOUT_MS = 2000;
-constexpr int MAX_SENTENCE_TEXT = 80;
-constexpr int MAX_FIELDS = 16;
 
 struct FixedInterval {
     const char* formatter;
@@ -153,9 +151,9 @@ int heading_without_variation(DeviceRecord& device) {
 constexpr int READ_ON = 3;
 
 int heading_from_sentence(DeviceRecord& device, char* text, float* heading) {
-    char* fields[MAX_FIELDS];
+    char* fields[SENTENCE_FIELDS_MAX];
     const char* type = text + 3; // after "$" and the talker
-    const int count = nmea_split_fields(text, fields, MAX_FIELDS);
+    const int count = nmea_split_fields(text, fields, SENTENCE_FIELDS_MAX);
     float value = 0;
     if (std::strncmp(type, "THS", 3) == 0) {
         if (count >= 3 && std::strcmp(fields[2], "V") != 0 && read_float(fields[1], &value)) {
@@ -432,18 +430,25 @@ int nmea_fixed_interval(const char* formatter) {
     return -1;
 }
 
+int cfg_read_sentence_text(DeviceRecord& device, char* text) {
+    const char* sentence = nullptr;
+    const int length = nmea_read_sentence(device, &sentence, SENTENCE_TIMEOUT_MS);
+    if (length < 0 || length > SENTENCE_TEXT_MAX)
+        return -1;
+    std::memcpy(text, sentence, static_cast<size_t>(length));
+    text[length] = '\0';
+    return length;
+}
+
 int read_heading(DeviceRecord& device, float* heading) {
     const uint64_t deadline_s = clock_ms() / 1000 + HEADING_WAIT_S;
     while (clock_ms() / 1000 <= deadline_s) {
-        const char* sentence = nullptr;
-        const int length = nmea_read_sentence(device, &sentence, SENTENCE_TIMEOUT_MS);
-        if (length < 0 || length > MAX_SENTENCE_TEXT) {
+        char text[SENTENCE_TEXT_MAX + 1];
+        const int length = cfg_read_sentence_text(device, text);
+        if (length < 0) {
             out_print(LEVEL_ERROR, "Error: Failed to read heading information\n");
             return RESULT_NO_REPLY;
         }
-        char text[MAX_SENTENCE_TEXT + 1];
-        std::memcpy(text, sentence, static_cast<size_t>(length));
-        text[length] = '\0';
         if (length < 6)
             continue; // too short to name a sentence type
         const int result = heading_from_sentence(device, text, heading);

@@ -75,6 +75,14 @@ int cfg_print_filter_time(DeviceRecord& device);
 // 1000 for the one-second navigation sentences (exact name), else -1.
 int nmea_fixed_interval(const char* formatter);
 
+// Sentences the queries take apart: at most this many characters and fields.
+constexpr int SENTENCE_TEXT_MAX = 80;
+constexpr int SENTENCE_FIELDS_MAX = 16;
+// The next sentence from the device as text, ended by NUL, in text (which
+// holds SENTENCE_TEXT_MAX + 1 characters): its length, or -1 when none came
+// within 2 s, the line failed, or it was longer.
+int cfg_read_sentence_text(DeviceRecord& device, char* text);
+
 constexpr int HEADING_TRUE = 1;              // a true heading
 constexpr int HEADING_NO_VARIATION = 0;      // none expected
 constexpr int HEADING_VARIATION_MISSING = 2; // NC-350 whose variation source is not off
