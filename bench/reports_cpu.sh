@@ -5,12 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+. bench/simulator.sh
 work=$(mktemp -d)
-build/nc-sim --model NC-4100 --baud 38400 </dev/null >"$work/port" 2>/dev/null &
-sim_pid=$!
-trap 'kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
-until [ -s "$work/port" ]; do sleep 0.05; done
-port=$(head -n 1 "$work/port")
+start_simulator --model NC-4100 --baud 38400
 ticks_per_second=$(getconf CLK_TCK)
 window=${NC_BENCH_SECONDS:-20}
 

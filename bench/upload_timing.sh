@@ -5,25 +5,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+. bench/simulator.sh
 runs=${RUNS:-1}
 work=$(mktemp -d)
-sim_pid=
-trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 
 build/nc-mkimage --model NC-4100 --code-size $((256 * 1024 - 28)) -o "$work/fw.nci"
 
 for rate in 38400 115200; do
   for run in $(seq "$runs"); do
-    build/nc-sim -v --model NC-4100 --baud 38400 --record "$work/record" </dev/null \
-      >"$work/port" 2>"$work/sim.err" &
-    sim_pid=$!
-    until [ -s "$work/port" ]; do sleep 0.05; done
-    build/nc-service -q -p "$(head -n 1 "$work/port")" -b 38400 upload -b "$rate" "$work/fw.nci" \
+    start_simulator -v --model NC-4100 --baud 38400 --record "$work/record"
+    build/nc-service -q -p "$port" -b 38400 upload -b "$rate" "$work/fw.nci" \
       >"$work/out" 2>&1 || true
     grep -q "image loaded" "$work/record" || { cat "$work/out" "$work/sim.err"; exit 1; }
     python3 bench/upload_timing.py "$work/record" 38400 "$rate"
     kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true
-    sim_pid=
     rm -f "$work/port" "$work/record"
   done
 done
