@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
+#include "tests/soak/campaign.h"
 
 namespace {
 
@@ -90,8 +91,7 @@ Trial run_trial(const Family& family, bool comes_back, int delay_ms, const std::
 } // namespace
 
 int main(int argc, char** argv) {
-    const int trials = argc > 1 ? std::atoi(argv[1]) : 20;
-    const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : std::random_device{}();
+    const auto [trials, seed] = campaign_args(argc, argv);
     std::mt19937 random(seed);
     const std::string dir = temp_path("linkloss");
     std::filesystem::create_directories(dir);
@@ -117,9 +117,5 @@ int main(int argc, char** argv) {
                     good ? "" : "  <-- FAILED");
         std::fflush(stdout);
     }
-    std::printf("\ndistribution:\n");
-    for (const auto& [what, count] : outcomes)
-        std::printf("%4d  %s\n", count, what.c_str());
-    std::printf("%d of %d trials failed\n", failed, trials);
-    return failed == 0 ? 0 : 1;
+    return campaign_summary(outcomes, failed, trials, "trials");
 }

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "tests/e2e/harness.h"
+#include "tests/soak/campaign.h"
 
 namespace {
 
@@ -126,8 +127,7 @@ Outcome run_one(const Fault& fault, const std::string& image, int build, std::mt
 } // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::atoi(argv[1]) : 20;
-    const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : std::random_device{}();
+    const auto [runs, seed] = campaign_args(argc, argv);
     std::mt19937 random(seed);
     const std::string dir = temp_path("soak-upload");
     std::filesystem::create_directories(dir);
@@ -156,9 +156,5 @@ int main(int argc, char** argv) {
                     outcome.good ? "" : "  <-- FAILED");
         std::fflush(stdout);
     }
-    std::printf("\ndistribution:\n");
-    for (const auto& [what, count] : distribution)
-        std::printf("%4d  %s\n", count, what.c_str());
-    std::printf("%d of %d runs failed\n", failed, runs);
-    return failed == 0 ? 0 : 1;
+    return campaign_summary(distribution, failed, runs, "runs");
 }
