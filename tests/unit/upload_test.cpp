@@ -60,11 +60,7 @@ TEST(UploadWords, OptionsPathAndUsageErrors) {
         {{"-f", "-b", "115200", "fw.nci"}, 0, 115200, true, ""},
         {{"-fb115200", "fw.nci"}, 0, 115200, true, ""},
         {{"--", "-fw.nci"}, 0, 0, false, ""},
-        {{"fw.nci", "-f"},
-         1,
-         0,
-         false,
-         "upload: Illegal argument: -f\n"}, // scanning stops at the path
+        {{"fw.nci", "-f"}, 1, 0, false, "upload: Illegal argument: -f\n"}, // scanning stops at the path
         {{"-x", "fw.nci"}, 1, 0, false, "upload: invalid option: x\n"},
         {{"-f"}, 1, 0, true, "upload: missing filename\n"},
         {{"a", "b", "c"}, 1, 0, false, "upload: Illegal argument: b\n"},
