@@ -54,17 +54,3 @@ TEST(CommandTable, NamesAreUniqueAndEachHasAHandlerAndAHelpTopic) {
         EXPECT_EQ(help_sections_for(entry.name, "NC-4100", sections) == 0, hidden) << entry.name;
     }
 }
-
-// Overviews and topics shown at the prompt: Prompt.LinesFromStandardInput,
-// Completion.SetupKeywordsAgreeWithHelp.
-TEST(HelpTexts, TopicsDependOnTheModel) {
-    HelpSection sections[MAX_HELP_SECTIONS];
-    ASSERT_EQ(help_sections_for("nmea0183", "NC-350", sections), 2);
-    EXPECT_STREQ(sections[0].title, "\nnmea0183 baudrate [4800 | 38400]\n");
-    EXPECT_EQ(help_sections_for("nmea0183", "NC-4100", sections), 1);
-    ASSERT_EQ(help_sections_for("deviation", "NC-4100", sections), 2);
-    EXPECT_NE(std::strstr(sections[0].title, "standard | adaptive"), nullptr);
-    ASSERT_EQ(help_sections_for("deviation", nullptr, sections), 2);
-    EXPECT_NE(std::strstr(sections[0].title, "on | off | reset"), nullptr);
-    EXPECT_EQ(help_sections_for("heading", "NC-210", sections), 2);
-}

@@ -75,11 +75,10 @@ const std::set<std::string> SETUP_COMMANDS = {"attitude", "autolevel", "deviatio
 
 } // namespace
 
+// A first word and one after a blank: LineEditing.TabCompletesWhatTheModelTakes.
 TEST(Completion, FindsTheWordAtTheCursorAsThePromptCutsIt) {
     const ContextCase cases[] = {
         {"empty line", "", {}, "", 0, false},
-        {"first word", "nmea0", {}, "nmea0", 0, false},
-        {"after a blank", "nmea0183 ", {"nmea0183"}, "", 9, false},
         {"tab separates", "gnss\treceiver g", {"gnss", "receiver"}, "g", 14, false},
         {"open quote keeps spaces", "upload \"/tmp/my fi", {"upload"}, "/tmp/my fi", 7, true},
         {"closed quote is one word", "help \"a b\" c", {"help", "a b"}, "c", 11, false},
@@ -95,7 +94,6 @@ TEST(Completion, FindsTheWordAtTheCursorAsThePromptCutsIt) {
 
 TEST(Completion, CompletesAsFarAsTheCandidatesAgree) {
     const EditCase cases[] = {
-        {"unique command", "nmea0", {"nmea0183", "nmea2000", "nav"}, false, "nmea0183 ", {}},
         {"ambiguous, nothing to add", "nmea", {"nmea0183", "nmea2000"}, false, "", {"nmea0183", "nmea2000"}},
         {"common part added", "n", {"nmea0183", "nmea2000"}, false, "nmea", {}},
         {"empty word lists all", "nmea0183 ", {"sentences", "baudrate"}, true, "", {"baudrate", "sentences"}},
@@ -103,8 +101,6 @@ TEST(Completion, CompletesAsFarAsTheCandidatesAgree) {
         {"command names exactly", "NAV", {"nav"}, false, "", {}},
         {"no match", "xyz", {"nav"}, false, "", {}},
         {"sentence wants its interval", "nmea0183 sentences HDT", {"HDT:", "HDG:"}, false, "HDT:", {}},
-        {"folder stays open", "diag /tmp/r", {"/tmp/reports/"}, false, "/tmp/reports/", {}},
-        {"space gets quotes", "upload /tmp/my", {"/tmp/my image.bin"}, false, "\"/tmp/my image.bin\" ", {}},
         {"open quote closed", "upload \"/tmp/a", {"/tmp/abc"}, false, "\"/tmp/abc\" ", {}},
         {"quote stays open while ambiguous", "upload /tmp/m", {"/tmp/my a", "/tmp/my b"}, false,
          "\"/tmp/my ", {}},
@@ -117,38 +113,38 @@ TEST(Completion, CompletesAsFarAsTheCandidatesAgree) {
 }
 
 TEST(Completion, ChoicesFillColumnsDownThenAcross) {
-    EXPECT_EQ(completion_columns({"baudrate", "sentences"}, 80), (Words{"baudrate   sentences"}));
     EXPECT_EQ(completion_columns({"a", "bb", "c", "d", "e"}, 8), (Words{"a   d", "bb  e", "c"}));
     EXPECT_EQ(completion_columns({"a-very-long-name"}, 4), (Words{"a-very-long-name"}));
 }
 
+// Each row: what must be offered after the words, and what must not. The
+// words after nmea0183 on either model, and file names after upload -f and
+// stat -l, are completed end to end by LineEditing.TabCompletesWhatTheModelTakes.
 TEST(Completion, OffersWhatTheConnectedModelTakes) {
-    EXPECT_EQ(as_set(prompt_candidates("NC-350", {"nmea0183"}).words), (std::set<std::string>{"sentences", "baudrate"}));
-    EXPECT_EQ(prompt_candidates("NC-4100", {"nmea0183"}).words, Words{"sentences"});
-    EXPECT_EQ(as_set(prompt_candidates("NC-4100", {"deviation", "CALIBRATION"}).words),
-              (std::set<std::string>{"standard", "adaptive", "off", "reset"}));
-    EXPECT_EQ(as_set(prompt_candidates("NC-350", {"deviation", "calibration"}).words),
-              (std::set<std::string>{"on", "off", "reset"}));
-    EXPECT_TRUE(offers(prompt_candidates("NC-210", {"gnss", "receiver", "gps"}), "sbas"));
-    EXPECT_TRUE(prompt_candidates("NC-350", {"Deviation"}).words.empty()); // command names exactly
-
-    const CompletionCandidates first_item = prompt_candidates("NC-4100", {"nmea0183", "sentences"});
-    EXPECT_TRUE(offers(first_item, "default"));
-    EXPECT_TRUE(offers(first_item, "HDT:"));
-    const CompletionCandidates next_item = prompt_candidates("NC-4100", {"nmea0183", "sentences", "HDT:100"});
-    EXPECT_FALSE(offers(next_item, "default"));
-    EXPECT_TRUE(offers(next_item, "RMC:"));
-
-    const CompletionCandidates commands = prompt_candidates("NC-210", {});
-    EXPECT_TRUE(offers(commands, "gnss"));
-    EXPECT_TRUE(offers(commands, "help"));
-    EXPECT_FALSE(offers(commands, "attitude"));
-    EXPECT_FALSE(offers(commands, "ncterm"));
-    EXPECT_TRUE(offers(prompt_candidates("NC-210", {"help"}), "attitude"));
-    EXPECT_FALSE(offers(prompt_candidates("NC-210", {"help"}), "ncterm"));
-
-    for (const Words& before : {Words{"upload"}, Words{"upload", "-f"}, Words{"upload", "-b", "38400"},
-                                Words{"diag"}, Words{"stat", "-l"}})
+    const struct {
+        const char* model;
+        Words before;
+        Words offered;
+        Words refused;
+    } rows[] = {
+        {"NC-4100", {"deviation", "CALIBRATION"}, {"standard", "adaptive", "off", "reset"}, {"on"}},
+        {"NC-350", {"deviation", "calibration"}, {"on", "off", "reset"}, {"standard", "adaptive"}},
+        {"NC-210", {"gnss", "receiver", "gps"}, {"sbas"}, {}},
+        {"NC-350", {"Deviation"}, {}, {"calibration", "options"}}, // command names exactly
+        {"NC-4100", {"nmea0183", "sentences"}, {"default", "HDT:"}, {}},
+        {"NC-4100", {"nmea0183", "sentences", "HDT:100"}, {"RMC:"}, {"default"}},
+        {"NC-210", {}, {"gnss", "help"}, {"attitude", "ncterm"}},
+        {"NC-210", {"help"}, {"attitude"}, {"ncterm"}},
+    };
+    for (const auto& row : rows) {
+        const CompletionCandidates candidates = prompt_candidates(row.model, row.before);
+        const std::string legend = row.model + (" " + testing::PrintToString(row.before));
+        for (const std::string& word : row.offered)
+            EXPECT_TRUE(offers(candidates, word)) << legend << ": " << word;
+        for (const std::string& word : row.refused)
+            EXPECT_FALSE(offers(candidates, word)) << legend << ": " << word;
+    }
+    for (const Words& before : {Words{"upload"}, Words{"upload", "-b", "38400"}, Words{"diag"}})
         EXPECT_TRUE(prompt_candidates("NC-4100", before).file_path) << before.back();
     EXPECT_FALSE(prompt_candidates("NC-4100", {"upload", "-b"}).file_path);
     EXPECT_FALSE(prompt_candidates("NC-4100", {"diag", "/tmp"}).file_path);

@@ -34,39 +34,47 @@ std::string sentence_of_length(size_t total) { // total includes CR LF and check
 
 } // namespace
 
-struct RecogniserCase {
-    const char* legend;
-    std::string bytes;
-    bool complete;
-};
-
-TEST(NmeaRecogniser, HostileStreams) {
-    const RecogniserCase cases[] = {
-        {"talker sentence with upper-case checksum", "$HEHDT,123.4,T*2B\r\n", true},
-        {"same with lower-case checksum digits", "$GPRMC,a*1e\r\n", true},
-        {"encapsulation sentence", "!AIVDM,1*00\r\n", true},
-        {"no checksum", "$GPGGA,1,2\r\n", true},
-        {"shortest proprietary without checksum", "$PNCX\r\n", true},
-        {"five bytes not proprietary", "$GPGG\r\n", false},
-        {"four bytes and CR", "$PNC\r\n", false},
-        {"LF without CR", "$GPGGA,1\n", false},
-        {"leading garbage", "x$GPGGA,1\r\n", false},
-        {"TAB inside", "$GPGGA,\t1\r\n", false},
-        {"byte above 0x7F inside", "$GPGGA,\xb0\r\n", false},
-        {"DEL is accepted", "$GPGGA,\x7f\r\n", true},
-        {"one checksum digit", "$GPGGA,1*4\r\n", false},
-        {"non-hex checksum digit", "$GPGGA,1*4G\r\n", false},
-        {"text after checksum", "$GPGGA,1*4A0\r\n", false},
-        {"second $ is an ordinary body byte", "$GPGGA,$1\r\n", true},
-        {"82 bytes", sentence_of_length(82), true},
-        {"83 bytes", sentence_of_length(83), false},
+// Each row: whether the recogniser takes the bytes as one whole sentence, and
+// if so whether its checksum holds (no checksum at all holds). Checksums are
+// as real receivers write them: "$HEHDT,123.4,T" carries 2B, and only
+// upper-case digits count.
+TEST(NmeaRecogniser, HostileStreamsAndTheirChecksums) {
+    const struct {
+        const char* legend;
+        std::string bytes;
+        bool complete;
+        int checksum_valid;
+    } cases[] = {
+        {"talker sentence with upper-case checksum", "$HEHDT,123.4,T*2B\r\n", true, 1},
+        {"built by us agrees", with_checksum("$HEHDT,123.4,T"), true, 1},
+        {"one bit off", "$HEHDT,123.4,T*2A\r\n", true, 0},
+        {"lower-case digits of the right value", "$HEHDT,123.4,T*2b\r\n", true, 0},
+        {"encapsulation sentence", "!AIVDM,1*00\r\n", true, 0},
+        {"no checksum", "$GPGGA,1,2\r\n", true, 1},
+        {"shortest proprietary without checksum", "$PNCX\r\n", true, 1},
+        {"five bytes not proprietary", "$GPGG\r\n", false, 0},
+        {"four bytes and CR", "$PNC\r\n", false, 0},
+        {"LF without CR", "$GPGGA,1\n", false, 0},
+        {"leading garbage", "x$GPGGA,1\r\n", false, 0},
+        {"TAB inside", "$GPGGA,\t1\r\n", false, 0},
+        {"byte above 0x7F inside", "$GPGGA,\xb0\r\n", false, 0},
+        {"DEL is accepted", "$GPGGA,\x7f\r\n", true, 1},
+        {"one checksum digit", "$GPGGA,1*4\r\n", false, 0},
+        {"non-hex checksum digit", "$GPGGA,1*4G\r\n", false, 0},
+        {"text after checksum", "$GPGGA,1*4A0\r\n", false, 0},
+        {"second $ is an ordinary body byte", "$GPGGA,$1\r\n", true, 1},
+        {"82 bytes", sentence_of_length(82), true, 1},
+        {"83 bytes", sentence_of_length(83), false, 0},
     };
-    for (const RecogniserCase& c : cases) {
+    for (const auto& c : cases) {
         const ParseResult result = parse(c.bytes);
         EXPECT_EQ(result.complete, c.complete) << c.legend;
         EXPECT_EQ(result.failed, !c.complete) << c.legend;
         if (c.complete) {
             EXPECT_EQ(result.stored, c.bytes) << c.legend;
+            EXPECT_EQ(nmea_verify_checksum(c.bytes.data(), static_cast<uint32_t>(c.bytes.size())),
+                      c.checksum_valid)
+                << c.legend;
         }
     }
 }
@@ -82,27 +90,6 @@ TEST(NmeaRecogniser, StopsAfterCompleteSentenceAndNeedsReset) {
     nmea_parser_reset(&parser);
     EXPECT_EQ(nmea_parser_feed(&parser, bytes + 10, 10), 10u);
     EXPECT_EQ(std::string(buffer, parser.count), "$GPRMC,2\r\n");
-}
-
-// Checksums written by real receivers, not by our own builder: "$HEHDT,123.4,T"
-// carries 2B, and only the upper-case digits at the right place count.
-TEST(NmeaChecksum, VerifiesValueCaseAndPlacement) {
-    const struct {
-        const char* legend;
-        std::string sentence;
-        int valid;
-    } cases[] = {
-        {"right value", "$HEHDT,123.4,T*2B\r\n", 1},
-        {"built by us agrees", with_checksum("$HEHDT,123.4,T"), 1},
-        {"one bit off", "$HEHDT,123.4,T*2A\r\n", 0},
-        {"lower-case digits of the right value", "$HEHDT,123.4,T*2b\r\n", 0},
-        {"a digit more", "$HEHDT,123.4,T*2B0\r\n", 0},
-        {"no checksum at all", "$PNCX\r\n", 1},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(nmea_verify_checksum(c.sentence.data(), static_cast<uint32_t>(c.sentence.size())),
-                  c.valid)
-            << c.legend;
 }
 
 // Every data line of the real captures, as a receiver sent it: the number of
@@ -136,6 +123,8 @@ TEST(NmeaChecksum, AcceptsExactlyTheWellFormedSentencesOfRealCaptures) {
     }
 }
 
+// The limit of one shell sentence: an escape is never split, and a body of
+// reserved characters only fills a sentence with nineteen escapes.
 TEST(NmeaEscape, ReservedCharactersAndLimitBoundary) {
     char buffer[NMEA_MAX_SENTENCE] = {};
     const std::string text = "a,b\r";
@@ -145,22 +134,17 @@ TEST(NmeaEscape, ReservedCharactersAndLimitBoundary) {
     EXPECT_EQ(std::string(buffer, 8), "a^2Cb^0D");
     EXPECT_EQ(remaining, 0u);
 
-    // Room for two more characters only: the escape is not split.
     const std::string reserved = "ab^";
     src = reinterpret_cast<const uint8_t*>(reserved.data());
     remaining = 3;
-    EXPECT_EQ(nmea_escape(buffer, 10, 14, &src, &remaining), 2u);
+    EXPECT_EQ(nmea_escape(buffer, 10, 14, &src, &remaining), 2u); // room for two more only
     EXPECT_EQ(remaining, 1u);
-    EXPECT_EQ(*src, '^');
     EXPECT_EQ(nmea_escape(buffer, 12, 15, &src, &remaining), 3u);
     EXPECT_EQ(std::string(buffer + 12, 3), "^5E");
-}
 
-TEST(NmeaEscape, AllReservedFillsASentenceWithNineteenEscapes) {
-    char buffer[NMEA_MAX_SENTENCE];
-    const std::string text(30, '$');
-    const auto* src = reinterpret_cast<const uint8_t*>(text.data());
-    uint32_t remaining = 30;
+    const std::string dollars(30, '$');
+    src = reinterpret_cast<const uint8_t*>(dollars.data());
+    remaining = 30;
     const uint32_t start = nmea_begin_pncx(buffer, "SH,");
     EXPECT_EQ(start, 9u);
     EXPECT_EQ(nmea_escape(buffer, start, 68, &src, &remaining), 57u);
@@ -231,32 +215,24 @@ TEST(NmeaFields, NextFieldCopiesAdvancesAndRefusesTooLong) {
     EXPECT_EQ(remaining, 0u);
 }
 
-TEST(Hex, EncodeDecodeInPiecesAndRejectBadDigits) {
-    const uint8_t bytes[] = {0x01, 0xAB, 0xFF};
-    char text[7] = {};
-    char* out = text;
-    uint32_t space = 3; // room for one byte only
-    const uint8_t* in = bytes;
-    uint32_t remaining = 3;
-    hex_encode(&out, &space, &in, &remaining, 1);
-    EXPECT_EQ(remaining, 2u);
-    space = 4;
-    hex_encode(&out, &space, &in, &remaining, 1);
-    EXPECT_STREQ(text, "01ABFF");
-
-    uint8_t decoded[3];
-    const char* digits = "01abFF";
-    uint32_t digit_count = 6;
-    uint8_t* dst = decoded;
-    uint32_t dst_space = 3;
-    EXPECT_EQ(hex_decode(&digits, &digit_count, &dst, &dst_space), 0);
-    EXPECT_EQ(decoded[1], 0xAB);
-    digits = "0x";
-    digit_count = 2;
-    dst = decoded;
-    dst_space = 3;
-    EXPECT_EQ(hex_decode(&digits, &digit_count, &dst, &dst_space), 1);
-    int error = 0;
-    EXPECT_EQ(hex_value('g', &error), -1);
-    EXPECT_EQ(error, 1);
+// Frames in sentences, encoded in pieces and decoded: the upload end to end
+// (Upload.ImageAndDataBlockReachTheDeviceAndItRunsThem). Here the digits
+// that must be refused.
+TEST(Hex, DecodeTakesEitherCaseAndRefusesOtherDigits) {
+    const struct {
+        const char* digits;
+        int result;
+    } rows[] = {{"01abFF", 0}, {"0x", 1}, {"g0", 1}, {"1:", 1}};
+    for (const auto& row : rows) {
+        uint8_t decoded[3];
+        const char* in = row.digits;
+        uint32_t remaining = static_cast<uint32_t>(std::strlen(row.digits));
+        uint8_t* out = decoded;
+        uint32_t space = sizeof decoded;
+        EXPECT_EQ(hex_decode(&in, &remaining, &out, &space), row.result) << row.digits;
+        if (row.result == 0) {
+            EXPECT_EQ(out - decoded, 3) << row.digits;
+            EXPECT_EQ(decoded[1], 0xAB) << row.digits;
+        }
+    }
 }

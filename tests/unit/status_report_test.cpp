@@ -20,8 +20,6 @@ TEST(StatusReport, MagnetometerCalibrationTexts) {
     } cases[] = {
         {"hsiron\r\nTime: 3725\r\n",
          "Info    Magnetometer calibration completed:\n" + INDENT + "01:02:05 since startup\n"},
-        {"hsiron\r\nTime: 90000\r\n",
-         "Info    Magnetometer calibration completed:\n" + INDENT + "25:00:00 since startup\n"},
         {"hsiron\r\nTime: 4294966\r\n",
          "Info    Magnetometer calibration completed:\n" + INDENT + "1193:02:46 since startup\n"},
         {"hsiron\r\nTime: 4294967\r\n",

@@ -1,5 +1,7 @@
 // The stream analyser: its framer against hostile byte streams, and the
-// statistics it keeps, on a simulated clock.
+// statistics it keeps, on a simulated clock. A row per identifier, GSV and
+// GSA groups per sentence and PFEC by its sub-type, is the table of
+// Stat.TableAndLogOfACleanLine.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -81,24 +83,6 @@ TEST(StreamStats, FramerTakesWellFormedSentencesAndCountsFaults) {
         EXPECT_EQ(line.analyser.link().checksum_errors, c.checksum_errors) << c.legend;
         EXPECT_EQ(line.analyser.link().syntax_errors, 0u) << c.legend;
     }
-}
-
-TEST(StreamStats, GroupsGetTheirSequenceAndPfecItsSubType) {
-    Line line(38400);
-    for (const char* body : {"$GPGSV,3,1,09,01,10,100,40", "$GPGSV,3,2,09,02,10,100,40",
-                             "$GPGSV,3,3,09,03,10,100,40", "$GPGSA,A,3,04,05", "$GLGSA,A,3,65,66",
-                             "$GPGSA,A,3,,", "$PFEC,GPatt,1,2,3", "$PFEC,toolongname,1"})
-        line.send(with_checksum(body));
-    EXPECT_NE(line.record("GPGSV", 1), nullptr);
-    EXPECT_NE(line.record("GPGSV", 2), nullptr);
-    EXPECT_NE(line.record("GPGSV", 3), nullptr);
-    ASSERT_NE(line.record("GPGSA", 1), nullptr);
-    EXPECT_EQ(line.record("GPGSA", 1)->count, 2u); // the empty first satellite matched it
-    EXPECT_NE(line.record("GLGSA", 2), nullptr);
-    EXPECT_NE(line.record("GPatt"), nullptr);
-    EXPECT_NE(line.record("PFEC"), nullptr);
-    EXPECT_EQ(line.analyser.records().size(), 7u);
-    EXPECT_EQ(line.analyser.table_rows()[0].substr(0, 9), "GPGSV.1  ");
 }
 
 // A sentence once a second: 999 and no frequency until the second one, then

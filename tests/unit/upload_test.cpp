@@ -1,4 +1,5 @@
-// The upload command's words and its decisions about a file and a device.
+// The upload command's words and its decision about a file. Which bootloader
+// it runs: device_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -35,16 +36,6 @@ void put_le32(uint8_t* at, uint32_t value) {
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-DeviceRecord device_with_software(std::vector<uint32_t> parts) {
-    DeviceRecord device;
-    device.identification[2] = 68; // payload length
-    uint8_t* payload = device.identification + 4;
-    payload[IDENT_SOFTWARE_COUNT] = static_cast<uint8_t>(parts.size());
-    for (size_t i = 0; i < parts.size() && i < 2; ++i) // room for two entries
-        put_le32(payload + IDENT_SOFTWARE_1 + i * IDENT_SOFTWARE_ENTRY_SIZE, parts[i]);
-    return device;
-}
-
 } // namespace
 
 TEST(UploadWords, OptionsPathAndUsageErrors) {
@@ -60,11 +51,7 @@ TEST(UploadWords, OptionsPathAndUsageErrors) {
         {{"-f", "-b", "115200", "fw.nci"}, 0, 115200, true, ""},
         {{"-fb115200", "fw.nci"}, 0, 115200, true, ""},
         {{"--", "-fw.nci"}, 0, 0, false, ""},
-        {{"fw.nci", "-f"},
-         1,
-         0,
-         false,
-         "upload: Illegal argument: -f\n"}, // scanning stops at the path
+        {{"fw.nci", "-f"}, 1, 0, false, "upload: Illegal argument: -f\n"}, // scanning stops at the path
         {{"-x", "fw.nci"}, 1, 0, false, "upload: invalid option: x\n"},
         {{"-f"}, 1, 0, true, "upload: missing filename\n"},
         {{"a", "b", "c"}, 1, 0, false, "upload: Illegal argument: b\n"},
@@ -86,18 +73,6 @@ TEST(UploadWords, OptionsPathAndUsageErrors) {
             EXPECT_EQ(parsed.options.force, c.force) << legend;
         }
     }
-}
-
-TEST(UploadDecisions, BootloaderPartNumberFromEitherEntry) {
-    const uint32_t app = make_part_number(73, 1);
-    const uint32_t boot = make_part_number(70, 2);
-    EXPECT_EQ(bootloader_part_number(device_with_software({app, boot})), boot);
-    EXPECT_EQ(bootloader_part_number(device_with_software({boot})), boot); // rescue mode
-    EXPECT_EQ(bootloader_part_number(device_with_software({boot, make_part_number(70, 3)})), boot);
-    EXPECT_EQ(bootloader_part_number(device_with_software({app, make_part_number(71, 3)})), 0u);
-    EXPECT_EQ(bootloader_part_number(device_with_software({})), 0u);
-    // A count beyond the two entries reads nothing more.
-    EXPECT_EQ(bootloader_part_number(device_with_software({app, app, boot})), 0u);
 }
 
 TEST(UploadDecisions, ProductListOfTheFirstHeaderThatNamesProducts) {
