@@ -15,10 +15,10 @@ struct PathRow {
     std::string seen; // the message, on standard error unless it says otherwise
 };
 
-} // namespace
-
 // A path where the tool may not write even as root: the kernel's own files.
 const char UNWRITABLE_FILE[] = "/sys/nc.log";
+
+} // namespace
 
 TEST(BadFilePaths, TrafficLogThatCannotBeOpenedEndsTheProgram) {
     const std::string dir = temp_path("log dir");
