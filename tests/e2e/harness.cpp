@@ -107,7 +107,6 @@ size_t count_of(const std::string& text, const std::string& part) {
 
 Simulator::Simulator(std::vector<std::string> options) {
     record_path_ = temp_path("record.jsonl");
-    stderr_path_ = temp_path("sim.err");
     std::vector<std::string> argv = {NC_SIM_PATH, "--record", record_path_};
     argv.insert(argv.end(), options.begin(), options.end());
     int out_pipe[2], in_pipe[2];
@@ -117,8 +116,8 @@ Simulator::Simulator(std::vector<std::string> options) {
     if (pid_ == 0) {
         dup2(in_pipe[0], STDIN_FILENO);
         dup2(out_pipe[1], STDOUT_FILENO);
-        const int err = open(stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(err, STDERR_FILENO);
+        const int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, STDERR_FILENO);
         close(in_pipe[1]);
         close(out_pipe[0]);
         auto pointers = c_strings(argv);
@@ -151,8 +150,6 @@ void Simulator::control(const std::string& line) {
 }
 
 std::string Simulator::record() const { return read_text_file(record_path_); }
-
-std::string Simulator::messages() const { return read_text_file(stderr_path_); }
 
 bool Simulator::wait_for_record(const std::string& text, int timeout_ms,
                                 size_t occurrences) const {

@@ -20,7 +20,6 @@ class Simulator {
     bool running() const { return !port_.empty(); }
     void control(const std::string& line);  // a run-time control line
     std::string record() const;             // the --record file so far
-    std::string messages() const;           // what the simulator wrote to stderr
     // Waits until the record holds text (that many times), up to timeout_ms.
     // True when it does.
     bool wait_for_record(const std::string& text, int timeout_ms, size_t occurrences = 1) const;
@@ -30,7 +29,6 @@ class Simulator {
     int control_fd_ = -1;
     std::string port_;
     std::string record_path_;
-    std::string stderr_path_;
 };
 
 struct ToolRun {

@@ -70,11 +70,9 @@ TEST(LineEditing, UpRecallsThePreviousLineAlsoAfterARestart) {
         tool->send(UP);
         EXPECT_TRUE(wait_for_line(*tool, "about"));
         tool->send("\r");
-        EXPECT_TRUE(tool->wait_until([](const std::string& out) { return count_of(out, ABOUT_TEXT) == 2; }, 5000));
+        EXPECT_TRUE(tool->wait_for_output(ABOUT_TEXT, 5000, 2));
         tool->send("quit\r");
-        ToolRun run = tool->finish(20);
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(count_of(run.out, ABOUT_TEXT), 2u) << run.out;
+        EXPECT_EQ(tool->finish(20).status, 0);
     }
     const std::string history = read_text_file(home + "/.nc_service_history");
     EXPECT_NE(history.find("\nabout\n"), std::string::npos) << history;
@@ -102,8 +100,6 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndTheLineRunsAsTyped) {
     std::ofstream(folder + "/my stats.log") << "";
     tool->send("\x15stat -l " + folder + "/my\t");
     EXPECT_TRUE(wait_for_line(*tool, "stat -l \"" + folder + "/my stats.log\"")) << tool->out();
-    tool->send("\x15upload -f " + folder + "/my\t");
-    EXPECT_TRUE(wait_for_line(*tool, "upload -f \"" + folder + "/my stats.log\"")) << tool->out();
     tool->send("\x15" "diag " + folder + "/r\t");
     EXPECT_TRUE(wait_for_line(*tool, "diag " + folder + "/reports/")) << tool->out();
     tool->send("\x15quit\r");

@@ -94,10 +94,3 @@ std::string Screen::row(int index) const {
         text.pop_back();
     return text;
 }
-
-std::string Screen::at(int row, int column, int width) const {
-    std::string text;
-    for (int c = column; c < column + width && c < static_cast<int>(cells_[0].size()); ++c)
-        text += cells_.at(static_cast<size_t>(row))[static_cast<size_t>(c)];
-    return text;
-}

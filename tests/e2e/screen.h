@@ -16,10 +16,6 @@ class Screen {
     void feed(const std::string& bytes);
     // A row without its trailing blanks.
     std::string row(int index) const;
-    // The text of width cells from a column.
-    std::string at(int row, int column, int width) const;
-    int cursor_row() const { return row_; }
-    int cursor_column() const { return column_; }
 
   private:
     void put(const std::string& cell);

@@ -118,28 +118,6 @@ TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
     EXPECT_NE(record.find("data block 0x0010 stored, 200 bytes"), std::string::npos);
 }
 
-// A device in its bootloader, found by an active search: no application to
-// leave, the image runs afterwards, and without data blocks no second restart.
-// A load end answer too short for its CRC fails the first attempt.
-TEST(Upload, DeviceInRescueModeGetsItsApplication) {
-    Simulator sim({"--model", "NC-350", "--rescue", "--reboot-time", "300", "--fault",
-                   "short-answer end"});
-    ASSERT_TRUE(sim.running());
-    const std::string file = make_image(nc350_image());
-    const ToolRun run = run_tool({"-v", "-a", "-p", sim.port(), "upload", "-b", "38400", file}, "", {}, 90);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("Load end transaction error: -11\n"), std::string::npos) << run.out;
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 2u);
-    EXPECT_NE(run.out.find("Device in rescue-mode (ready for software upload)"), std::string::npos);
-    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos)
-        << run.out << run.err;
-    EXPECT_EQ(count_of(run.out, "Connected to NC-350"), 1u);
-    const std::string record = sim.record();
-    EXPECT_EQ(received_payloads(record, 0x12).size(), 3u); // to the bootloader twice, then run 0
-    EXPECT_EQ(count_of(record, "application running"), 1u);
-}
-
 // At the prompt: a damaged file, one for another product (with and without
 // -f) or below the device's minimum version; no frame reaches the device
 // before the checks pass, and the prompt goes on. The command's words:
@@ -176,24 +154,62 @@ TEST(Upload, FileChecksStopBeforeAnyFrame) {
     EXPECT_EQ(run.status, 0);
 }
 
-// A segment answer too short for its cause, one that never comes, then a
-// wrong CRC: each ends its attempt (the first two at the transfer rate), never
-// read from an earlier answer's bytes, and the fourth and last attempt
-// succeeds. Giving up after four: FailureAtTheTransferRate*.
-TEST(Upload, ShortOrLostSegmentAnswersAndAWrongCrcAreRetried) {
-    Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--fault", "short-answer segment",
-                   "--fault", "skip-segment 2", "--fault", "bad-crc 1"});
-    ASSERT_TRUE(sim.running());
-    const std::string file = make_image(nc350_image());
-    const ToolRun run =
-        run_tool({"-v", "-p", sim.port(), "upload", "-b", "115200", file}, "", {}, 120);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(count_of(run.out, "Load segment transaction error: -11\nUpload failure (2)\n"), 2u)
-        << run.out;
-    EXPECT_EQ(count_of(run.out, "Upload retry...\n"), 3u);
-    EXPECT_EQ(run.err, "Upload CRC failed\n");
-    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
-    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 4u);
+// Faults in one-shot uploads, a row each: the messages, and how many
+// attempts (load begin frames) and runs (run frames) the device received.
+// Giving up after four attempts: FailureAtTheTransferRate*.
+TEST(Upload, FaultsEndTheAttemptsTheyShould) {
+    struct Attempts {
+        const char* legend;
+        std::vector<std::string> sim, image, options;
+        const char* baud;
+        std::vector<std::string> out;
+        const char* err;
+        size_t begins, runs; // runs 0: not counted
+    };
+    const Attempts rows[] = {
+        // In its bootloader, found by an active search: no application to
+        // leave, the image runs afterwards, and without data blocks no second
+        // restart. A load end answer too short for its CRC fails the first try.
+        {"rescue mode, short load end answer",
+         {"--rescue", "--fault", "short-answer end"}, {}, {"-v", "-a"}, "38400",
+         {"Device in rescue-mode (ready for software upload)", "Load end transaction error: -11\n",
+          "Device successfully updated to 1.07 Release\n"},
+         "", 2, 3},
+        // Each ends its attempt (the first two at the transfer rate), never
+        // read from an earlier answer's bytes; the fourth and last succeeds.
+        {"short, lost segment answers and a wrong CRC",
+         {"--fault", "short-answer segment", "--fault", "skip-segment 2", "--fault", "bad-crc 1"}, {},
+         {"-v"}, "115200",
+         {"Load segment transaction error: -11\nUpload failure (2)\n",
+          "Device successfully updated to 1.07 Release\n"},
+         "Upload CRC failed\n", 4, 0},
+        // Runs the image but reports other software: never "updated", not retried.
+        {"image without identity", {}, {"--no-identity-block"}, {}, "38400", {},
+         "Upload failed for unknown reason\nUpload failed (-19)\n", 1, 0},
+    };
+    for (const Attempts& row : rows) {
+        SCOPED_TRACE(row.legend);
+        std::vector<std::string> options = {"--model", "NC-350", "--reboot-time", "300"};
+        options.insert(options.end(), row.sim.begin(), row.sim.end());
+        Simulator sim(options);
+        ASSERT_TRUE(sim.running());
+        std::vector<std::string> image = nc350_image();
+        image.insert(image.end(), row.image.begin(), row.image.end());
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), {"-p", sim.port(), "upload", "-b", row.baud, make_image(image)});
+        const ToolRun run = run_tool(args, "", {}, 120);
+        EXPECT_EQ(run.err, row.err);
+        for (const std::string& part : row.out)
+            EXPECT_NE(run.out.find(part), std::string::npos) << part << "\nin:\n" << run.out;
+        if (row.out.empty()) {
+            EXPECT_EQ(run.out.find("successfully"), std::string::npos) << run.out;
+        }
+        const std::string record = sim.record();
+        EXPECT_EQ(received_sizes(record, 0x13).size(), row.begins);
+        if (row.runs) {
+            EXPECT_EQ(received_sizes(record, 0x12).size(), row.runs);
+        }
+    }
 }
 
 // Every attempt loses a segment answer at the transfer rate; the last one is
@@ -219,19 +235,6 @@ TEST(Upload, FailureAtTheTransferRateLeavesThePortAtTheLinkRate) {
     const std::string after = sim.record().substr(before);
     EXPECT_EQ(after.find("line noise"), std::string::npos) << after;
     EXPECT_EQ(received_sizes(after, 0x13).size(), 1u);
-}
-
-// The device runs the uploaded image but reports other software: never
-// reported as updated.
-TEST(Upload, ImageWithoutIdentityIsNotReportedAsUpdated) {
-    Simulator sim({"--model", "NC-350", "--reboot-time", "300"});
-    ASSERT_TRUE(sim.running());
-    std::vector<std::string> image = nc350_image();
-    image.push_back("--no-identity-block");
-    const ToolRun run = run_tool({"-p", sim.port(), "upload", "-b", "38400", make_image(image)});
-    EXPECT_EQ(run.err, "Upload failed for unknown reason\nUpload failed (-19)\n");
-    EXPECT_EQ(run.out.find("successfully"), std::string::npos);
-    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 1u); // not retried
 }
 
 // A device that does not come back after an upload: the command reports the
