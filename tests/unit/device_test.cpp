@@ -31,7 +31,7 @@ DeviceRecord identified(std::vector<uint32_t> software, uint16_t payload_length 
 
 } // namespace
 
-// The fields of a full answer reach the user through "ver" (System.Ver*); here
+// The fields of a full answer reach the user through "ver" (Commands.VerPostAndEvent); here
 // what is read from answers that lack them, and which software is the
 // bootloader.
 TEST(DeviceRecord, ShortAnswerReadsMissingFieldsAsZeroAndWhatSoftwareRuns) {
