@@ -2,7 +2,7 @@
 // at once, and a capture replayed at a fixed rate. Each model's default table
 // on the line, well formed and on time, is seen by Stat.TableAndLogOfACleanLine
 // and Nav.LiveDisplayOfEachModel; a capture replayed in order and over by
-// StatReplay.
+// Stat.ReplayedCapturesAreLoggedSentenceForSentence.
 #include <gtest/gtest.h>
 #include <map>
 
