@@ -46,6 +46,22 @@ struct Ended {
     }
 };
 
+// Ends a simulator started in the background of a terminal, and the session
+// leader that waits for it, when the test stops before the hang-up does.
+struct BackgroundJob {
+    pid_t leader;
+    pid_t sim = 0;
+    bool reaped = false;
+    ~BackgroundJob() {
+        if (reaped)
+            return;
+        if (sim > 0)
+            kill(sim, SIGKILL);
+        kill(leader, SIGKILL);
+        waitpid(leader, nullptr, 0);
+    }
+};
+
 bool is_path(const std::string& line) {
     return !line.empty() && line[0] == '/';
 }
@@ -136,6 +152,7 @@ TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
             kill(sim, SIGKILL);
         _exit(WIFSTOPPED(status) ? 3 : WIFEXITED(status) ? WEXITSTATUS(status) : 4);
     }
+    BackgroundJob job{leader};
     close(out[1]);
     std::string pending;
     const std::string pid_text = line_from(
@@ -143,6 +160,7 @@ TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
     const std::string path = line_from(out[0], is_path, &pending);
     close(out[0]);
     const pid_t sim = static_cast<pid_t>(std::atoi(pid_text.c_str()));
+    job.sim = sim;
     ASSERT_GT(sim, 0);
     ASSERT_FALSE(path.empty());
 
@@ -151,6 +169,7 @@ TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
     kill(sim, SIGHUP);
     int status = -1;
     waitpid(leader, &status, 0);
+    job.reaped = true;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     struct stat info {};
     EXPECT_NE(lstat(link.c_str(), &info), 0);
