@@ -38,6 +38,14 @@ struct Progress {
 
 bool port_open(const SerialLink& link) { return link.port != INVALID_PORT; }
 
+// Opens the link's port at its rate; a port opened anew has not failed yet.
+// True when it opened; errno tells why not.
+bool open_port(SerialLink& link) {
+    link.port = serial_open(link.port_name.c_str(), link.baud_rate);
+    link.port_failed = false;
+    return port_open(link);
+}
+
 void close_port(SerialLink& link) {
     serial_close(link.port);
     link.port = INVALID_PORT;
@@ -75,9 +83,7 @@ void open_for_scan(SerialLink& link, uint32_t pass_rate, int pass, Progress& pro
     if (link.baud_rate == 0)
         link.baud_rate = pass_rate;
     progress.mark(".");
-    link.port = serial_open(link.port_name.c_str(), link.baud_rate);
-    link.port_failed = false;
-    if (!port_open(link))
+    if (!open_port(link))
         note_open_failure(link, errno, pass, progress);
 }
 
@@ -249,9 +255,7 @@ DeviceRecord* select_device(DeviceRecord* records, uint32_t count, uint32_t list
 
 int connect_device(DeviceRecord& record) {
     SerialLink& link = record.link;
-    link.port = serial_open(link.port_name.c_str(), link.baud_rate);
-    link.port_failed = false;
-    if (!port_open(link)) {
+    if (!open_port(link)) {
         const int open_error = errno;
         out_print(LEVEL_ERROR, "failed to open serial port: %s\n", link.port_name.c_str());
         if (open_error == EPERM)
