@@ -38,11 +38,9 @@ void run_query(int which, DeviceRecord& device) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
-    (void)quiet;
     if (size < 1)
         return 0;
-    fake_port::script("", fake_port::split_replies(data + 1, size - 1), 82);
+    fake_port::script_replies(data + 1, size - 1);
     DeviceRecord& device = fake_port::device(models[(data[0] >> 4) % 4], 0x0085);
     run_query(data[0] % 12, device);
     fake_port::release();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "base/results.h"
@@ -58,7 +59,9 @@ void release() {
     next_reply = 0;
 }
 
-std::vector<std::string> split_replies(const uint8_t* data, size_t size) {
+void script_replies(const uint8_t* data, size_t size) {
+    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
+    (void)quiet;
     std::vector<std::string> parts(1);
     for (size_t i = 0; i < size; ++i) {
         if (data[i] == 0xFF)
@@ -66,7 +69,7 @@ std::vector<std::string> split_replies(const uint8_t* data, size_t size) {
         else
             parts.back() += static_cast<char>(data[i]);
     }
-    return parts;
+    script("", std::move(parts), 82);
 }
 
 } // namespace fake_port

@@ -20,7 +20,8 @@ DeviceRecord& device(const char* model, uint16_t version);
 // Frees what the script holds, so that a run ends with every allocation it
 // made freed: the leak check then costs nothing.
 void release();
-// Splits fuzz input into replies at each 0xFF byte.
-std::vector<std::string> split_replies(const uint8_t* data, size_t size);
+// The replies of a reply-parsing target: its input split at each 0xFF byte.
+// What the target prints goes to /dev/null.
+void script_replies(const uint8_t* data, size_t size);
 
 } // namespace fake_port

@@ -9,12 +9,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static FILE* sink = std::fopen("/dev/null", "w");
-    static const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
-    (void)quiet;
     if (size < 1 || !sink)
         return 0;
     static const char* const models[] = {"NC-4100", "NC-350", "NC-210", "?"};
-    fake_port::script("", fake_port::split_replies(data + 1, size - 1), 82);
+    fake_port::script_replies(data + 1, size - 1);
     DeviceRecord& device =
         fake_port::device(models[data[0] % 4], data[0] & 0x10 ? 0x0081 : 0x0085);
     write_status_report(sink, device);

@@ -74,8 +74,8 @@ void Bench::on_sentence(const std::string& sentence) {
         frame_parser_feed(&frame_parser_, bytes, n);
         if (frame_parser_complete(&frame_parser_) && frame_check(frame_buffer_.data())) {
             const uint8_t* f = frame_buffer_.data();
-            frames_.push_back({frame_type(f), frame_sequence(f),
-                               std::vector<uint8_t>(f + 6, f + 6 + frame_payload_length(f))});
+            frames_.push_back(
+                {frame_type(f), std::vector<uint8_t>(f + 6, f + 6 + frame_payload_length(f))});
         }
         if (frame_parser_complete(&frame_parser_) || frame_parser_failed(&frame_parser_))
             frame_parser_reset(&frame_parser_);
@@ -133,7 +133,7 @@ ReceivedFrame Bench::transact(uint8_t type, const std::vector<uint8_t>& payload,
     while (now_ < end && frames_.empty())
         run_for(1000);
     if (frames_.empty())
-        return {0, 0, {}};
+        return {0, {}};
     ReceivedFrame frame = frames_.front();
     frames_.clear();
     return frame;

@@ -16,7 +16,6 @@ struct TimedSentence {
 
 struct ReceivedFrame {
     uint8_t type;
-    uint8_t sequence;
     std::vector<uint8_t> payload;
 };
 

@@ -1,7 +1,12 @@
 // The device on a simulated clock: the causes of its transfer answers,
-// settings that wait for a restart, its delay fault, hostile line input and
-// the transmitter's timing.
+// settings that wait for a restart or take effect at once, its delay fault,
+// hostile line input, a capture replayed at a fixed rate and the
+// transmitter's timing. Each model's default table on the line, well formed
+// and on time, is seen by Stat.TableAndLogOfACleanLine and
+// Nav.LiveDisplayOfEachModel; a replay in order and over by
+// Stat.ReplayedCapturesAreLoggedSentenceForSentence.
 #include <gtest/gtest.h>
+#include <map>
 
 #include "bench.h"
 #include "link/device.h"
@@ -148,6 +153,38 @@ TEST(HostileInput, NeitherBreaksNorSilencesTheDevice) {
         bench.run_for(5'000'000);
         EXPECT_EQ(identify(bench).type, sim::FRAME_IDENT_ANSWER) << model;
     }
+}
+
+TEST(NmeaOutput, SentenceSettingsTakeEffectAtOnce) {
+    Bench bench(settings_of("NC-350")); // HDT 200/0, ROT 1000/50, HDG 1000/100
+    bench.shell("kestrel\r\r");
+    bench.shell("cfg n s 6 HE HDG 1000 250\r");
+    bench.shell("cfg n s 1 HE HDT 500 0\r");
+    bench.shell("cfg n s 3 HE ROT 0 0\r");
+    bench.run_until(2'000'000);
+    bench.take_sentences();
+    bench.run_for(3'000'000);
+    // Where each formatter's sentences start after the device's whole seconds, in ms.
+    std::map<std::string, std::vector<uint64_t>> phases;
+    for (const TimedSentence& s : bench.take_sentences())
+        phases[s.text.substr(3, 3)].push_back(s.time_us / 1000 % 1000);
+    EXPECT_EQ(phases["HDG"], (std::vector<uint64_t>{250, 250, 250}));
+    EXPECT_EQ(phases["HDT"].size(), 6u);
+    EXPECT_EQ(phases.count("ROT"), 0u);
+}
+
+// At a fixed rate a replayed capture goes out one sentence per period.
+TEST(NmeaOutput, ReplayAtAFixedRate) {
+    sim::SimSettings settings = settings_of("NC-4100");
+    settings.replay = {"$GPHDT,1.0,T\r\n", " garbage $GPHDT,2.0,T\r\n", "$GPHDT,3.0,T\r\n"};
+    settings.replay_rate = 10;
+    Bench bench(settings);
+    bench.run_for(1'050'000);
+    const std::vector<TimedSentence> sent = bench.take_sentences();
+    ASSERT_GE(sent.size(), 10u);
+    ASSERT_LE(sent.size(), 11u);
+    for (size_t i = 1; i < sent.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(sent[i].time_us - sent[i - 1].time_us), 100'000, 2000) << i;
 }
 
 } // namespace

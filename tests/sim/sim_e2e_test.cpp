@@ -10,61 +10,65 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "base/clock.h"
 #include "link/serial.h"
 
 namespace {
 
-// Lines written to a pipe, until one that fits comes, for at most 5 s.
-std::string line_from(int fd, bool (*fits)(const std::string&), std::string* pending) {
+// The next line written to a pipe, waiting at most 5 s for it; empty when
+// none came.
+std::string next_line(int fd, std::string* pending) {
     const uint64_t end = clock_ms() + 5000;
-    for (;;) {
-        for (size_t lf = pending->find('\n'); lf != std::string::npos; lf = pending->find('\n')) {
-            std::string line = pending->substr(0, lf);
-            pending->erase(0, lf + 1);
-            if (fits(line))
-                return line;
-        }
+    size_t lf;
+    while ((lf = pending->find('\n')) == std::string::npos) {
         pollfd pfd{fd, POLLIN, 0};
         char chunk[256];
         const ssize_t n =
             clock_ms() < end && poll(&pfd, 1, 500) > 0 ? read(fd, chunk, sizeof chunk) : 0;
-        if (n <= 0 && clock_ms() >= end)
-            return {};
         if (n > 0)
             pending->append(chunk, static_cast<size_t>(n));
+        else if (clock_ms() >= end)
+            return {};
     }
+    std::string line = pending->substr(0, lf);
+    pending->erase(0, lf + 1);
+    return line;
 }
 
-// Ends a child process when the test does.
-struct Ended {
-    pid_t pid;
-    ~Ended() {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-};
+// In a child: nc-sim with these arguments, standard input from in, and
+// standard output into out, where its own pid comes before the path of its
+// port.
+[[noreturn]] void become_sim(int in, int out, std::vector<const char*> args) {
+    const std::string pid = std::to_string(getpid()) + "\n";
+    const int null = open("/dev/null", O_RDWR);
+    dup2(in < 0 ? null : in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    if (write(STDOUT_FILENO, pid.data(), pid.size()) < 0)
+        _exit(126);
+    args.insert(args.begin(), NC_SIM_PATH);
+    args.push_back(nullptr);
+    execv(NC_SIM_PATH, const_cast<char* const*>(args.data()));
+    _exit(127);
+}
 
-// Ends a simulator started in the background of a terminal, and the session
-// leader that waits for it, when the test stops before the hang-up does.
-struct BackgroundJob {
-    pid_t leader;
+// Kills what a test started when it stops early: the simulator, and the
+// session leader that waits for it (when there is one).
+struct Started {
+    pid_t child;
     pid_t sim = 0;
     bool reaped = false;
-    ~BackgroundJob() {
+    ~Started() {
         if (reaped)
             return;
         if (sim > 0)
             kill(sim, SIGKILL);
-        kill(leader, SIGKILL);
-        waitpid(leader, nullptr, 0);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
     }
 };
-
-bool is_path(const std::string& line) {
-    return !line.empty() && line[0] == '/';
-}
 
 // Whether the device sends anything on the port within a second.
 bool sends(const std::string& path) {
@@ -85,18 +89,13 @@ TEST(SimEndToEnd, PortIsNotLeftExclusiveByAKilledTool) {
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     const pid_t sim = fork();
-    if (sim == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        execl(NC_SIM_PATH, NC_SIM_PATH, "--no-nmea", nullptr);
-        _exit(127);
-    }
-    const Ended ended{sim};
+    if (sim == 0)
+        become_sim(-1, out[1], {"--no-nmea"});
+    const Started started{sim};
     close(out[1]);
     std::string pending;
-    const std::string path = line_from(out[0], is_path, &pending);
+    next_line(out[0], &pending); // the pid
+    const std::string path = next_line(out[0], &pending);
     close(out[0]);
     ASSERT_FALSE(path.empty());
     const int held = open(path.c_str(), O_RDWR | O_NOCTTY);
@@ -135,16 +134,10 @@ TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
         const pid_t sim = fork();
         if (sim == 0) {
             setpgid(0, 0); // a background job
-            dup2(tty, STDIN_FILENO);
-            dup2(out[1], STDOUT_FILENO);
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDERR_FILENO);
-            execl(NC_SIM_PATH, NC_SIM_PATH, "--link", link.c_str(), nullptr);
-            _exit(127);
+            become_sim(tty, out[1], {"--link", link.c_str()});
         }
         setpgid(sim, sim);
-        const std::string pid_line = std::to_string(sim) + "\n";
-        if (write(out[1], pid_line.data(), pid_line.size()) < 0 || write(master, "status\n", 7) < 0)
+        if (write(master, "status\n", 7) < 0)
             _exit(5);
         int status = 0;
         waitpid(sim, &status, WUNTRACED);
@@ -152,15 +145,13 @@ TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
             kill(sim, SIGKILL);
         _exit(WIFSTOPPED(status) ? 3 : WIFEXITED(status) ? WEXITSTATUS(status) : 4);
     }
-    BackgroundJob job{leader};
+    Started job{leader};
     close(out[1]);
     std::string pending;
-    const std::string pid_text = line_from(
-        out[0], [](const std::string& l) { return !l.empty() && l[0] != '/'; }, &pending);
-    const std::string path = line_from(out[0], is_path, &pending);
-    close(out[0]);
-    const pid_t sim = static_cast<pid_t>(std::atoi(pid_text.c_str()));
+    const pid_t sim = static_cast<pid_t>(std::atoi(next_line(out[0], &pending).c_str()));
     job.sim = sim;
+    const std::string path = next_line(out[0], &pending);
+    close(out[0]);
     ASSERT_GT(sim, 0);
     ASSERT_FALSE(path.empty());
 

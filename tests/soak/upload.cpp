@@ -7,14 +7,11 @@
 // distribution; exit status 1 when any run ended otherwise.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
 
-#include "tests/e2e/harness.h"
 #include "tests/soak/campaign.h"
 
 namespace {
@@ -30,7 +27,8 @@ Fault random_fault(std::mt19937& random) {
     const int k = 1 + static_cast<int>(random() % 5);
     const char* answers[] = {"begin", "segment", "end"};
     switch (random() % 6) {
-    case 0: return {"load-end CRC wrong " + std::to_string(k) + "x", "bad-crc " + std::to_string(k)};
+    case 0:
+        return {"load-end CRC wrong " + std::to_string(k) + "x", "bad-crc " + std::to_string(k)};
     case 1: {
         const std::string segment = std::to_string(1 + random() % 22);
         return {"segment unanswered " + std::to_string(k) + "x",
@@ -47,29 +45,22 @@ Fault random_fault(std::mt19937& random) {
     }
 }
 
-bool upload_ended(ToolProcess& tool, size_t occurrence) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(UPLOAD_WAIT_MS);
-    while (std::chrono::steady_clock::now() < end) {
-        const std::string& out = tool.out();
-        if (count_of(out, "Device successfully updated") + count_of(tool.err(), "Upload failed") +
-                count_of(out, "\nNo devices found") >=
-            occurrence)
-            return true;
-        if (!tool.wait_for_output("\n", 200, count_of(out, "\n") + 1) &&
-            out.find("\nNo devices found") != std::string::npos)
-            return true;
-    }
-    return false;
+// Waits for the upload's end: the success message, its failure, or the
+// device lost for good.
+bool upload_ended(ToolProcess& tool) {
+    return tool.wait_until(
+        [&tool](const std::string& out) {
+            return out.find("Device successfully updated") != std::string::npos ||
+                   out.find("\nNo devices found") != std::string::npos ||
+                   tool.err().find("Upload failed") != std::string::npos;
+        },
+        UPLOAD_WAIT_MS);
 }
-
-struct Outcome {
-    std::string what;
-    bool good;
-};
 
 // The software the device reports now is the image's: its build number.
 bool runs_build(ToolProcess& tool, int build) {
-    const std::string version = "Software version: 1.06 Developer (rel-" + std::to_string(build) + " ";
+    const std::string version =
+        "Software version: 1.06 Developer (rel-" + std::to_string(build) + " ";
     const size_t before = count_of(tool.out(), "Software version:");
     tool.send("ver\n");
     if (!tool.wait_for_output("Software version:", 15000, before + 1))
@@ -82,7 +73,8 @@ Outcome run_one(const Fault& fault, const std::string& image, int build, std::mt
     Simulator sim({"--model", "NC-4100", "--baud", "4800", "--link", link, "--reboot-time", "500"});
     if (!sim.running())
         return {"simulator did not start", false};
-    auto tool = std::make_unique<ToolProcess>(std::vector<std::string>{"-a", "-p", link, "-b", "4800"});
+    auto tool =
+        std::make_unique<ToolProcess>(std::vector<std::string>{"-a", "-p", link, "-b", "4800"});
     if (!tool->wait_for_output("nc> ", 20000))
         return {"no prompt", false};
     std::thread hang_up;
@@ -96,7 +88,7 @@ Outcome run_one(const Fault& fault, const std::string& image, int build, std::mt
         sim.control(fault.control);
     }
     tool->send("upload -b 115200 " + image + "\n");
-    const bool ended = upload_ended(*tool, 1);
+    const bool ended = upload_ended(*tool);
     if (hang_up.joinable())
         hang_up.join();
     if (!ended)
@@ -110,9 +102,11 @@ Outcome run_one(const Fault& fault, const std::string& image, int build, std::mt
     // Failed: a clean upload must now succeed, from where the device was left.
     sim.control("clear");
     sim.control("wake");
-    if (out.find("\nNo devices found") != std::string::npos || !tool->wait_for_output("nc> ", 30000, count_of(out, "nc> ") + 1)) {
+    if (out.find("\nNo devices found") != std::string::npos ||
+        !tool->wait_for_output("nc> ", 30000, count_of(out, "nc> ") + 1)) {
         tool->finish(30);
-        tool = std::make_unique<ToolProcess>(std::vector<std::string>{"-a", "-p", link, "-b", "4800"});
+        tool =
+            std::make_unique<ToolProcess>(std::vector<std::string>{"-a", "-p", link, "-b", "4800"});
         if (!tool->wait_for_output("nc> ", 30000))
             return {"failed, then the device was not found again", false};
     }
@@ -124,37 +118,26 @@ Outcome run_one(const Fault& fault, const std::string& image, int build, std::mt
                                     : Outcome{"failed, clean upload ran other software", false};
 }
 
+// Upload i: a fresh image file, a random fault.
+Run upload_run(int i, std::mt19937& random, const std::string& dir) {
+    const int build = 100 + i;
+    const std::string image = dir + "/image-" + std::to_string(i) + ".nci";
+    const bool made = make_image(image, " --sw-build " + std::to_string(build) +
+                                            " --sw-release developer --code-size 4096");
+    const Fault fault = random_fault(random);
+    char tried[64];
+    std::snprintf(tried, sizeof tried, "%-26s", fault.name.c_str());
+    // Grouped by the kind of fault, whatever its count.
+    const size_t count_word = fault.name.find_last_of(' ');
+    const bool counted = fault.name.back() == 'x' && count_word != std::string::npos;
+    const std::string group = fault.name.substr(0, counted ? count_word : fault.name.size()) + ": ";
+    if (!made)
+        return {tried, group, {"cannot make the image file", false}};
+    return {tried, group, run_one(fault, image, build, random, dir + "/device")};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const auto [runs, seed] = campaign_args(argc, argv);
-    std::mt19937 random(seed);
-    const std::string dir = temp_path("soak-upload");
-    std::filesystem::create_directories(dir);
-    std::map<std::string, int> distribution;
-    int failed = 0;
-    std::printf("upload campaign: %d runs, seed %u\n", runs, seed);
-    for (int i = 0; i < runs; ++i) {
-        const int build = 100 + i;
-        const std::string image = dir + "/image-" + std::to_string(i) + ".nci";
-        const std::string make = std::string(NC_MKIMAGE_PATH) + " -o " + image +
-                                 " --sw-build " + std::to_string(build) +
-                                 " --sw-release developer --code-size 4096";
-        if (std::system(make.c_str()) != 0) {
-            std::fprintf(stderr, "cannot make the image file\n");
-            return 1;
-        }
-        const Fault fault = random_fault(random);
-        const Outcome outcome = run_one(fault, image, build, random, dir + "/device");
-        failed += !outcome.good;
-        // Grouped by the kind of fault, whatever its count.
-        const size_t count_word = fault.name.find_last_of(' ');
-        const bool counted = fault.name.back() == 'x' && count_word != std::string::npos;
-        ++distribution[fault.name.substr(0, counted ? count_word : fault.name.size()) + ": " +
-                       outcome.what];
-        std::printf("%3d %-26s %s%s\n", i + 1, fault.name.c_str(), outcome.what.c_str(),
-                    outcome.good ? "" : "  <-- FAILED");
-        std::fflush(stdout);
-    }
-    return campaign_summary(distribution, failed, runs, "runs");
+    return run_campaign(argc, argv, "upload", "runs", upload_run);
 }
