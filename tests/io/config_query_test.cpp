@@ -110,6 +110,12 @@ std::string sentences(DeviceRecord& d) {
     return text;
 }
 
+std::string heading(DeviceRecord& d) {
+    float h = 9;
+    const int result = read_heading(d, &h);
+    return outcome(result, {h});
+}
+
 std::string options(DeviceRecord& d, uint32_t capacity) {
     char text[64] = {};
     const int result = cfg_format_calibration_options(d, text, capacity, true);
@@ -123,6 +129,7 @@ const std::string FAILED_FILTER = "Error: Failed to get filter time constant\n";
 
 TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
     const std::string garbage("\x01\xff\x7f R", 5);
+    const std::string hdg_no_variation = with_checksum("$HEHDG,100.0,2.0,W,,");
     const std::vector<QueryCase> cases = {
         {"R and P without Y", "NC-4100", reply("cfg m r", "R -150 P 25\r\n"), rotation,
          "0 1.50 -0.25 0.00", ""},
@@ -176,6 +183,23 @@ TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
          "0 1HEHDT:100/0", ""},
         {"options capacity 47", "NC-4100", reply("cfg h o", "6\r\n"),
          [](DeviceRecord& d) { return options(d, 47); }, "-22 []", ""},
+        // The heading from the sentences that carry it.
+        {"HDG with deviation and variation", "NC-4100", with_checksum("$HEHDG,100.0,2.0,W,3.0,E"),
+         heading, "1 101.00", ""},
+        {"HDG without variation, NC-350 with variation off", "NC-350",
+         hdg_no_variation + reply("cfg a v", "3 0\r\n"), heading, "0 98.00", ""},
+        {"HDG without variation, NC-350 with variation auto", "NC-350",
+         hdg_no_variation + reply("cfg a v", "0 340\r\n"), heading, "2 98.00", ""},
+        {"HDG whose heading is nan", "NC-4100", with_checksum("$HEHDG,nan,2.0,W,3.0,E"), heading,
+         "-1 9.00", ""},
+        {"HDG whose deviation is inf counts none", "NC-4100",
+         with_checksum("$HEHDG,100.0,inf,W,3.0,W"), heading, "1 97.00", ""},
+        {"THS not valid, HDT nan, then THS", "NC-4100",
+         with_checksum("$HETHS,10.0,V") + with_checksum("$HEHDT,nan,T") +
+             with_checksum("$GPTHS,12.5,A"),
+         heading, "1 12.50", ""},
+        {"short sentence, then HDT", "NC-4100", with_checksum("$A") + with_checksum("$HEHDT,7.0,T"),
+         heading, "1 7.00", ""},
     };
     for (const QueryCase& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -197,50 +221,6 @@ TEST_F(ConfigQuery, SetRotationOffsetRoundsHalvesAwayFromZero) {
     EXPECT_EQ(cfg_set_rotation_offset(device, 0.125f, -0.125f, 1.5f), 0);
     const std::string sent = pty.drain_master(50);
     EXPECT_NE(sent.find("$PNCX,SH,cfg m r -13 13 -150^0D*"), std::string::npos) << sent;
-}
-
-struct HeadingCase {
-    const char* legend;
-    const char* model;
-    std::string input;
-    int result;
-    std::string heading;
-};
-
-TEST_F(ConfigQuery, HeadingFromTheSentencesThatCarryIt) {
-    const std::string hdg_no_variation = with_checksum("$HEHDG,100.0,2.0,W,,");
-    const std::vector<HeadingCase> cases = {
-        {"HDG with deviation and variation", "NC-4100", with_checksum("$HEHDG,100.0,2.0,W,3.0,E"),
-         1, "101.00"},
-        {"HDG without variation, NC-350 with variation off", "NC-350",
-         hdg_no_variation + reply("cfg a v", "3 0\r\n"), 0, "98.00"},
-        {"HDG without variation, NC-350 with variation auto", "NC-350",
-         hdg_no_variation + reply("cfg a v", "0 340\r\n"), 2, "98.00"},
-        {"HDG whose heading is nan", "NC-4100", with_checksum("$HEHDG,nan,2.0,W,3.0,E"), -1, "-"},
-        {"HDG whose deviation is inf counts none", "NC-4100",
-         with_checksum("$HEHDG,100.0,inf,W,3.0,W"), 1, "97.00"},
-        {"THS not valid, HDT nan, then THS", "NC-4100",
-         with_checksum("$HETHS,10.0,V") + with_checksum("$HEHDT,nan,T") +
-             with_checksum("$GPTHS,12.5,A"),
-         1, "12.50"},
-        {"short sentence, then HDT", "NC-4100", with_checksum("$A") + with_checksum("$HEHDT,7.0,T"),
-         1, "7.00"},
-    };
-    for (const HeadingCase& c : cases) {
-        SCOPED_TRACE(c.legend);
-        device.model_name = c.model;
-        link_purge(device.link);
-        device_sends(c.input);
-        float heading = -1;
-        testing::internal::CaptureStderr();
-        const int result = read_heading(device, &heading);
-        const std::string errors = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(result, c.result);
-        if (c.heading != "-") {
-            EXPECT_EQ(text_of(heading), c.heading);
-        }
-        EXPECT_EQ(errors.empty(), result != -14) << errors;
-    }
 }
 
 TEST_F(ConfigQuery, HeadingThatNeverBecomesValidGivesUpAfterAboutThreeSeconds) {
