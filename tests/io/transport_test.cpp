@@ -77,6 +77,8 @@ TEST_F(Transport, RepliesAndSentencesAreSortedApart) {
           {NMEA, nav}}},
         {"shell text while nobody waits for it",
          {{SENDS, shell_sentences("late text> ") + nav}, {NMEA, nav}, {SHELL, "", 300}}},
+        {"an address longer than five characters is no sentence",
+         {{SENDS, with_checksum("$GPGGAX,1") + nav}, {NMEA, nav}}},
         {"several sentences in one read",
          {{SENDS, nav + rmc}, {NMEA, nav}, {NMEA, rmc}, {NMEA, "", 200}}},
         {"sentence cut off by a time-out",

@@ -189,23 +189,6 @@ TEST(NmeaFields, SplitAtCommasUpToTheChecksum) {
     }
 }
 
-TEST(NmeaFields, NextFieldCopiesAdvancesAndRefusesTooLong) {
-    const char* text = "ab,,cdef";
-    const char* ptr = text;
-    uint32_t remaining = 8;
-    char field[4];
-    EXPECT_EQ(nmea_next_field(&ptr, &remaining, field, sizeof field), 0);
-    EXPECT_STREQ(field, "ab");
-    EXPECT_EQ(nmea_next_field(&ptr, &remaining, field, sizeof field), 0);
-    EXPECT_STREQ(field, "");
-    EXPECT_EQ(nmea_next_field(&ptr, &remaining, field, sizeof field), 1);
-    EXPECT_EQ(remaining, 4u); // not advanced
-    char wide[8];
-    EXPECT_EQ(nmea_next_field(&ptr, &remaining, wide, sizeof wide), 0);
-    EXPECT_STREQ(wide, "cdef");
-    EXPECT_EQ(remaining, 0u);
-}
-
 // Frames in sentences, encoded in pieces and decoded: the upload end to end
 // (Upload.ImageAndDataBlockReachTheDeviceAndItRunsThem). Here the digits
 // that must be refused.
