@@ -33,22 +33,14 @@ std::string reply(const std::string& command, const std::string& output,
     return text;
 }
 
-// Text with NUL bytes in it, all of the literal.
-template <size_t N> std::string bytes(const char (&literal)[N]) {
-    return std::string(literal, N - 1);
-}
-
-std::string text_of(float value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
-}
-
 // A query's result, then the values it read.
 std::string outcome(int result, std::initializer_list<float> values) {
     std::string text = std::to_string(result);
-    for (float value : values)
-        text += " " + text_of(value);
+    for (float value : values) {
+        char number[32];
+        std::snprintf(number, sizeof number, " %.2f", value);
+        text += number;
+    }
     return text;
 }
 
@@ -170,11 +162,8 @@ TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
         {"filter in a sentence with a wrong checksum", "NC-4100",
          "$PNCX,SH,cfg a f^0D^0A25^0D^0ANC> *00\r\n", filter, "-14 9.00", FAILED_FILTER},
         {"filter with a NUL byte inside the value", "NC-4100",
-         reply("cfg a f",
-               bytes("2\0"
-                     "5\r\n"),
-               ""),
-         filter, "-14 9.00", FAILED_FILTER},
+         reply("cfg a f", std::string("2") + '\0' + "5\r\n", ""), filter, "-14 9.00",
+         FAILED_FILTER},
         {"filter past the 10240 bytes of a reply", "NC-4100",
          reply("cfg a f", std::string(11000, 'x') + "\r\n25\r\n", ""), filter, "-14 9.00",
          FAILED_FILTER},
