@@ -2,6 +2,7 @@
 // sentences on the master side of a pty.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -70,12 +71,14 @@ TEST_F(Transport, RepliesAndSentencesAreSortedApart) {
         {"prompt split across sentences",
          {{SENDS, shell_sentences("cfg v\r\n0 3\r\nnc>") + shell_sentences(" ")},
           {SHELL, "cfg v\r\n0 3\r\nnc"}}},
-        {"navigation around a reply, the last in the same read",
-         {{SENDS, nav + shell_sentences("ver\r\nv1\r\n> ") + nav},
+        {"navigation around and within a reply, the last in the same read",
+         {{SENDS, nav + shell_sentences("ver\r\n") + nav + shell_sentences("v1\r\n> ") + nav},
           {SHELL, "ver\r\nv1\r\n"},
           {NMEA, nav}}},
         {"shell text while nobody waits for it",
          {{SENDS, shell_sentences("late text> ") + nav}, {NMEA, nav}, {SHELL, "", 300}}},
+        {"an address longer than five characters is no sentence",
+         {{SENDS, with_checksum("$GPGGAX,1") + nav}, {NMEA, nav}}},
         {"several sentences in one read",
          {{SENDS, nav + rmc}, {NMEA, nav}, {NMEA, rmc}, {NMEA, "", 200}}},
         {"sentence cut off by a time-out",
@@ -119,32 +122,24 @@ TEST_F(Transport, RepliesAndSentencesAreSortedApart) {
     }
 }
 
-TEST_F(Transport, FrameAnswerInPiecesAfterBadSentences) {
+// A frame answer is taken whole from sentences of any size, after sentences
+// that hold no frame or fail their checksum. Answers that are no success:
+// another type gives its negated type, type 0 must not read as "nothing
+// awaited", odd hex is no frame even when it holds a whole one, and an answer
+// longer than the caller's buffer is refused instead of overrunning it.
+TEST_F(Transport, FrameAnswers) {
     const auto answer = frame_bytes(0x11, std::vector<uint8_t>(68, 0xA5));
-    std::string bad_crc = frame_sentences(frame_bytes(0x11, {1, 2}));
-    bad_crc[bad_crc.size() - 4] ^= 1; // sentence checksum broken
-    device_sends(with_checksum("$PNCX,0,98A") + bad_crc + frame_sentences(answer, 20));
-    const uint8_t request[4] = {0x10, 0, 0, 0};
-    uint8_t response[72];
-    ASSERT_EQ(frame_transact(device, request, 0x11, response, sizeof response, 2000, 0), 1);
-    EXPECT_EQ(response[0], 0x11);
-    EXPECT_EQ(response[2], 68);
-    EXPECT_EQ(response[4], 0xA5);
-    EXPECT_EQ(response[71], 0xA5);
-}
-
-// Answers that are no success: another type gives its negated type, type 0
-// must not read as "nothing awaited", odd hex is no frame even when it holds
-// a whole one, and an answer longer than the caller's buffer is refused
-// instead of overrunning it.
-TEST_F(Transport, FrameAnswersThatAreNoSuccess) {
     const auto whole = frame_bytes(0x11, {});
+    std::string bad_checksum = frame_sentences(frame_bytes(0x11, {1, 2}));
+    bad_checksum[bad_checksum.size() - 4] ^= 1;
     const struct {
         const char* legend;
         std::string sentences;
         uint32_t response_size;
         int result;
     } cases[] = {
+        {"in pieces after bad sentences",
+         with_checksum("$PNCX,0,98A") + bad_checksum + frame_sentences(answer, 20), 72, 1},
         {"another type", frame_sentences(frame_bytes(0x05, {0, 0})), 72, -5},
         {"type 0", frame_sentences(frame_bytes(0x00, {})), 72, -11},
         {"odd hex", with_checksum("$PNCX,0," + hex_of(whole.data(), whole.size()) + "0"), 72, -11},
@@ -159,6 +154,9 @@ TEST_F(Transport, FrameAnswersThatAreNoSuccess) {
         EXPECT_EQ(frame_transact(device, request, 0x11, response, c.response_size, 400, 0),
                   c.result)
             << c.legend;
+        if (c.result == 1) { // type, sequence, length and payload
+            EXPECT_TRUE(std::equal(response, response + 72, answer.begin() + 2)) << c.legend;
+        }
     }
 }
 

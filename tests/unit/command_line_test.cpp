@@ -22,21 +22,17 @@ using Words = std::vector<std::string>;
 
 } // namespace
 
-// Too many words and the quoting seen at the prompt: BadPromptLines.
+// Too many words, a line end, blanks only, quoted blanks and empty quotes as
+// seen at the prompt: BadPromptLines. Here the cases it has no row for.
 TEST(CommandLine, SplitsAtBlanksAndQuotesProtectSpacesOnly) {
     const struct {
         std::string line;
         Words words;
     } rows[] = {
-        {"roll offset 1.5\r\n", {"roll", "offset", "1.5"}},
         {"  nmea0183\t\tsentences  RMC:1000 \n", {"nmea0183", "sentences", "RMC:1000"}},
-        {"   \t\r\n", {}},
-        {"", {}},
-        {"upload \"/tmp/my image.bin\"\n", {"upload", "/tmp/my image.bin"}},
         {"a \"b c\" \"d  e\"f g\n", {"a", "b c", "d  ef", "g"}},
         {"x \"tab\tinside\"\n", {"x", "tab", "inside"}},
         {"lone \" quote\n", {"lone", "\"", "quote"}},
-        {"\"\"\n", {}},
     };
     for (const auto& row : rows)
         EXPECT_EQ(split(row.line), row.words) << testing::PrintToString(row.line);

@@ -6,7 +6,6 @@
 
 #include <unistd.h>
 
-#include <functional>
 #include <string>
 
 #include "link/crc16.h"
@@ -20,9 +19,20 @@ void put_le(std::vector<uint8_t>& out, uint32_t value, unsigned size) {
         out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-void set_le32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+// Copies of a file with a 32-bit value or a byte changed, or cut short.
+std::vector<uint8_t> with_le32(std::vector<uint8_t> bytes, size_t at, uint32_t value) {
     for (unsigned i = 0; i < 4; ++i)
         bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    return bytes;
+}
+
+std::vector<uint8_t> with_byte(std::vector<uint8_t> bytes, size_t at, uint8_t value) {
+    bytes[at] = value;
+    return bytes;
+}
+
+std::vector<uint8_t> first(const std::vector<uint8_t>& bytes, size_t length) {
+    return {bytes.begin(), bytes.begin() + static_cast<long>(length)};
 }
 
 ImageContents sample_contents() {
@@ -89,123 +99,61 @@ ReadResult read_bytes(const std::vector<uint8_t>& bytes) {
 TEST(ImageFile, CutAnywhereFailsWithAMessage) {
     const std::vector<uint8_t> good = build_image_file(sample_contents());
     for (size_t length = 0; length < good.size(); ++length) {
-        const ReadResult read = read_bytes(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(length)));
+        const ReadResult read = read_bytes(first(good, length));
         EXPECT_FALSE(read.ok) << length;
         EXPECT_TRUE(read.err == "File verification error\n" || read.err == "File parse error\n")
             << length << ": " << read.err;
     }
 }
 
-struct DamagedFile {
-    const char* legend;
-    std::function<std::vector<uint8_t>()> make;
-    const char* message; // nullptr: the file passes
-};
-
 TEST(ImageFile, DamagedFilesFailWithTheirMessage) {
     const std::vector<uint8_t> good = build_image_file(sample_contents());
     const size_t application_at = 68; // magic 12, header 20, span start 8, identity 28
-    const DamagedFile cases[] = {
-        {"a data byte of the application changed",
-         [&] {
-             std::vector<uint8_t> bad = good;
-             bad[application_at + 8 + 50] ^= 0x01;
-             return bad;
-         },
+    const std::vector<uint8_t> padded = records({{7, 5}}); // 8 + 5 + 3 pad bytes
+    const std::vector<uint8_t> small_span = file_with_span(records({{7, 4}}));
+    std::vector<uint8_t> next_header_cut = good;
+    put_le(next_header_cut, 9, 4);
+    const std::vector<uint8_t> application = records({{IMAGE_RECORD_APPLICATION, 12}});
+    const struct {
+        const char* legend;
+        std::vector<uint8_t> bytes;
+        const char* message; // nullptr: the file passes
+    } cases[] = {
+        {"a data byte of the application changed", with_byte(good, application_at + 8 + 50, 0x5B),
          "File parse error\n"},
         {"span CRC over the data without the pad bytes of its record",
-         [] {
-             const std::vector<uint8_t> inner = records({{7, 5}}); // 8 + 5 + 3 pad bytes
-             return file_with_span(inner, crc16(inner.data(), 13));
-         },
+         file_with_span(padded, crc16(padded.data(), 13)), "File parse error\n"},
+        {"record of the largest length",
+         file_with_span(records({{7, IMAGE_RECORD_MAX_LENGTH - 8}})), nullptr},
+        {"file cut inside the span, in the application image", first(good, 150),
+         "File verification error\n"},
+        {"file cut inside the closing type-3 record", first(good, good.size() - 2),
+         "File verification error\n"},
+        {"file cut after the span, inside the next record's header", next_header_cut, nullptr},
+        {"span opened and never closed", first(good, good.size() - 12),
+         "File verification error\n"},
+        {"record length 0x100001", with_le32(good, application_at + 4, 0x100001),
          "File parse error\n"},
-        {"record of the largest length", [] { return file_with_span(records({{7, IMAGE_RECORD_MAX_LENGTH - 8}})); },
-         nullptr},
-        {"file cut inside the span, in the application image",
-         [&] { return std::vector<uint8_t>(good.begin(), good.begin() + 150); },
-         "File verification error\n"},
-        {"file cut inside the closing type-3 record",
-         [&] { return std::vector<uint8_t>(good.begin(), good.end() - 2); },
-         "File verification error\n"},
-        {"file cut after the span, inside the next record's header",
-         [&] {
-             std::vector<uint8_t> cut = good;
-             put_le(cut, 9, 4);
-             return cut;
-         },
-         nullptr},
-        {"span opened and never closed",
-         [&] {
-             std::vector<uint8_t> open = good;
-             open.resize(good.size() - 12);
-             return open;
-         },
-         "File verification error\n"},
-        {"record length 0x100001",
-         [&] {
-             std::vector<uint8_t> bad = good;
-             set_le32(bad, application_at + 4, 0x100001);
-             return bad;
-         },
+        {"record length below 8", with_le32(good, application_at + 4, 7), "File parse error\n"},
+        // The type-3 record before the last one.
+        {"type-3 record with one data byte", with_le32(small_span, small_span.size() - 20, 9),
          "File parse error\n"},
-        {"record length below 8",
-         [&] {
-             std::vector<uint8_t> bad = good;
-             set_le32(bad, application_at + 4, 7);
-             return bad;
-         },
-         "File parse error\n"},
-        {"type-3 record with one data byte",
-         [&] {
-             std::vector<uint8_t> bad = file_with_span(records({{7, 4}}));
-             set_le32(bad, bad.size() - 20, 9); // the type-3 record before the last one
-             return bad;
-         },
-         "File parse error\n"},
-        {"first record is not the magic",
-         [&] {
-             std::vector<uint8_t> bad = good;
-             set_le32(bad, 0, 0x0169636F);
-             return bad;
-         },
+        {"first record is not the magic", with_le32(good, 0, 0x0169636F),
          "File verification error\n"},
-        {"five valid records",
-         [&] { return std::vector<uint8_t>(good.begin(), good.begin() + 32); },
-         "File verification error\n"},
-        {"header naming three products in 24 bytes",
-         [&] {
-             std::vector<uint8_t> bad = good;
-             bad[12 + 8 + 6] = 3;
-             return bad;
-         },
+        {"five valid records", first(good, 32), "File verification error\n"},
+        {"header naming three products in 24 bytes", with_byte(good, 12 + 8 + 6, 3),
          "File verification error\n"},
         {"application record shorter than its image size",
-         [&] {
-             std::vector<uint8_t> inner = records({{IMAGE_RECORD_APPLICATION, 12}});
-             set_le32(inner, 8 + 8, 1);
-             return file_with_span(inner);
-         },
-         "File verification error\n"},
+         file_with_span(with_le32(application, 8 + 8, 1)), "File verification error\n"},
         {"image size near 2^32, which a 32-bit sum would wrap past the check",
-         [&] {
-             std::vector<uint8_t> inner = records({{IMAGE_RECORD_APPLICATION, 12}});
-             set_le32(inner, 8 + 8, 0xFFFFFFF0);
-             return file_with_span(inner);
-         },
+         file_with_span(with_le32(application, 8 + 8, 0xFFFFFFF0)), "File verification error\n"},
+        {"identity record too short", file_with_span(records({{IMAGE_RECORD_IDENTITY, 19}})),
          "File verification error\n"},
-        {"identity record too short",
-         [&] {
-             return file_with_span(records({{IMAGE_RECORD_IDENTITY, 19}}));
-         },
-         "File verification error\n"},
-        {"data block without its id",
-         [&] {
-             return file_with_span(records({{IMAGE_RECORD_DATA_BLOCK, 3}}));
-         },
+        {"data block without its id", file_with_span(records({{IMAGE_RECORD_DATA_BLOCK, 3}})),
          "File verification error\n"},
     };
-    for (const DamagedFile& c : cases) {
-        const ReadResult read = read_bytes(c.make());
+    for (const auto& c : cases) {
+        const ReadResult read = read_bytes(c.bytes);
         EXPECT_EQ(read.ok, c.message == nullptr) << c.legend;
         EXPECT_EQ(read.err, c.message ? c.message : "") << c.legend;
     }

@@ -22,8 +22,9 @@ ParseResult parse(const std::string& bytes) {
     char buffer[NMEA_MAX_SENTENCE];
     NmeaParser parser;
     nmea_parser_init(&parser, buffer, sizeof buffer);
-    const uint32_t consumed = nmea_parser_feed(
-        &parser, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+    const uint32_t consumed =
+        nmea_parser_feed(&parser, reinterpret_cast<const uint8_t*>(bytes.data()),
+                         static_cast<uint32_t>(bytes.size()));
     return {nmea_parser_complete(&parser), nmea_parser_failed(&parser), consumed,
             std::string(buffer, parser.count)};
 }
@@ -79,27 +80,14 @@ TEST(NmeaRecogniser, HostileStreamsAndTheirChecksums) {
     }
 }
 
-TEST(NmeaRecogniser, StopsAfterCompleteSentenceAndNeedsReset) {
-    const std::string two = "$GPGGA,1\r\n$GPRMC,2\r\n";
-    char buffer[NMEA_MAX_SENTENCE];
-    NmeaParser parser;
-    nmea_parser_init(&parser, buffer, sizeof buffer);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(two.data());
-    EXPECT_EQ(nmea_parser_feed(&parser, bytes, 20), 10u);
-    EXPECT_EQ(nmea_parser_feed(&parser, bytes + 10, 10), 0u);
-    nmea_parser_reset(&parser);
-    EXPECT_EQ(nmea_parser_feed(&parser, bytes + 10, 10), 10u);
-    EXPECT_EQ(std::string(buffer, parser.count), "$GPRMC,2\r\n");
-}
-
 // Every data line of the real captures, as a receiver sent it: the number of
 // sentences our recogniser and checksum accept equals the count of well-formed
 // sentences listed with the captures, less the 22 of the Magellan receiver
 // whose checksum digits are lower case, which the devices' protocol refuses.
 TEST(NmeaChecksum, AcceptsExactlyTheWellFormedSentencesOfRealCaptures) {
     const std::map<std::string, int> well_formed = {
-        {"beidou-bd.log", 78}, {"bundg_zeus_9.log", 4999}, {"hemi.log", 753},
-        {"hp58534a.log", 13},  {"magellan-ec10.log", 76 - 22},  {"pypilot.log", 29},
+        {"beidou-bd.log", 78}, {"bundg_zeus_9.log", 4999},     {"hemi.log", 753},
+        {"hp58534a.log", 13},  {"magellan-ec10.log", 76 - 22}, {"pypilot.log", 29},
         {"rst39.log", 152},    {"saab-r4.log", 122},
     };
     for (const auto& [name, expected] : well_formed) {
@@ -116,39 +104,41 @@ TEST(NmeaChecksum, AcceptsExactlyTheWellFormedSentencesOfRealCaptures) {
                 line.pop_back();
             const std::string sentence = line + "\r\n";
             const ParseResult parsed = parse(sentence);
-            accepted += parsed.complete && parsed.stored == sentence &&
-                        nmea_verify_checksum(sentence.data(), static_cast<uint32_t>(sentence.size()));
+            accepted +=
+                parsed.complete && parsed.stored == sentence &&
+                nmea_verify_checksum(sentence.data(), static_cast<uint32_t>(sentence.size()));
         }
         EXPECT_EQ(accepted, expected) << name;
     }
 }
 
 // The limit of one shell sentence: an escape is never split, and a body of
-// reserved characters only fills a sentence with nineteen escapes.
+// reserved characters only fills a sentence ("$PNCX,SH," and 68 characters
+// before the '*') with nineteen escapes. Each row: the text, where it goes
+// and the limit; what is written and how much of the text is left.
 TEST(NmeaEscape, ReservedCharactersAndLimitBoundary) {
-    char buffer[NMEA_MAX_SENTENCE] = {};
-    const std::string text = "a,b\r";
-    const auto* src = reinterpret_cast<const uint8_t*>(text.data());
-    uint32_t remaining = static_cast<uint32_t>(text.size());
-    EXPECT_EQ(nmea_escape(buffer, 0, 80, &src, &remaining), 8u);
-    EXPECT_EQ(std::string(buffer, 8), "a^2Cb^0D");
-    EXPECT_EQ(remaining, 0u);
-
-    const std::string reserved = "ab^";
-    src = reinterpret_cast<const uint8_t*>(reserved.data());
-    remaining = 3;
-    EXPECT_EQ(nmea_escape(buffer, 10, 14, &src, &remaining), 2u); // room for two more only
-    EXPECT_EQ(remaining, 1u);
-    EXPECT_EQ(nmea_escape(buffer, 12, 15, &src, &remaining), 3u);
-    EXPECT_EQ(std::string(buffer + 12, 3), "^5E");
-
-    const std::string dollars(30, '$');
-    src = reinterpret_cast<const uint8_t*>(dollars.data());
-    remaining = 30;
-    const uint32_t start = nmea_begin_pncx(buffer, "SH,");
-    EXPECT_EQ(start, 9u);
-    EXPECT_EQ(nmea_escape(buffer, start, 68, &src, &remaining), 57u);
-    EXPECT_EQ(remaining, 11u);
+    std::string nineteen_escapes;
+    for (int i = 0; i < 19; ++i)
+        nineteen_escapes += "^24";
+    const struct {
+        std::string text;
+        uint32_t start, limit;
+        std::string written;
+        uint32_t left;
+    } rows[] = {
+        {"a,b\r", 0, 80, "a^2Cb^0D", 0},
+        {"ab^", 10, 14, "ab", 1}, // room for two more only
+        {"^", 12, 15, "^5E", 0},
+        {std::string(30, '$'), 9, 68, nineteen_escapes, 11},
+    };
+    for (const auto& row : rows) {
+        char buffer[NMEA_MAX_SENTENCE] = {};
+        const auto* src = reinterpret_cast<const uint8_t*>(row.text.data());
+        uint32_t remaining = static_cast<uint32_t>(row.text.size());
+        const uint32_t written = nmea_escape(buffer, row.start, row.limit, &src, &remaining);
+        EXPECT_EQ(std::string(buffer + row.start, written), row.written) << row.text;
+        EXPECT_EQ(remaining, row.left) << row.text;
+    }
 }
 
 TEST(NmeaUnescape, DecodesEscapesAndReportsWhereTheyFail) {
@@ -169,7 +159,8 @@ TEST(NmeaUnescape, DecodesEscapesAndReportsWhereTheyFail) {
         uint8_t out[16];
         uint32_t error = 99;
         const char* src = row.text.c_str();
-        const uint32_t written = nmea_unescape(out, row.room, &src, static_cast<uint32_t>(row.text.size()), &error);
+        const uint32_t written =
+            nmea_unescape(out, row.room, &src, static_cast<uint32_t>(row.text.size()), &error);
         EXPECT_EQ(std::string(out, out + written), row.decoded) << row.legend;
         EXPECT_EQ(error, row.error) << row.legend;
     }
@@ -196,23 +187,6 @@ TEST(NmeaFields, SplitAtCommasUpToTheChecksum) {
         EXPECT_EQ(std::vector<std::string>(fields, fields + count), row.fields)
             << testing::PrintToString(row.text) << " max " << row.max;
     }
-}
-
-TEST(NmeaFields, NextFieldCopiesAdvancesAndRefusesTooLong) {
-    const char* text = "ab,,cdef";
-    const char* ptr = text;
-    uint32_t remaining = 8;
-    char field[4];
-    EXPECT_EQ(nmea_next_field(&ptr, &remaining, field, sizeof field), 0);
-    EXPECT_STREQ(field, "ab");
-    EXPECT_EQ(nmea_next_field(&ptr, &remaining, field, sizeof field), 0);
-    EXPECT_STREQ(field, "");
-    EXPECT_EQ(nmea_next_field(&ptr, &remaining, field, sizeof field), 1);
-    EXPECT_EQ(remaining, 4u); // not advanced
-    char wide[8];
-    EXPECT_EQ(nmea_next_field(&ptr, &remaining, wide, sizeof wide), 0);
-    EXPECT_STREQ(wide, "cdef");
-    EXPECT_EQ(remaining, 0u);
 }
 
 // Frames in sentences, encoded in pieces and decoded: the upload end to end

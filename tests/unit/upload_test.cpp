@@ -54,7 +54,6 @@ TEST(UploadWords, OptionsPathAndUsageErrors) {
         {{"fw.nci", "-f"}, 1, 0, false, "upload: Illegal argument: -f\n"}, // scanning stops at the path
         {{"-x", "fw.nci"}, 1, 0, false, "upload: invalid option: x\n"},
         {{"-f"}, 1, 0, true, "upload: missing filename\n"},
-        {{"a", "b", "c"}, 1, 0, false, "upload: Illegal argument: b\n"},
         {{"-b"}, 1, 0, false, "upload: option requires an argument: b\n"},
         // A rate that is no positive number would switch the bootloader to 0 baud.
         {{"-b", "0", "fw.nci"}, 1, 0, false, "upload: Illegal argument: 0\n"},
