@@ -1,8 +1,8 @@
 #include "harness.h"
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -48,42 +48,6 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
     return pointers;
 }
 
-// Reads one line from fd, waiting at most timeout_ms in all.
-std::string read_line(int fd, int timeout_ms) {
-    std::string line;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (Clock::now() < end) {
-        pollfd pfd{fd, POLLIN, 0};
-        const int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-        if (poll(&pfd, 1, left > 0 ? left : 0) <= 0)
-            break;
-        char ch = 0;
-        if (read(fd, &ch, 1) != 1)
-            break;
-        if (ch == '\n')
-            return line;
-        line += ch;
-    }
-    return "";
-}
-
-void apply_environment(const std::map<std::string, std::string>& env) {
-    for (const auto& [name, value] : env) {
-        if (value.empty())
-            unsetenv(name.c_str());
-        else
-            setenv(name.c_str(), value.c_str(), 1);
-    }
-}
-
-void drain(int fd, std::string& into) {
-    char chunk[4096];
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n > 0)
-        into.append(chunk, static_cast<size_t>(n));
-}
-
 } // namespace
 
 std::string temp_path(const std::string& name) {
@@ -127,8 +91,13 @@ Simulator::Simulator(std::vector<std::string> options) {
     close(in_pipe[0]);
     close(out_pipe[1]);
     control_fd_ = in_pipe[1];
-    port_ = read_line(out_pipe[0], 10000);
-    close(out_pipe[0]);
+    // The first line of its output names the pty; it closes stdout if it fails.
+    FILE* out = fdopen(out_pipe[0], "r");
+    char line[4096] = {};
+    if (out && std::fgets(line, sizeof line, out))
+        port_.assign(line, std::strcspn(line, "\n"));
+    if (out)
+        std::fclose(out);
     for (size_t i = 0; i + 1 < options.size(); ++i) {
         if (options[i] == "--link")
             port_ = options[i + 1];
@@ -196,7 +165,12 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
             close(fd);
         if (slave > STDERR_FILENO)
             close(slave);
-        apply_environment(env);
+        for (const auto& [name, value] : env) {
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
         // A test run started in the background ignores Ctrl-C; a technician's
         // shell starts the tool with it in force.
         ::signal(SIGINT, SIG_DFL);
@@ -261,15 +235,17 @@ bool ToolProcess::read_output(int timeout_ms) {
     pollfd fds[2] = {{out_open_ ? out_ : -1, POLLIN, 0}, {err_open_ ? err_ : -1, POLLIN, 0}};
     if (poll(fds, 2, timeout_ms) <= 0)
         return true;
-    if (fds[0].revents) {
-        const size_t before = run_.out.size();
-        drain(out_, run_.out);
-        out_open_ = run_.out.size() != before;
-    }
-    if (fds[1].revents) {
-        const size_t before = run_.err.size();
-        drain(err_, run_.err);
-        err_open_ = run_.err.size() != before;
+    bool* open[2] = {&out_open_, &err_open_};
+    std::string* text[2] = {&run_.out, &run_.err};
+    for (int i = 0; i < 2; ++i) {
+        if (!fds[i].revents)
+            continue;
+        char chunk[4096];
+        const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+        if (n > 0)
+            text[i]->append(chunk, static_cast<size_t>(n));
+        else
+            *open[i] = false;
     }
     return true;
 }
