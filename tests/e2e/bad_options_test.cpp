@@ -23,6 +23,8 @@ TEST(BadOptions, EachIsRefusedWithItsMessageAndStatus) {
     run_tool({"-l", not_a_port, "-p", missing}); // leaves a plain file there
     const std::string nothing_found = missing + " Not available\n\nNo devices found\n";
     const std::vector<OptionRow> rows = {
+        // Asked for, the usage is no error and goes to standard output.
+        {{"-h"}, 0, "", USAGE},
         {{"-x"}, 1, std::string("invalid option -- 'x'\n") + USAGE, ""},
         {{"-p"}, 1, std::string("option requires an argument -- 'p'\n") + USAGE, ""},
         {{"-a", "-b"}, 1, std::string("option requires an argument -- 'b'\n") + USAGE, ""},

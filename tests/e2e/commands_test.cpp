@@ -40,6 +40,7 @@ struct Row {
     Lines options = {};         // before -a
     Lines words = {};           // a one-shot command
     double max_seconds = 0;     // 0 for no limit
+    Lines recorded = {};        // fragments of the device's record
 };
 
 void check(const Row& row) {
@@ -60,6 +61,8 @@ void check(const Row& row) {
     if (row.max_seconds > 0) {
         EXPECT_LT(run.seconds, row.max_seconds);
     }
+    for (const std::string& part : row.recorded)
+        EXPECT_NE(sim.record().find(part), std::string::npos) << part;
     if (*row.pattern) {
         if (!row.executed.empty()) // the device records a line as it executes it
             sim.wait_for_record("\"text\":\"" + row.executed.back() + "\"", 1000);
@@ -235,6 +238,11 @@ TEST(Commands, FactoryDefaultAndReboot) {
 
 TEST(Commands, OneShotAndPromptLines) {
     const Row rows[] = {
+        // Found only by an active search, and only by its second attempt: a
+        // device that sends nothing and answers raw frames alone. That nothing
+        // is found passively on a silent port: Platform.ScanLeavesThePorts*.
+        {"raw identification", {"--model", "NC-210", "--no-nmea", "--ident", "raw", "--baud", "38400"},
+         "38400", "", {"Connected to NC-210"}, {}, {}, "", {}, {}, {}, 0, {R"("via":"raw","type":16)"}},
         {"unknown one-shot command, -q hides information", {"--model", "NC-210"}, "38400", "",
          {"Error: Unknown command: bogus\n\n"}, {}, {"Connected"}, "", {}, {"-q"}, {"bogus", "x"}},
         {"prompt lines, nothing after quit", {"--model", "37-000042", "--baud", "38400"}, "38400",

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <regex>
 #include <sys/file.h>
-#include <thread>
 #include <unistd.h>
 
 #include "harness.h"
@@ -18,25 +17,9 @@ std::string connected_line(const std::string& model, const std::string& serial,
     return "\nConnected to " + model + " (serial:" + serial + ") at " + port + "\n\n";
 }
 
-// The record line of a shell command line the device received.
-std::string received_shell(const std::string& text) {
-    return "\"dir\":\"rx\",\"kind\":\"shell\",\"text\":\"" + text + "\"";
-}
-
-std::string testhooks() { return NC_TESTHOOKS_PATH; }
-
 } // namespace
 
-// Bad options and option values: bad_options_test.cpp.
-TEST(CommandLine, HelpPrintsTheUsage) {
-    ToolRun help = run_tool({"-h"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind(std::string("Usage: ") + NC_SERVICE_PATH + " [options] [cmd [options]]\nOptions:\n", 0), 0u)
-        << help.out;
-    for (const char* option : {"-a ", "-p <port>", "-b <rate>", "-l <filename>", "-s <serial>", "-q ", "-v "})
-        EXPECT_NE(help.out.find(std::string("\n") + option), std::string::npos) << option;
-    EXPECT_EQ(help.err, "");
-}
+// Bad options and option values, and -h: bad_options_test.cpp.
 
 // A rate the standard table lacks is tried as given; when it finds nothing,
 // the second pass falls back to 38400. The traffic log holds the
@@ -57,7 +40,7 @@ TEST(Discovery, UnusualRateFallsBackTo38400AndTheTrafficIsLogged) {
     EXPECT_NE(run.out.find("  38400\n"), std::string::npos);
     EXPECT_NE(run.out.find(connected_line("NC-4100", "00004711", sim.port())), std::string::npos);
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos); // no escape sequences into a pipe
-    EXPECT_TRUE(sim.wait_for_record(received_shell("exit\\u000d"), 2000));
+    EXPECT_TRUE(sim.wait_for_record(R"("dir":"rx","kind":"shell","text":"exit\u000d")", 2000));
 
     const std::string log = read_text_file(log_path);
     const auto has = [&](const std::string& pattern) {
@@ -67,23 +50,6 @@ TEST(Discovery, UnusualRateFallsBackTo38400AndTheTrafficIsLogged) {
     EXPECT_TRUE(has("[0-9]+ TX: \\$PNCX,SH,kestrel\\^0D\\^0D\\*[0-9A-F]{2}\r\n"));
     EXPECT_TRUE(has("[0-9]+ RX: \\$PNCX,SH,cfg v"));
     EXPECT_TRUE(has("[0-9]+ TX: \\$PNCX,SH,exit\\^0D\\*[0-9A-F]{2}\r\n"));
-}
-
-// Passively a device that sends nothing is not found; actively it is, also
-// when it answers only raw frames (the second attempt). That an active search
-// at a given rate skips the slow first pass: Commands.VerPostAndEvent.
-TEST(Discovery, SilentRawOnlyDeviceIsFoundOnlyActively) {
-    Simulator sim({"--model", "NC-210", "--no-nmea", "--ident", "raw", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    ToolRun passive = run_tool({"-p", sim.port(), "-b", "38400", "quit"});
-    EXPECT_EQ(passive.status, 1);
-    EXPECT_NE(passive.out.find("\nPort     Info\n" + sim.port()), std::string::npos) << passive.out;
-    EXPECT_NE(passive.out.find(" No data received\n\nNo devices found\n"), std::string::npos);
-
-    ToolRun active = run_tool({"-a", "-p", sim.port(), "-b", "38400", "quit"});
-    EXPECT_EQ(active.status, 0);
-    EXPECT_NE(active.out.find("Connected to NC-210"), std::string::npos) << active.out << active.err;
-    EXPECT_NE(sim.record().find("\"via\":\"raw\",\"type\":16"), std::string::npos);
 }
 
 TEST(Discovery, SeveralPortsListedInOrderAndChosenFromInput) {
@@ -138,46 +104,36 @@ TEST(Discovery, PortHeldByAnotherProgramAndNothingFound) {
     EXPECT_NE(bare.out.find("\nNo devices found\nPress <enter> to quit\n"), std::string::npos) << bare.out;
 }
 
-// The port is given by its stable name under /dev/serial/by-id (a link to the
-// tty): found, listed, connected and found again under that name, also with -v.
-// A device that does not come back: Upload.DeviceLostAfterTheUploadEndsTheSession.
-TEST(Reconnect, LostDeviceIsFoundAgainAtThePortNamedAsGiven) {
+// A command that reports its failed queries and goes on, as the status report
+// does, still lost the device: the loop reconnects at once instead of leaving
+// the prompt on a dead line; so it does for one that reads the port until it
+// fails, as the monitor does. The port is given by its stable name under
+// /dev/serial/by-id (a link to the tty): found, listed with -v, and found again
+// under that name. A device that does not come back:
+// Upload.DeviceLostAfterTheUploadEndsTheSession.
+TEST(Reconnect, ReportOnALostLineStillLeadsToTheReconnect) {
     const std::string by_id = temp_path("serial-by-id");
     std::filesystem::create_directories(by_id);
     const std::string link = by_id + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     Simulator sim({"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "4800"});
     ASSERT_TRUE(sim.running());
-    std::thread hang_up([&] {
-        if (sim.wait_for_record(received_shell("echo waiting\\u000d"), 20000))
-            sim.control("hangup 200"); // back before the dispatcher's 500 ms pause ends
-    });
-    ToolRun run = run_tool({"-v", "-p", link}, "waitlost\nlose -32\nabout\nquit\n", {}, 90, testhooks());
-    hang_up.join();
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("NC-4100   37-203952   00000077  1.05    " + link + "  4800\n"), std::string::npos)
-        << run.out;
-    EXPECT_EQ(count_of(run.out, connected_line("NC-4100", "00000077", link)), 3u)
-        << run.out << run.err << sim.record();
-    EXPECT_NE(run.err.find("Error, reading from serial port: "), std::string::npos);
-    EXPECT_NE(run.out.find("NC_Service Tool, version 1.05."), std::string::npos);
-}
-
-// A command that reports its failed queries and goes on, as the status report
-// does, still lost the device: the loop reconnects at once instead of leaving
-// the prompt on a dead line.
-TEST(Reconnect, ReportOnALostLineStillLeadsToTheReconnect) {
-    const std::string link = temp_path("sim-link");
-    Simulator sim({"--model", "NC-4100", "--link", link, "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    ToolProcess tool({"-a", "-p", link, "-b", "38400"});
+    const std::string connected = connected_line("NC-4100", "00000077", link);
+    ToolProcess tool({"-v", "-p", link});
     ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
     sim.control("hangup 300");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_TRUE(sim.wait_for_record("back on", 2000));
     tool.send("status\n");
-    EXPECT_TRUE(tool.wait_for_output("Connected to NC-4100", 30000, 2));
+    ASSERT_TRUE(tool.wait_for_output(connected, 30000, 2)) << tool.out();
+    tool.send("mon\n");
+    ASSERT_TRUE(tool.wait_for_output("$HEHDT", 10000, count_of(tool.out(), "$HEHDT") + 1));
+    sim.control("hangup 200"); // back before the dispatcher's 500 ms pause ends
+    ASSERT_TRUE(tool.wait_for_output(connected, 30000, 3)) << tool.out();
     tool.send("about\nquit\n");
     const ToolRun run = tool.finish(60);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(count_of(run.out, "Connected to NC-4100"), 2u) << run.out << run.err;
+    EXPECT_NE(run.out.find("NC-4100   37-203952   00000077  1.05    " + link + "  4800\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.err.find("Error, reading from serial port: "), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("NC_Service Tool, version 1.05."), std::string::npos);
 }
