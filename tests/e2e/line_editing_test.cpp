@@ -59,7 +59,10 @@ bool wait_for_prompt(ToolProcess& tool) {
 
 } // namespace
 
-TEST(LineEditing, UpRecallsThePreviousLineAlsoAfterARestart) {
+// Up recalls the previous line, also after a restart. Ctrl-C typed in the
+// middle of an edit then ends the tool through its closing steps, by the
+// signal, and the terminal gets back every setting it had.
+TEST(LineEditing, UpRecallsThePreviousLineAlsoAfterARestartAndCtrlCEndsAnEdit) {
     Simulator sim({"--model", "NC-4100", "--baud", "38400"});
     ASSERT_TRUE(sim.running());
     const std::string home = fresh_home();
@@ -81,8 +84,15 @@ TEST(LineEditing, UpRecallsThePreviousLineAlsoAfterARestart) {
     auto tool = start_on_terminal(sim, home);
     tool->send(UP + UP + "\r"); // quit is the latest line, about the one before
     EXPECT_TRUE(tool->wait_for_output(ABOUT_TEXT, 5000)) << tool->out();
-    tool->send("quit\r");
-    EXPECT_EQ(tool->finish(20).status, 0);
+    ASSERT_TRUE(wait_for_prompt(*tool)) << tool->out();
+    tool->send("help na");
+    ASSERT_TRUE(wait_for_line(*tool, "help na")) << tool->out();
+    tool->send("\x03");
+    const ToolRun run = tool->finish(20);
+    EXPECT_EQ(run.signal, SIGINT) << run.out << run.err;
+    EXPECT_TRUE(tool->terminal_as_before());
+    EXPECT_TRUE(sim.wait_for_record(R"("text":"exit\u000d")", 2000, 2)) << sim.record();
+    EXPECT_EQ(run.out.find("\x1b[?25l", run.out.rfind("nc> ")), std::string::npos);
 }
 
 TEST(LineEditing, TabCompletesWhatTheModelTakesAndTheLineRunsAsTyped) {
@@ -125,20 +135,4 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndTheLineRunsAsTyped) {
     const ToolRun run = tool->finish(30);
     EXPECT_NE(run.out.find("Error: Line too long, at most 255 characters\r\n"), std::string::npos) << run.out;
     EXPECT_EQ(count_of(run.out, ABOUT_TEXT), 0u);
-}
-
-// Ctrl-C typed in the middle of an edit ends the tool through its closing
-// steps, by the signal, and the terminal gets back every setting it had.
-TEST(LineEditing, CtrlCWhileEditingLeavesTheTerminalAsItWas) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    auto tool = start_on_terminal(sim, fresh_home());
-    tool->send("help na");
-    ASSERT_TRUE(wait_for_line(*tool, "help na")) << tool->out();
-    tool->send("\x03");
-    ToolRun run = tool->finish(20);
-    EXPECT_EQ(run.signal, SIGINT) << run.out << run.err;
-    EXPECT_TRUE(tool->terminal_as_before());
-    EXPECT_TRUE(sim.wait_for_record(R"("text":"exit\u000d")", 2000)) << sim.record();
-    EXPECT_EQ(run.out.find("\x1b[?25l", run.out.rfind("nc> ")), std::string::npos);
 }
