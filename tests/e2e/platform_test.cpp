@@ -57,19 +57,23 @@ TEST(Platform, ScanLeavesThePortsItProbedAsFound) {
 // the port is released without its exclusive flag (so another user can open
 // it), and the tool ends by the signal.
 TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    const std::string released = "\"port released\"";
     for (int signal_number : {SIGTERM, SIGINT}) {
-        Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-        ASSERT_TRUE(sim.running());
         ToolProcess tool({"-p", sim.port(), "-b", "38400"});
         ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
+        const std::string at_prompt = sim.record();
         tool.signal(signal_number);
         ToolRun run = tool.finish(20);
         EXPECT_EQ(run.signal, signal_number) << run.out << run.err;
         EXPECT_LT(run.seconds, 10.0);
-        EXPECT_TRUE(sim.wait_for_record(EXIT_RECEIVED, 2000)) << signal_number;
-        EXPECT_TRUE(sim.wait_for_record("\"port released\"", 2000)) << sim.record();
-        EXPECT_EQ(sim.record().find("exclusive flag set"), std::string::npos);
+        EXPECT_TRUE(sim.wait_for_record(EXIT_RECEIVED, 2000, count_of(at_prompt, EXIT_RECEIVED) + 1))
+            << signal_number;
+        EXPECT_TRUE(sim.wait_for_record(released, 2000, count_of(at_prompt, released) + 1))
+            << sim.record();
     }
+    EXPECT_EQ(sim.record().find("exclusive flag set"), std::string::npos);
 }
 
 // Started with standard input or output closed (as by some service managers),
