@@ -47,9 +47,7 @@ void check(const Row& row) {
     SCOPED_TRACE(row.legend);
     Simulator sim(row.sim);
     ASSERT_TRUE(sim.running());
-    Lines args = row.options;
-    args.insert(args.end(), {"-a", "-b", row.baud, "-p", sim.port()});
-    args.insert(args.end(), row.words.begin(), row.words.end());
+    const Lines args = concat(concat(row.options, {"-a", "-b", row.baud, "-p", sim.port()}), row.words);
     const ToolRun run = run_tool(args, row.input, {}, 90);
     EXPECT_EQ(run.status, 0) << run.err;
     for (const std::string& part : row.out)

@@ -40,14 +40,6 @@ const std::string& temp_dir() {
     return dir.path;
 }
 
-std::vector<char*> c_strings(std::vector<std::string>& strings) {
-    std::vector<char*> pointers;
-    for (std::string& s : strings)
-        pointers.push_back(s.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
 } // namespace
 
 std::string temp_path(const std::string& name) {
@@ -62,6 +54,11 @@ std::string read_text_file(const std::string& path) {
     return content.str();
 }
 
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 size_t count_of(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
@@ -69,53 +66,16 @@ size_t count_of(const std::string& text, const std::string& part) {
     return count;
 }
 
-Simulator::Simulator(std::vector<std::string> options) {
-    record_path_ = temp_path("record.jsonl");
-    std::vector<std::string> argv = {NC_SIM_PATH, "--record", record_path_};
-    argv.insert(argv.end(), options.begin(), options.end());
-    int out_pipe[2], in_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(in_pipe, O_CLOEXEC) != 0)
-        return;
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(in_pipe[0], STDIN_FILENO);
-        dup2(out_pipe[1], STDOUT_FILENO);
-        const int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, STDERR_FILENO);
-        close(in_pipe[1]);
-        close(out_pipe[0]);
-        auto pointers = c_strings(argv);
-        execv(pointers[0], pointers.data());
-        _exit(127);
-    }
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    control_fd_ = in_pipe[1];
-    // The first line of its output names the pty; it closes stdout if it fails.
-    FILE* out = fdopen(out_pipe[0], "r");
-    char line[4096] = {};
-    if (out && std::fgets(line, sizeof line, out))
-        port_.assign(line, std::strcspn(line, "\n"));
-    if (out)
-        std::fclose(out);
+Simulator::Simulator(const std::vector<std::string>& options)
+    : record_path_(temp_path("record.jsonl")),
+      process_(concat({"--record", record_path_}, options), {}, NC_SIM_PATH) {
+    // The first line of its output names the pty; it ends at once if it fails.
+    if (process_.wait_for_output("\n", 10000))
+        port_ = process_.out().substr(0, process_.out().find('\n'));
     for (size_t i = 0; i + 1 < options.size(); ++i) {
         if (options[i] == "--link")
             port_ = options[i + 1];
     }
-}
-
-Simulator::~Simulator() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    if (control_fd_ >= 0)
-        close(control_fd_);
-}
-
-void Simulator::control(const std::string& line) {
-    const std::string text = line + "\n";
-    (void)!write(control_fd_, text.data(), text.size());
 }
 
 std::string Simulator::record() const { return read_text_file(record_path_); }
@@ -135,8 +95,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env, const std::string& program,
                          bool terminal)
     : start_(Clock::now()) {
-    std::vector<std::string> argv = {program.empty() ? NC_SERVICE_PATH : program};
-    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> argv = concat({program.empty() ? NC_SERVICE_PATH : program}, args);
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
         pipe2(err_pipe, O_CLOEXEC) != 0)
@@ -175,7 +134,10 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
         // shell starts the tool with it in force.
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGQUIT, SIG_DFL);
-        auto pointers = c_strings(argv);
+        std::vector<char*> pointers;
+        for (std::string& arg : argv)
+            pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
         execv(pointers[0], pointers.data());
         _exit(127);
     }

@@ -22,9 +22,8 @@ ToolRun run_through_shell(const std::string& redirections, const std::vector<std
     std::string command = "exec \"$0\"";
     for (size_t i = 0; i < args.size(); ++i)
         command += " \"$" + std::to_string(i + 1) + "\"";
-    std::vector<std::string> shell_args = {"-c", command + " " + redirections, NC_SERVICE_PATH};
-    shell_args.insert(shell_args.end(), args.begin(), args.end());
-    return run_tool(shell_args, "", {}, 60, "/bin/sh");
+    return run_tool(concat({"-c", command + " " + redirections, NC_SERVICE_PATH}, args), "", {}, 60,
+                    "/bin/sh");
 }
 
 } // namespace

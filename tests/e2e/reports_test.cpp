@@ -51,13 +51,11 @@ struct Watched {
 // Runs one command of the tool on a terminal until shown(its output) holds,
 // then types ESC. Faults given as control lines start once the tool is
 // connected; meanwhile acts on the tool before the ESC.
-Watched watch(Simulator& sim, const std::string& baud, std::vector<std::string> command,
+Watched watch(Simulator& sim, const std::string& baud, const std::vector<std::string>& command,
               const std::function<bool(const std::string&)>& shown,
               const std::vector<std::string>& faults = {},
               const std::function<void(ToolProcess&)>& meanwhile = {}) {
-    std::vector<std::string> args = {"-a", "-p", sim.port(), "-b", baud};
-    args.insert(args.end(), command.begin(), command.end());
-    ToolProcess tool(args, {}, "", /*terminal=*/true);
+    ToolProcess tool(concat({"-a", "-p", sim.port(), "-b", baud}, command), {}, "", /*terminal=*/true);
     EXPECT_TRUE(tool.wait_for_output("Connected to", 15000));
     for (const std::string& fault : faults)
         sim.control(fault);

@@ -27,10 +27,9 @@ std::vector<std::string> received(const std::string& record, int type) {
 // code); the options given change that.
 std::string make_image(const std::vector<std::string>& options = {}) {
     const std::string path = temp_path("fw.nci");
-    std::vector<std::string> args = {"-o",          path,  "--model",      "NC-350",
-                                     "--code-size", "357", "--sw-version", "1.07"};
-    args.insert(args.end(), options.begin(), options.end());
-    const ToolRun run = run_tool(args, "", {}, 30, NC_MKIMAGE_PATH);
+    const std::vector<std::string> defaults = {"-o",          path,  "--model",      "NC-350",
+                                               "--code-size", "357", "--sw-version", "1.07"};
+    const ToolRun run = run_tool(concat(defaults, options), "", {}, 30, NC_MKIMAGE_PATH);
     EXPECT_EQ(run.status, 0) << run.err;
     return path;
 }
@@ -161,13 +160,11 @@ TEST(Upload, FaultsEndTheAttemptsTheyShould) {
     };
     for (const Attempts& row : rows) {
         SCOPED_TRACE(row.legend);
-        std::vector<std::string> options = {"--model", "NC-350", "--reboot-time", "300"};
-        options.insert(options.end(), row.sim.begin(), row.sim.end());
-        Simulator sim(options);
+        Simulator sim(concat({"--model", "NC-350", "--reboot-time", "300"}, row.sim));
         ASSERT_TRUE(sim.running());
-        std::vector<std::string> args = row.options;
-        args.insert(args.end(), {"-p", sim.port(), "upload", "-b", row.baud, make_image(row.image)});
-        const ToolRun run = run_tool(args, "", {}, 120);
+        const ToolRun run = run_tool(
+            concat(row.options, {"-p", sim.port(), "upload", "-b", row.baud, make_image(row.image)}),
+            "", {}, 120);
         EXPECT_EQ(run.err, row.err);
         for (const std::string& part : row.out)
             EXPECT_NE(run.out.find(part), std::string::npos) << part << "\nin:\n" << run.out;
