@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "expect.h"
 #include "harness.h"
 
 namespace {
@@ -32,10 +33,11 @@ TEST(BadFilePaths, TrafficLogThatCannotBeOpenedEndsTheProgram) {
         {"format directives", dir + "/%s%n/x.log", "ERROR opening log file:" + dir + "/%s%n/x.log, No such file or directory\n"},
     };
     for (const PathRow& row : rows) {
+        SCOPED_TRACE(row.legend);
         const ToolRun run = run_tool({"-l", row.typed, "-p", temp_path("no-port")});
-        EXPECT_EQ(run.status, 1) << row.legend;
-        EXPECT_EQ(run.err, row.seen) << row.legend;
-        EXPECT_EQ(run.out.find("searching"), std::string::npos) << row.legend; // nothing scanned
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, row.seen);
+        EXPECT_FALSE(holds(run.out, "searching")); // nothing scanned
     }
     // A name with spaces is a name like any other.
     const ToolRun spaced = run_tool({"-l", dir + "/with spaces.log", "-p", temp_path("no-port")});
@@ -82,7 +84,7 @@ TEST(BadFilePaths, CommandsAtThePromptSayWhatIsWrongAndGoOn) {
         if (found != std::string::npos)
             at = found + row.seen.size();
     }
-    EXPECT_NE(run.out.find("NC_Service Tool, version 1.05."), std::string::npos); // the session went on
-    EXPECT_EQ(run.out.find("written to"), std::string::npos);
-    EXPECT_EQ(sim.record().find("\"type\":18,"), std::string::npos) << "an upload began";
+    EXPECT_TRUE(holds(run.out, "NC_Service Tool, version 1.05.")); // the session went on
+    EXPECT_FALSE(holds(run.out, "written to"));
+    EXPECT_FALSE(holds(sim.record(), "\"type\":18,")); // no upload began
 }

@@ -2,6 +2,7 @@
 // typed after the program's name, and what the user then sees.
 #include <gtest/gtest.h>
 
+#include "expect.h"
 #include "harness.h"
 
 namespace {
@@ -49,15 +50,16 @@ TEST(BadOptions, EachIsRefusedWithItsMessageAndStatus) {
         std::string typed;
         for (const std::string& arg : row.args)
             typed += " " + arg.substr(0, 40);
+        SCOPED_TRACE(typed);
         const ToolRun run = run_tool(row.args, "", {{"NC_SERIAL_PORTS", ""}}, 30);
-        EXPECT_EQ(run.status, row.status) << typed;
+        EXPECT_EQ(run.status, row.status);
         if (row.err.empty())
-            EXPECT_EQ(run.err, "") << typed;
+            EXPECT_EQ(run.err, "");
         else
-            EXPECT_NE(run.err.find(row.err), std::string::npos) << typed << "\n" << run.err;
+            EXPECT_TRUE(holds(run.err, row.err));
         if (row.out.empty())
-            EXPECT_EQ(run.out, "") << typed;
+            EXPECT_EQ(run.out, "");
         else
-            EXPECT_NE(run.out.find(row.out), std::string::npos) << typed << "\n" << run.out;
+            EXPECT_TRUE(holds(run.out, row.out));
     }
 }

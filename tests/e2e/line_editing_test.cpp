@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 
+#include "expect.h"
 #include "harness.h"
 #include "screen.h"
 
@@ -78,8 +79,8 @@ TEST(LineEditing, UpRecallsThePreviousLineAlsoAfterARestartAndCtrlCEndsAnEdit) {
         EXPECT_EQ(tool->finish(20).status, 0);
     }
     const std::string history = read_text_file(home + "/.nc_service_history");
-    EXPECT_NE(history.find("\nabout\n"), std::string::npos) << history;
-    EXPECT_NE(history.find("\nquit\n"), std::string::npos) << history;
+    EXPECT_TRUE(holds(history, "\nabout\n"));
+    EXPECT_TRUE(holds(history, "\nquit\n"));
 
     auto tool = start_on_terminal(sim, home);
     tool->send(UP + UP + "\r"); // quit is the latest line, about the one before
@@ -133,6 +134,6 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndTheLineRunsAsTyped) {
     tool->send("about" + std::string(251, ' ') + "about\r");
     tool->send("quit\r");
     const ToolRun run = tool->finish(30);
-    EXPECT_NE(run.out.find("Error: Line too long, at most 255 characters\r\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(holds(run.out, "Error: Line too long, at most 255 characters\r\n"));
     EXPECT_EQ(count_of(run.out, ABOUT_TEXT), 0u);
 }

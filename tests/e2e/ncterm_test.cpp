@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "expect.h"
 #include "harness.h"
 
 namespace {
@@ -53,7 +54,7 @@ TEST(Ncterm, PlainConsoleByHandAndBackToThePrompt) {
     const auto logged_out = console_lines(sim.record());
     ASSERT_EQ(line_texts(logged_out), "exit\\u000d|\\u000d|kestrel\\u000d|\\u000d|exit\\u000d|");
     EXPECT_NEAR(logged_out[2].first - logged_out[1].first, 3.0, 0.4);
-    EXPECT_NE(sim.record().find("NMEA mode"), std::string::npos);
+    EXPECT_TRUE(holds(sim.record(), "NMEA mode"));
 
     tool.send("ncterm\n");
     ASSERT_TRUE(tool.wait_for_output("User:", 10000, 2));
@@ -93,7 +94,7 @@ TEST(Ncterm, PlainConsoleByHandAndBackToThePrompt) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     // Echoed by the device as "ab", BS, "c": the backspace erased the "b".
-    EXPECT_NE(run.out.find("ab\b \bc"), std::string::npos);
+    EXPECT_TRUE(holds(run.out, "ab\b \bc"));
     EXPECT_EQ(run.out.find("User:", third), std::string::npos);
-    EXPECT_NE(run.out.find("NC_Service Tool, version"), std::string::npos);
+    EXPECT_TRUE(holds(run.out, "NC_Service Tool, version"));
 }

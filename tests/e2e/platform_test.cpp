@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "expect.h"
 #include "harness.h"
 #include "tests/io/pty.h"
 
@@ -45,7 +46,7 @@ TEST(Platform, ScanLeavesThePortsItProbedAsFound) {
           std::vector<std::string>{"-a", "-p", port.path, "-b", "38400", "ver"}}) {
         ToolRun run = run_tool(args);
         EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.out.find("No data received"), std::string::npos) << run.out;
+        EXPECT_TRUE(holds(run.out, "No data received"));
         termios after{};
         ASSERT_EQ(tcgetattr(port.slave, &after), 0);
         expect_same_settings(after, found, args[0]);
@@ -72,7 +73,7 @@ TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
         EXPECT_TRUE(sim.wait_for_record(released, 2000, count_of(at_prompt, released) + 1))
             << sim.record();
     }
-    EXPECT_EQ(sim.record().find("exclusive flag set"), std::string::npos);
+    EXPECT_FALSE(holds(sim.record(), "exclusive flag set"));
 }
 
 // Started with standard input or output closed (as by some service managers),
@@ -83,7 +84,7 @@ TEST(Platform, ClosedStandardStreamsAreNotTakenByThePortOrTheLog) {
     ASSERT_TRUE(sim.running());
     ToolRun no_input = run_through_shell("<&-", {"-p", sim.port(), "-b", "38400"});
     EXPECT_EQ(no_input.status, 0) << no_input.out << no_input.err;
-    EXPECT_EQ(no_input.out.find("Unknown command"), std::string::npos) << no_input.out;
+    EXPECT_FALSE(holds(no_input.out, "Unknown command"));
     EXPECT_TRUE(sim.wait_for_record(EXIT_RECEIVED, 2000));
 
     const std::string log = temp_path("closed-stdout.log");
@@ -91,8 +92,8 @@ TEST(Platform, ClosedStandardStreamsAreNotTakenByThePortOrTheLog) {
     EXPECT_EQ(no_output.status, 0) << no_output.err;
     const std::string text = read_text_file(log);
     ASSERT_FALSE(text.empty());
-    EXPECT_EQ(text.find("Connected to"), std::string::npos);
-    EXPECT_EQ(text.find("NC_Service Tool, version"), std::string::npos);
+    EXPECT_FALSE(holds(text, "Connected to"));
+    EXPECT_FALSE(holds(text, "NC_Service Tool, version"));
     EXPECT_TRUE(std::regex_search(text, std::regex("^[0-9]+ (TX|RX): ")));
 }
 
@@ -107,9 +108,7 @@ TEST(Platform, MissingPermissionIsExplainedNotCalledAConflict) {
     if (run.status == 127 || getuid() != 0)
         GTEST_SKIP() << "needs root and setpriv to play a user without permission";
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find(port.path + " Not available\n"), std::string::npos)
-        << run.out;
-    EXPECT_EQ(run.out.find("might be opened by another application"), std::string::npos);
-    EXPECT_NE(run.err.find("Error: no permission to open " + port.path + ": "), std::string::npos)
-        << run.err;
+    EXPECT_TRUE(holds(run.out, port.path + " Not available\n"));
+    EXPECT_FALSE(holds(run.out, "might be opened by another application"));
+    EXPECT_TRUE(holds(run.err, "Error: no permission to open " + port.path + ": "));
 }

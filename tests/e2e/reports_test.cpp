@@ -13,6 +13,7 @@
 #include <regex>
 #include <sstream>
 
+#include "expect.h"
 #include "harness.h"
 #include "screen.h"
 
@@ -347,11 +348,8 @@ TEST(Status, LinesOfEachModel) {
         for (const char* label : labels)
             present += run.out.find(std::string("\n") + label) != std::string::npos ? "1" : "0";
         EXPECT_EQ(present, m.present) << m.model << run.out;
-        EXPECT_NE(run.out.find("\nSystem status         OK\nPower On self Test    OK\n"),
-                  std::string::npos)
-            << run.out;
-        EXPECT_NE(run.out.find(std::string("\nBaudrate              Info    ") + m.baud + "\n"),
-                  std::string::npos);
+        EXPECT_TRUE(holds(run.out, "\nSystem status         OK\nPower On self Test    OK\n"));
+        EXPECT_TRUE(holds(run.out, std::string("\nBaudrate              Info    ") + m.baud + "\n"));
     }
 }
 
@@ -368,13 +366,10 @@ TEST(Status, OldSoftwareTotalsAndAnUnansweredEventQuery) {
     sim.control("drop 1");
     tool.send("status\nquit\n");
     const ToolRun run = tool.finish(60);
-    EXPECT_NE(run.out.find("Roll offset           Info       1.50 degrees (static: 1.50, "
-                           "autolevel: 1.50)\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("\nSystem status         Power On self Test    OK\n"), std::string::npos)
-        << run.out;
-    EXPECT_EQ(run.out.find("Attitude filter"), std::string::npos);
+    EXPECT_TRUE(holds(run.out, "Roll offset           Info       1.50 degrees (static: 1.50, "
+                               "autolevel: 1.50)\n"));
+    EXPECT_TRUE(holds(run.out, "\nSystem status         Power On self Test    OK\n"));
+    EXPECT_FALSE(holds(run.out, "Attitude filter"));
 }
 
 // The report file: named by model, serial and time, in the directory given
@@ -396,7 +391,7 @@ TEST(Diag, ReportFileInTheGivenDirectory) {
                                                    "version 1\\.5, at \\w{3} \\w{3} [ \\d]\\d "
                                                    "\\d\\d:\\d\\d:\\d\\d \\d{4}\n\n\nSystem status  ")))
         << text.substr(0, 200);
-    EXPECT_NE(text.find("Baudrate              Info    38400\n\n> ver\r\n"), std::string::npos);
+    EXPECT_TRUE(holds(text, "Baudrate              Info    38400\n\n> ver\r\n"));
     EXPECT_GE(count_of(text, "\n> "), 40u);
     const std::regex captured("\n\\d+: \\$[^\r\n]*\r\n");
     const auto sentences = std::distance(std::sregex_iterator(text.begin(), text.end(), captured),
@@ -405,8 +400,8 @@ TEST(Diag, ReportFileInTheGivenDirectory) {
     EXPECT_TRUE(sim.wait_for_record(R"("text":"uptime r")", 1000));
 
     const ToolRun loud = run_tool({"-a", "-p", sim.port(), "-b", "38400", "diag", dir});
-    EXPECT_NE(loud.out.find(std::string(42, '.')), std::string::npos) << loud.out;
-    EXPECT_NE(loud.out.find("\rDiagnostic report written to: NC-4100_00004711_"), std::string::npos);
+    EXPECT_TRUE(holds(loud.out, std::string(42, '.')));
+    EXPECT_TRUE(holds(loud.out, "\rDiagnostic report written to: NC-4100_00004711_"));
 }
 
 // A report that cannot be written whole (here: the file size limit) ends
@@ -423,5 +418,5 @@ TEST(Diag, FailedWriteIsReportedNotClaimedWritten) {
         "", {}, 60, "/bin/sh");
     EXPECT_TRUE(std::regex_search(full.err, std::regex("Error: writing NC-210_\\S+\\.log failed: File too large\n")))
         << full.err;
-    EXPECT_EQ(full.out.find("written to"), std::string::npos) << full.out;
+    EXPECT_FALSE(holds(full.out, "written to"));
 }

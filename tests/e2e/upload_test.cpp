@@ -7,6 +7,7 @@
 #include <csignal>
 #include <regex>
 
+#include "expect.h"
 #include "harness.h"
 
 namespace {
@@ -47,14 +48,11 @@ TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
     const ToolRun run = run_tool({"-v", "-p", sim.port(), "upload", "-b", "38400", file});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(run.out.find("Load begin baud 38400 addr 0x8010000 size 385\n"
-                           "Loading application\n...\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(
-        run.out.find("Loading application data\nAppd begin baud 4800 id 0x0010 size 200\n..\n"),
-        std::string::npos);
-    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
+    EXPECT_TRUE(holds(run.out, "Load begin baud 38400 addr 0x8010000 size 385\n"
+                               "Loading application\n...\n"));
+    EXPECT_TRUE(holds(run.out, "Loading application data\n"
+                               "Appd begin baud 4800 id 0x0010 size 200\n..\n"));
+    EXPECT_TRUE(holds(run.out, "Device successfully updated to 1.07 Release\n"));
     EXPECT_EQ(count_of(run.out, "Connected to NC-350"), 3u); // start, new image, new data
 
     const std::string record = sim.record();
@@ -74,7 +72,7 @@ TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
     ASSERT_NE(fast, std::string::npos);
     EXPECT_LT(record.find(R"("via":"raw","type":21)"), slow);
     EXPECT_GT(record.find(R"("via":"raw","type":21)"), fast);
-    EXPECT_EQ(record.find("line noise"), std::string::npos);
+    EXPECT_FALSE(holds(record, "line noise"));
     // The 200-byte segment frame of the data block: five sentences of 34
     // bytes and one of 30.
     static const std::regex frame_sentence(R"(\$PNCX,0,([0-9A-F]*)\*)");
@@ -85,7 +83,7 @@ TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
     EXPECT_EQ(std::count(digits.begin(), digits.end(), 68u), 5);
     EXPECT_EQ(std::count(digits.begin(), digits.end(), 60u), 1);
     EXPECT_EQ(std::count_if(digits.begin(), digits.end(), [](size_t n) { return n > 68; }), 0);
-    EXPECT_NE(record.find("data block 0x0010 stored, 200 bytes"), std::string::npos);
+    EXPECT_TRUE(holds(record, "data block 0x0010 stored, 200 bytes"));
 }
 
 // At the prompt: a damaged file, one for another product or below the
@@ -167,9 +165,9 @@ TEST(Upload, FaultsEndTheAttemptsTheyShould) {
             "", {}, 120);
         EXPECT_EQ(run.err, row.err);
         for (const std::string& part : row.out)
-            EXPECT_NE(run.out.find(part), std::string::npos) << part << "\nin:\n" << run.out;
+            EXPECT_TRUE(holds(run.out, part));
         if (row.out.empty()) {
-            EXPECT_EQ(run.out.find("successfully"), std::string::npos) << run.out;
+            EXPECT_FALSE(holds(run.out, "successfully"));
         }
         const std::string record = sim.record();
         EXPECT_EQ(received(record, 0x13).size(), row.begins);
@@ -196,11 +194,10 @@ TEST(Upload, FailureAtTheTransferRateLeavesThePortAtTheLinkRate) {
     const size_t before = sim.record().size();
     tool.send("upload -b 115200 " + file + "\nquit\n");
     const ToolRun run = tool.finish(90);
-    EXPECT_NE(run.err.find("Upload failed (-11)\n"), std::string::npos);
-    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos)
-        << run.out << run.err;
+    EXPECT_TRUE(holds(run.err, "Upload failed (-11)\n"));
+    EXPECT_TRUE(holds(run.out, "Device successfully updated to 1.07 Release\n"));
     const std::string after = sim.record().substr(before);
-    EXPECT_EQ(after.find("line noise"), std::string::npos) << after;
+    EXPECT_FALSE(holds(after, "line noise"));
     EXPECT_EQ(received(after, 0x13).size(), 1u);
 }
 
@@ -221,21 +218,22 @@ TEST(Upload, DeviceLostAfterTheUploadEndsTheSession) {
         {"lost after the data blocks", 2, "", "Device successfully updated to 1.07 Release\n"},
     };
     for (const Unplug& c : cases) {
+        SCOPED_TRACE(c.legend);
         const std::string link = temp_path("port");
         Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--link", link});
         ASSERT_TRUE(sim.running());
         const std::string file = make_image({"--data-size", "0x10:20"});
         ToolProcess tool({"-p", link});
-        ASSERT_TRUE(tool.wait_for_output("nc> ", 20000)) << c.legend;
+        ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
         tool.send("upload -b 38400 " + file + "\nabout\n");
         tool.close_input();
-        ASSERT_TRUE(sim.wait_for_record("rebooting", 30000, c.restarts)) << c.legend;
+        ASSERT_TRUE(sim.wait_for_record("rebooting", 30000, c.restarts));
         sim.control("hangup");
         const ToolRun run = tool.finish(90);
-        EXPECT_EQ(run.err, c.expected_err) << c.legend;
-        EXPECT_NE(run.out.find(c.expected_out), std::string::npos) << c.legend;
-        EXPECT_NE(run.out.find("\nNo devices found\n"), std::string::npos) << c.legend << run.out;
-        EXPECT_EQ(run.out.find("NC_Service Tool, version"), std::string::npos) << c.legend;
-        EXPECT_EQ(run.status, 0) << c.legend;
+        EXPECT_EQ(run.err, c.expected_err);
+        EXPECT_TRUE(holds(run.out, c.expected_out));
+        EXPECT_TRUE(holds(run.out, "\nNo devices found\n"));
+        EXPECT_FALSE(holds(run.out, "NC_Service Tool, version"));
+        EXPECT_EQ(run.status, 0);
     }
 }
