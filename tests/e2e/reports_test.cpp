@@ -98,24 +98,18 @@ std::vector<double> numbers_of(const std::string& row) {
     return values;
 }
 
+// A sentence as the stat framer must take it: 5 to 82 characters, "$",
+// printable characters but "$" and "*", a checksum that is right if there is
+// one, CR LF.
 bool well_formed(const std::string& sentence) {
-    if (sentence.size() < 5 || sentence.size() > 82 || sentence[0] != '$' ||
-        sentence.substr(sentence.size() - 2) != "\r\n")
+    static const std::regex form("\\$([\\x20-\\x23\\x25-\\x29\\x2b-\\x7e]+)(\\*([0-9A-Fa-f]{2}))?\r\n");
+    std::smatch parts;
+    if (sentence.size() < 5 || sentence.size() > 82 || !std::regex_match(sentence, parts, form))
         return false;
-    const std::string body = sentence.substr(1, sentence.size() - 3);
-    const size_t star = body.find('*');
     unsigned sum = 0;
-    for (size_t i = 0; i < std::min(star, body.size()); ++i) {
-        const unsigned char ch = static_cast<unsigned char>(body[i]);
-        if (ch < 0x20 || ch > 0x7e || ch == '$')
-            return false;
-        sum ^= ch;
-    }
-    if (star == std::string::npos)
-        return true;
-    return body.size() == star + 3 && std::isxdigit(static_cast<unsigned char>(body[star + 1])) &&
-           std::isxdigit(static_cast<unsigned char>(body[star + 2])) &&
-           std::stoul(body.substr(star + 1, 2), nullptr, 16) == sum;
+    for (const char ch : parts[1].str())
+        sum ^= static_cast<unsigned char>(ch);
+    return !parts[2].matched || std::stoul(parts[3].str(), nullptr, 16) == sum;
 }
 
 struct LogLine {
