@@ -225,7 +225,9 @@ TEST(Commands, FactoryDefaultAndReboot) {
          {"Error: Illegal argument\nError: Missing argument\n"}, {}, "cfg f", {"cfg f"}},
         {"factory default as a one-shot command asks nothing", {"--model", "NC-4100", "--no-nmea"}, "38400",
          "", {"reset to factory default.\n"}, {}, {QUESTION}, "cfg f", {"cfg f"}, {}, {"factory", "default"}},
-        {"reboot comes back", {"--model", "NC-4100", "--no-nmea"}, "38400", "reboot\nabout\n",
+        // At 4800 the active search after the restart finds it in its first pass.
+        {"reboot comes back", {"--model", "NC-4100", "--no-nmea", "--baud", "4800"}, "4800",
+         "reboot\nabout\n",
          {"Device is rebooting...\n", "NC_Service Tool, version 1.05."}, {}},
         {"reboot without the device coming back ends the program",
          {"--model", "NC-4100", "--no-nmea", "--fault", "stay-down on"}, "38400", "reboot\nabout\n", {},
