@@ -48,7 +48,8 @@ void check(const Row& row) {
     SCOPED_TRACE(row.legend);
     Simulator sim(row.sim);
     ASSERT_TRUE(sim.running());
-    const Lines args = concat(concat(row.options, {"-a", "-b", row.baud, "-p", sim.port()}), row.words);
+    const Lines args = concat(concat(row.options, {"-a", "-b", row.baud, "-p", sim.port()}),
+                              row.words);
     const ToolRun run = run_tool(args, row.input, {}, 90);
     EXPECT_EQ(run.status, 0) << run.err;
     for (const std::string& part : row.out)
@@ -242,8 +243,9 @@ TEST(Commands, OneShotAndPromptLines) {
         // Found only by an active search, and only by its second attempt: a
         // device that sends nothing and answers raw frames alone. That nothing
         // is found passively on a silent port: Platform.ScanLeavesThePorts*.
-        {"raw identification", {"--model", "NC-210", "--no-nmea", "--ident", "raw", "--baud", "38400"},
-         "38400", "", {"Connected to NC-210"}, {}, {}, "", {}, {}, {}, 0, {R"("via":"raw","type":16)"}},
+        {"raw identification",
+         {"--model", "NC-210", "--no-nmea", "--ident", "raw", "--baud", "38400"}, "38400", "",
+         {"Connected to NC-210"}, {}, {}, "", {}, {}, {}, 0, {R"("via":"raw","type":16)"}},
         {"unknown one-shot command, -q hides information", {"--model", "NC-210"}, "38400", "",
          {"Error: Unknown command: bogus\n\n"}, {}, {"Connected"}, "", {}, {"-q"}, {"bogus", "x"}},
         {"prompt lines, nothing after quit", {"--model", "37-000042", "--baud", "38400"}, "38400",

@@ -63,8 +63,9 @@ class Simulator {
 
     const std::string& port() const { return port_; } // the pty (or --link) path
     bool running() const { return !port_.empty(); }
-    void control(const std::string& line) { process_.send(line + "\n"); } // a run-time control line
-    std::string record() const;                                            // the --record file so far
+    // A run-time control line.
+    void control(const std::string& line) { process_.send(line + "\n"); }
+    std::string record() const; // the --record file so far
     // Waits until the record holds text (that many times), up to timeout_ms.
     // True when it does.
     bool wait_for_record(const std::string& text, int timeout_ms, size_t occurrences = 1) const;

@@ -68,7 +68,8 @@ TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
         ToolRun run = tool.finish(20);
         EXPECT_EQ(run.signal, signal_number) << run.out << run.err;
         EXPECT_LT(run.seconds, 10.0);
-        EXPECT_TRUE(sim.wait_for_record(EXIT_RECEIVED, 2000, count_of(at_prompt, EXIT_RECEIVED) + 1))
+        EXPECT_TRUE(
+            sim.wait_for_record(EXIT_RECEIVED, 2000, count_of(at_prompt, EXIT_RECEIVED) + 1))
             << signal_number;
         EXPECT_TRUE(sim.wait_for_record(released, 2000, count_of(at_prompt, released) + 1))
             << sim.record();

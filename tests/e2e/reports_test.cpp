@@ -29,7 +29,9 @@ Screen screen_of(const std::string& out) {
     return screen;
 }
 
-std::string text_of(const Screen& screen) {
+// The screen of what the tool wrote, as text for a message.
+std::string text_of(const std::string& out) {
+    const Screen screen = screen_of(out);
     std::string text;
     for (int r = 0; r < 50; ++r)
         text += screen.row(r) + "\n";
@@ -44,37 +46,31 @@ bool wait_until_shown(ToolProcess& tool, const std::function<bool(const std::str
     return shown(tool.out());
 }
 
-struct Watched {
-    Screen screen;
-    ToolRun run;
-};
-
 // Runs one command of the tool on a terminal until shown(its output) holds,
 // then types ESC. Faults given as control lines start once the tool is
 // connected; meanwhile acts on the tool before the ESC.
-Watched watch(Simulator& sim, const std::string& baud, const std::vector<std::string>& command,
+ToolRun watch(Simulator& sim, const std::string& baud, const std::vector<std::string>& command,
               const std::function<bool(const std::string&)>& shown,
               const std::vector<std::string>& faults = {},
               const std::function<void(ToolProcess&)>& meanwhile = {}) {
-    ToolProcess tool(concat({"-a", "-p", sim.port(), "-b", baud}, command), {}, "", /*terminal=*/true);
+    ToolProcess tool(concat({"-a", "-p", sim.port(), "-b", baud}, command), {}, "",
+                     /*terminal=*/true);
     EXPECT_TRUE(tool.wait_for_output("Connected to", 15000));
     for (const std::string& fault : faults)
         sim.control(fault);
-    EXPECT_TRUE(wait_until_shown(tool, shown)) << text_of(screen_of(tool.out()));
+    EXPECT_TRUE(wait_until_shown(tool, shown)) << text_of(tool.out());
     if (meanwhile)
         meanwhile(tool);
     tool.send("\x1b");
-    Watched watched;
-    watched.run = tool.finish(30);
-    watched.screen = screen_of(watched.run.out);
-    return watched;
+    return tool.finish(30);
 }
 
 // The row of the last cursor move (counted from 0), -1 without one.
 int last_cursor_row(const std::string& out) {
     const std::regex move("\x1b\\[(\\d+);\\d+H");
     int row = -1;
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), move); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), move); it != std::sregex_iterator();
+         ++it)
         row = std::stoi((*it)[1]) - 1;
     return row;
 }
@@ -102,7 +98,8 @@ std::vector<double> numbers_of(const std::string& row) {
 // printable characters but "$" and "*", a checksum that is right if there is
 // one, CR LF.
 bool well_formed(const std::string& sentence) {
-    static const std::regex form("\\$([\\x20-\\x23\\x25-\\x29\\x2b-\\x7e]+)(\\*([0-9A-Fa-f]{2}))?\r\n");
+    static const std::regex form(
+        "\\$([\\x20-\\x23\\x25-\\x29\\x2b-\\x7e]+)(\\*([0-9A-Fa-f]{2}))?\r\n");
     std::smatch parts;
     if (sentence.size() < 5 || sentence.size() > 82 || !std::regex_match(sentence, parts, form))
         return false;
@@ -132,7 +129,8 @@ std::vector<LogLine> read_stat_log(const std::string& path) {
 const std::string UTC = "UTC: \\d\\d:\\d\\d:\\d\\d";
 const std::string GPS =
     "GPS: Fix   DGPS: (yes|no ) HDOP: +\\d+\\.\\d\\d SNR: \\[[ \\d]\\d-[ \\d]\\d\\] Sat: \\d+";
-const std::string POSITION = "\\d\\d°\\d\\d\\.\\d+' [NS] +\\d{3}°\\d\\d\\.\\d+' [EW] +Alt: \\d+\\.\\d M";
+const std::string POSITION =
+    "\\d\\d°\\d\\d\\.\\d+' [NS] +\\d{3}°\\d\\d\\.\\d+' [EW] +Alt: \\d+\\.\\d M";
 const std::string SOG = "SOG +\\d+\\.\\d  knots";
 const std::string COG = "COG +\\d+\\.\\d  deg";
 const std::string HEADING = "Heading    [TMC] +\\d+\\.\\d  deg";
@@ -160,13 +158,13 @@ TEST(Nav, LiveDisplayOfEachModel) {
         Layout layout;
         int exit_row;
         bool resized;
-    } models[] = {{"NC-4100", "38400",
-                   {{1, UTC}, {2, GPS}, {4, POSITION}, {6, HEADING}, {13, ROT}, {14, SOG},
-                    {15, COG}, {18, TEMP}, {19, PRESSURE}},
-                   23, true},
-                  {"NC-350", "4800", {{1, HEADING}, {8, ROT}, {10, TEMP}, {11, PRESSURE}}, 14, false},
-                  {"NC-210", "38400", {{1, UTC}, {2, GPS}, {4, POSITION}, {6, SOG}, {7, COG}}, 10,
-                   false}};
+    } models[] = {
+        {"NC-4100", "38400",
+         {{1, UTC}, {2, GPS}, {4, POSITION}, {6, HEADING}, {13, ROT}, {14, SOG}, {15, COG},
+          {18, TEMP}, {19, PRESSURE}},
+         23, true},
+        {"NC-350", "4800", {{1, HEADING}, {8, ROT}, {10, TEMP}, {11, PRESSURE}}, 14, false},
+        {"NC-210", "38400", {{1, UTC}, {2, GPS}, {4, POSITION}, {6, SOG}, {7, COG}}, 10, false}};
     for (const auto& m : models) {
         SCOPED_TRACE(m.model);
         Simulator sim({"--model", m.model, "--baud", m.baud});
@@ -177,25 +175,25 @@ TEST(Nav, LiveDisplayOfEachModel) {
                        shows(screen_of(out), m.layout);
             };
         };
-        const Watched w = watch(sim, m.baud, {"nav"}, drawn(1), {}, [&](ToolProcess& tool) {
+        const ToolRun run = watch(sim, m.baud, {"nav"}, drawn(1), {}, [&](ToolProcess& tool) {
             if (m.resized) {
                 tool.signal(SIGWINCH);
-                EXPECT_TRUE(wait_until_shown(tool, drawn(2))) << text_of(screen_of(tool.out()));
+                EXPECT_TRUE(wait_until_shown(tool, drawn(2))) << text_of(tool.out());
             }
         });
-        EXPECT_EQ(w.run.status, 0);
-        EXPECT_TRUE(shows(w.screen, m.layout)) << text_of(w.screen);
-        EXPECT_EQ(last_cursor_row(w.run.out), m.exit_row);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(shows(screen_of(run.out), m.layout)) << text_of(run.out);
+        EXPECT_EQ(last_cursor_row(run.out), m.exit_row);
     }
 }
 
 TEST(Mon, ShowsTheRawStreamUntilEsc) {
     Simulator sim({"--model", "NC-4100", "--baud", "38400"});
     ASSERT_TRUE(sim.running());
-    const Watched w = watch(sim, "38400", {"mon"}, [](const std::string& out) {
+    const ToolRun run = watch(sim, "38400", {"mon"}, [](const std::string& out) {
         return count_of(out, "$HEHDT,") >= 10 && count_of(out, "$PFEC,GPatt,") >= 10;
     });
-    EXPECT_EQ(w.run.status, 0);
+    EXPECT_EQ(run.status, 0);
 }
 
 // The table at 38400 baud: a row per identifier (GSV and GSA groups per
@@ -205,28 +203,30 @@ TEST(Stat, TableAndLogOfACleanLine) {
     Simulator sim({"--model", "NC-4100", "--baud", "38400"});
     ASSERT_TRUE(sim.running());
     const std::string log = temp_path("stat.log");
-    const std::map<std::string, double> table = {{"HEHDT", 100}, {"HETHS", 100}, {"HEROT", 100},
-                                                 {"GPatt", 100}, {"GPhev", 100}, {"WIMDA", 1000},
-                                                 {"GNGGA", 1000}, {"GNRMC", 1000}, {"GPGSV.1", 1000}};
+    const std::map<std::string, double> table = {
+        {"HEHDT", 100},  {"HETHS", 100},  {"HEROT", 100},  {"GPatt", 100},   {"GPhev", 100},
+        {"WIMDA", 1000}, {"GNGGA", 1000}, {"GNRMC", 1000}, {"GPGSV.1", 1000}};
     // Eight seconds of every sentence, at its average interval (stalls and all).
     const auto measured = [&](const Screen& s) {
         for (const auto& [id, interval] : table) {
             const int r = row_starting(s, id + " ");
             const std::vector<double> v = numbers_of(r >= 2 ? s.row(r) : std::string(10, ' '));
-            if (v.size() != 10 || std::fabs(v[5] - interval) > interval / 5 || v[9] < 8000 / interval)
+            if (v.size() != 10 || std::fabs(v[5] - interval) > interval / 5 ||
+                v[9] < 8000 / interval)
                 return false;
         }
-        return std::regex_match(s.row(34), std::regex("Utilization :  *[1-9]\\d* % \\[\\d+-\\d+\\]"));
+        return std::regex_match(s.row(34),
+                                std::regex("Utilization :  *[1-9]\\d* % \\[\\d+-\\d+\\]"));
     };
-    const Watched w = watch(sim, "38400", {"stat", "-l", log},
-                            [&](const std::string& out) { return measured(screen_of(out)); });
-    const Screen& s = w.screen;
+    const ToolRun run = watch(sim, "38400", {"stat", "-l", log},
+                              [&](const std::string& out) { return measured(screen_of(out)); });
+    const Screen s = screen_of(run.out);
     EXPECT_EQ(s.row(0), "Id       length  [freq  avg] [intv  avg  min  max] brk  cnt");
-    EXPECT_TRUE(measured(s)) << text_of(s);
+    EXPECT_TRUE(measured(s)) << text_of(run.out);
     EXPECT_GE(row_starting(s, "GNGSA.1 "), 2);
     EXPECT_EQ(s.row(30), "Frame err   :   0");
     EXPECT_EQ(s.row(32), "Checksum err:   0");
-    EXPECT_EQ(last_cursor_row(w.run.out), 37);
+    EXPECT_EQ(last_cursor_row(run.out), 37);
 
     // Every logged sentence is well formed; its intervals follow the table.
     const std::vector<LogLine> lines = read_stat_log(log);
@@ -234,7 +234,8 @@ TEST(Stat, TableAndLogOfACleanLine) {
     std::map<std::string, std::vector<long>> starts;
     for (const LogLine& line : lines) {
         EXPECT_TRUE(well_formed(line.sentence)) << line.sentence;
-        starts[line.sentence.substr(line.sentence.rfind("$PFEC", 0) == 0 ? 6 : 1, 5)].push_back(line.ms);
+        starts[line.sentence.substr(line.sentence.rfind("$PFEC", 0) == 0 ? 6 : 1, 5)].push_back(
+            line.ms);
     }
     // The log has whole milliseconds; this machine stalls now and then, so
     // the median judges and the mean is reported.
@@ -266,10 +267,10 @@ TEST(Stat, FaultsAreCountedAt4800) {
                std::regex_match(s.row(30), std::regex("Frame err   : *[1-9]\\d*")) &&
                std::regex_match(s.row(32), std::regex("Checksum err: *[1-9]\\d*"));
     };
-    const Watched w = watch(
-        sim, "4800", {"stat", "-l", log}, [&](const std::string& out) { return counted(screen_of(out)); },
-        {"corrupt 0.2", "noise 0.2"});
-    EXPECT_TRUE(counted(w.screen)) << text_of(w.screen);
+    const ToolRun run = watch(sim, "4800", {"stat", "-l", log},
+                              [&](const std::string& out) { return counted(screen_of(out)); },
+                              {"corrupt 0.2", "noise 0.2"});
+    EXPECT_TRUE(counted(screen_of(run.out))) << text_of(run.out);
     for (const LogLine& line : read_stat_log(log))
         EXPECT_TRUE(well_formed(line.sentence)) << line.sentence;
 }
@@ -343,7 +344,8 @@ TEST(Status, LinesOfEachModel) {
             present += run.out.find(std::string("\n") + label) != std::string::npos ? "1" : "0";
         EXPECT_EQ(present, m.present) << m.model << run.out;
         EXPECT_TRUE(holds(run.out, "\nSystem status         OK\nPower On self Test    OK\n"));
-        EXPECT_TRUE(holds(run.out, std::string("\nBaudrate              Info    ") + m.baud + "\n"));
+        EXPECT_TRUE(
+            holds(run.out, std::string("\nBaudrate              Info    ") + m.baud + "\n"));
     }
 }
 

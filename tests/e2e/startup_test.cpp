@@ -66,7 +66,8 @@ TEST(Discovery, SeveralPortsListedInOrderAndChosenFromInput) {
     EXPECT_TRUE(holds(run.out, "searching for NC navigation devices:\n"));
     const std::regex table("1   NC-4100 .*00000101.*\n2   NC-350 .*00000202.*38400\n3   NC-210 .*00000303");
     EXPECT_TRUE(std::regex_search(run.out, table)) << run.out;
-    EXPECT_TRUE(holds(run.out, "\nMultiple devices found, please select one of the devices (1-3)\n"));
+    EXPECT_TRUE(
+        holds(run.out, "\nMultiple devices found, please select one of the devices (1-3)\n"));
     EXPECT_EQ(count_of(run.out, "> "), 4u); // 0, 4 and an empty line ask again
     EXPECT_TRUE(holds(run.out, connected_line("NC-350", "00000202", b.port())));
     EXPECT_EQ(run_tool({"quit"}, "9\n", ports).status, 1); // input ended before a valid choice
@@ -86,7 +87,8 @@ TEST(Discovery, SeveralPortsListedInOrderAndChosenFromInput) {
     EXPECT_EQ(none.status, 1);
     EXPECT_TRUE(holds(none.out, missing + " Not available\n"));
     EXPECT_TRUE(holds(none.out, a.port() + " NMEA183 NC-NAV\n"));
-    EXPECT_TRUE(holds(none.out, c.port() + " Access denied (might be opened by another application)\n"));
+    EXPECT_TRUE(
+        holds(none.out, c.port() + " Access denied (might be opened by another application)\n"));
     EXPECT_TRUE(holds(none.out, "\nNo devices found\n"));
     EXPECT_FALSE(holds(none.out, "Press <enter> to quit"));
 

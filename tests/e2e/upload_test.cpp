@@ -160,9 +160,9 @@ TEST(Upload, FaultsEndTheAttemptsTheyShould) {
         SCOPED_TRACE(row.legend);
         Simulator sim(concat({"--model", "NC-350", "--reboot-time", "300"}, row.sim));
         ASSERT_TRUE(sim.running());
-        const ToolRun run = run_tool(
-            concat(row.options, {"-p", sim.port(), "upload", "-b", row.baud, make_image(row.image)}),
-            "", {}, 120);
+        const ToolRun run = run_tool(concat(row.options, {"-p", sim.port(), "upload", "-b",
+                                                          row.baud, make_image(row.image)}),
+                                     "", {}, 120);
         EXPECT_EQ(run.err, row.err);
         for (const std::string& part : row.out)
             EXPECT_TRUE(holds(run.out, part));
