@@ -19,18 +19,13 @@ const std::string UP = "\x1b[A";
 
 // nc-service on a terminal connected to sim, with its own home folder.
 std::unique_ptr<ToolProcess> start_on_terminal(const Simulator& sim, const std::string& home) {
+    std::filesystem::create_directories(home);
     auto tool = std::make_unique<ToolProcess>(
         std::vector<std::string>{"-p", sim.port(), "-b", "38400"},
         std::map<std::string, std::string>{{"HOME", home}, {"TERM", "xterm"}, {"NO_COLOR", "1"}}, "",
         /*terminal=*/true);
     EXPECT_TRUE(tool->wait_for_output("nc> ", 15000)) << tool->out();
     return tool;
-}
-
-std::string fresh_home() {
-    const std::string home = temp_path("home");
-    std::filesystem::create_directories(home);
-    return home;
 }
 
 // The last row on screen that starts with the prompt.
@@ -67,7 +62,7 @@ bool wait_for_prompt(ToolProcess& tool) {
 TEST(LineEditing, TabCompletesWhatTheModelTakesAndUpRecallsEarlierLines) {
     Simulator nc350({"--model", "NC-350", "--baud", "38400"});
     ASSERT_TRUE(nc350.running());
-    auto tool = start_on_terminal(nc350, fresh_home());
+    auto tool = start_on_terminal(nc350, temp_path("home"));
     tool->send("nmea0\t");
     EXPECT_TRUE(wait_for_line(*tool, "nmea0183"));
     tool->send("\t");
@@ -90,7 +85,7 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndUpRecallsEarlierLines) {
     // refused whole, never run in pieces.
     Simulator nc4100({"--model", "NC-4100", "--baud", "38400"});
     ASSERT_TRUE(nc4100.running());
-    const std::string home = fresh_home();
+    const std::string home = temp_path("home");
     tool = start_on_terminal(nc4100, home);
     tool->send("nmea0183 \t");
     EXPECT_TRUE(wait_for_line(*tool, "nmea0183 sentences")) << tool->out();

@@ -75,22 +75,19 @@ int last_cursor_row(const std::string& out) {
     return row;
 }
 
-int row_starting(const Screen& screen, const std::string& start) {
-    for (int r = 0; r < 50; ++r)
-        if (screen.row(r).rfind(start, 0) == 0)
-            return r;
-    return -1;
-}
-
-// The numbers of a stat table row after its Id: lengths, freq, avg, intv,
-// avg, min, max, brk, cnt.
-std::vector<double> numbers_of(const std::string& row) {
+// The numbers of the stat table row of an identifier: lengths, freq, avg,
+// intv, avg, min, max, brk, cnt; none without the row.
+std::vector<double> stat_row(const Screen& screen, const std::string& id) {
     std::vector<double> values;
-    std::string text = row.substr(10);
-    std::replace(text.begin(), text.end(), '-', ' ');
-    std::istringstream in(text);
-    for (double v; in >> v;)
-        values.push_back(v);
+    for (int r = 2; r < 50 && values.empty(); ++r) {
+        if (screen.row(r).rfind(id + " ", 0) != 0)
+            continue;
+        std::string text = screen.row(r).substr(10);
+        std::replace(text.begin(), text.end(), '-', ' ');
+        std::istringstream in(text);
+        for (double v; in >> v;)
+            values.push_back(v);
+    }
     return values;
 }
 
@@ -209,8 +206,7 @@ TEST(Stat, TableAndLogOfACleanLine) {
     // Eight seconds of every sentence, at its average interval (stalls and all).
     const auto measured = [&](const Screen& s) {
         for (const auto& [id, interval] : table) {
-            const int r = row_starting(s, id + " ");
-            const std::vector<double> v = numbers_of(r >= 2 ? s.row(r) : std::string(10, ' '));
+            const std::vector<double> v = stat_row(s, id);
             if (v.size() != 10 || std::fabs(v[5] - interval) > interval / 5 ||
                 v[9] < 8000 / interval)
                 return false;
@@ -223,7 +219,7 @@ TEST(Stat, TableAndLogOfACleanLine) {
     const Screen s = screen_of(run.out);
     EXPECT_EQ(s.row(0), "Id       length  [freq  avg] [intv  avg  min  max] brk  cnt");
     EXPECT_TRUE(measured(s)) << text_of(run.out);
-    EXPECT_GE(row_starting(s, "GNGSA.1 "), 2);
+    EXPECT_EQ(stat_row(s, "GNGSA.1").size(), 10u);
     EXPECT_EQ(s.row(30), "Frame err   :   0");
     EXPECT_EQ(s.row(32), "Checksum err:   0");
     EXPECT_EQ(last_cursor_row(run.out), 37);
@@ -261,8 +257,7 @@ TEST(Stat, FaultsAreCountedAt4800) {
     ASSERT_TRUE(sim.running());
     const std::string log = temp_path("stat-faults.log");
     const auto counted = [](const Screen& s) {
-        const int hdt = row_starting(s, "HEHDT ");
-        const std::vector<double> v = numbers_of(hdt >= 2 ? s.row(hdt) : std::string(10, ' '));
+        const std::vector<double> v = stat_row(s, "HEHDT");
         return v.size() == 10 && v[9] >= 10 && // counted despite the faults
                std::regex_match(s.row(30), std::regex("Frame err   : *[1-9]\\d*")) &&
                std::regex_match(s.row(32), std::regex("Checksum err: *[1-9]\\d*"));
