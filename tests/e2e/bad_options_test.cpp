@@ -22,10 +22,11 @@ TEST(BadOptions, EachIsRefusedWithItsMessageAndStatus) {
     const std::string missing = temp_path("no-such-port");
     const std::string not_a_port = temp_path("plain-file");
     run_tool({"-l", not_a_port, "-p", missing}); // leaves a plain file there
-    const std::string nothing_found = missing + " Not available\n\nNo devices found\n";
+    const std::string nothing_found =
+        "\nPort     Info\n" + missing + " Not available\n\nNo devices found\n";
     const std::vector<OptionRow> rows = {
         // Asked for, the usage is no error and goes to standard output.
-        {{"-h"}, 0, "", USAGE},
+        {{"-h"}, 0, "", std::string(USAGE) + "-a            Active mode"},
         {{"-x"}, 1, std::string("invalid option -- 'x'\n") + USAGE, ""},
         {{"-p"}, 1, std::string("option requires an argument -- 'p'\n") + USAGE, ""},
         {{"-a", "-b"}, 1, std::string("option requires an argument -- 'b'\n") + USAGE, ""},

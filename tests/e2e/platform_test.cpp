@@ -1,7 +1,7 @@
 // The tool as a well-behaved Linux program: ports left as found, signals that
 // end it through its closing steps, closed standard streams and permissions.
 // Line speeds outside the usual table and ports named by a link:
-// Discovery.UnusualRate* and Reconnect.LostDevice*.
+// Discovery.UnusualRate* and Reconnect.ReportOnALostLine*.
 #include <gtest/gtest.h>
 
 #include <csignal>
