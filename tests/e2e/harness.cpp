@@ -1,8 +1,8 @@
 #include "harness.h"
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -40,50 +40,6 @@ const std::string& temp_dir() {
     return dir.path;
 }
 
-std::vector<char*> c_strings(std::vector<std::string>& strings) {
-    std::vector<char*> pointers;
-    for (std::string& s : strings)
-        pointers.push_back(s.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-// Reads one line from fd, waiting at most timeout_ms in all.
-std::string read_line(int fd, int timeout_ms) {
-    std::string line;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (Clock::now() < end) {
-        pollfd pfd{fd, POLLIN, 0};
-        const int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-        if (poll(&pfd, 1, left > 0 ? left : 0) <= 0)
-            break;
-        char ch = 0;
-        if (read(fd, &ch, 1) != 1)
-            break;
-        if (ch == '\n')
-            return line;
-        line += ch;
-    }
-    return "";
-}
-
-void apply_environment(const std::map<std::string, std::string>& env) {
-    for (const auto& [name, value] : env) {
-        if (value.empty())
-            unsetenv(name.c_str());
-        else
-            setenv(name.c_str(), value.c_str(), 1);
-    }
-}
-
-void drain(int fd, std::string& into) {
-    char chunk[4096];
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n > 0)
-        into.append(chunk, static_cast<size_t>(n));
-}
-
 } // namespace
 
 std::string temp_path(const std::string& name) {
@@ -98,6 +54,11 @@ std::string read_text_file(const std::string& path) {
     return content.str();
 }
 
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 size_t count_of(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
@@ -105,48 +66,16 @@ size_t count_of(const std::string& text, const std::string& part) {
     return count;
 }
 
-Simulator::Simulator(std::vector<std::string> options) {
-    record_path_ = temp_path("record.jsonl");
-    std::vector<std::string> argv = {NC_SIM_PATH, "--record", record_path_};
-    argv.insert(argv.end(), options.begin(), options.end());
-    int out_pipe[2], in_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(in_pipe, O_CLOEXEC) != 0)
-        return;
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(in_pipe[0], STDIN_FILENO);
-        dup2(out_pipe[1], STDOUT_FILENO);
-        const int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, STDERR_FILENO);
-        close(in_pipe[1]);
-        close(out_pipe[0]);
-        auto pointers = c_strings(argv);
-        execv(pointers[0], pointers.data());
-        _exit(127);
-    }
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    control_fd_ = in_pipe[1];
-    port_ = read_line(out_pipe[0], 10000);
-    close(out_pipe[0]);
+Simulator::Simulator(const std::vector<std::string>& options)
+    : record_path_(temp_path("record.jsonl")),
+      process_(concat({"--record", record_path_}, options), {}, NC_SIM_PATH) {
+    // The first line of its output names the pty; it ends at once if it fails.
+    if (process_.wait_for_output("\n", 10000))
+        port_ = process_.out().substr(0, process_.out().find('\n'));
     for (size_t i = 0; i + 1 < options.size(); ++i) {
         if (options[i] == "--link")
             port_ = options[i + 1];
     }
-}
-
-Simulator::~Simulator() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    if (control_fd_ >= 0)
-        close(control_fd_);
-}
-
-void Simulator::control(const std::string& line) {
-    const std::string text = line + "\n";
-    (void)!write(control_fd_, text.data(), text.size());
 }
 
 std::string Simulator::record() const { return read_text_file(record_path_); }
@@ -166,8 +95,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env, const std::string& program,
                          bool terminal)
     : start_(Clock::now()) {
-    std::vector<std::string> argv = {program.empty() ? NC_SERVICE_PATH : program};
-    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> argv = concat({program.empty() ? NC_SERVICE_PATH : program}, args);
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
         pipe2(err_pipe, O_CLOEXEC) != 0)
@@ -196,12 +124,20 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
             close(fd);
         if (slave > STDERR_FILENO)
             close(slave);
-        apply_environment(env);
+        for (const auto& [name, value] : env) {
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
         // A test run started in the background ignores Ctrl-C; a technician's
         // shell starts the tool with it in force.
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGQUIT, SIG_DFL);
-        auto pointers = c_strings(argv);
+        std::vector<char*> pointers;
+        for (std::string& arg : argv)
+            pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
         execv(pointers[0], pointers.data());
         _exit(127);
     }
@@ -261,15 +197,17 @@ bool ToolProcess::read_output(int timeout_ms) {
     pollfd fds[2] = {{out_open_ ? out_ : -1, POLLIN, 0}, {err_open_ ? err_ : -1, POLLIN, 0}};
     if (poll(fds, 2, timeout_ms) <= 0)
         return true;
-    if (fds[0].revents) {
-        const size_t before = run_.out.size();
-        drain(out_, run_.out);
-        out_open_ = run_.out.size() != before;
-    }
-    if (fds[1].revents) {
-        const size_t before = run_.err.size();
-        drain(err_, run_.err);
-        err_open_ = run_.err.size() != before;
+    bool* open[2] = {&out_open_, &err_open_};
+    std::string* text[2] = {&run_.out, &run_.err};
+    for (int i = 0; i < 2; ++i) {
+        if (!fds[i].revents)
+            continue;
+        char chunk[4096];
+        const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+        if (n > 0)
+            text[i]->append(chunk, static_cast<size_t>(n));
+        else
+            *open[i] = false;
     }
     return true;
 }

@@ -8,29 +8,6 @@
 #include <sys/types.h>
 #include <vector>
 
-// One nc-sim process playing a device until the object goes away.
-class Simulator {
-  public:
-    explicit Simulator(std::vector<std::string> options);
-    ~Simulator();
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    const std::string& port() const { return port_; } // the pty (or --link) path
-    bool running() const { return !port_.empty(); }
-    void control(const std::string& line);  // a run-time control line
-    std::string record() const;             // the --record file so far
-    // Waits until the record holds text (that many times), up to timeout_ms.
-    // True when it does.
-    bool wait_for_record(const std::string& text, int timeout_ms, size_t occurrences = 1) const;
-
-  private:
-    pid_t pid_ = -1;
-    int control_fd_ = -1;
-    std::string port_;
-    std::string record_path_;
-};
-
 struct ToolRun {
     int status = -1; // exit status, or -1 when it did not exit by itself
     int signal = 0;  // the signal that ended it, 0 when it exited
@@ -79,6 +56,26 @@ class ToolProcess {
     std::chrono::steady_clock::time_point start_;
 };
 
+// One nc-sim process playing a device until the object goes away.
+class Simulator {
+  public:
+    explicit Simulator(const std::vector<std::string>& options);
+
+    const std::string& port() const { return port_; } // the pty (or --link) path
+    bool running() const { return !port_.empty(); }
+    // A run-time control line.
+    void control(const std::string& line) { process_.send(line + "\n"); }
+    std::string record() const; // the --record file so far
+    // Waits until the record holds text (that many times), up to timeout_ms.
+    // True when it does.
+    bool wait_for_record(const std::string& text, int timeout_ms, size_t occurrences = 1) const;
+
+  private:
+    std::string record_path_;
+    ToolProcess process_;
+    std::string port_;
+};
+
 // Runs nc-service with args, feeding input to its standard input (then closing
 // it). env entries are added to (or, with an empty value, removed from) the
 // environment. The run is killed after timeout_s.
@@ -90,4 +87,5 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& input 
 std::string temp_path(const std::string& name);
 
 std::string read_text_file(const std::string& path);
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b);
 size_t count_of(const std::string& text, const std::string& part);

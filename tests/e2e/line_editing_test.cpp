@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 
+#include "expect.h"
 #include "harness.h"
 #include "screen.h"
 
@@ -18,18 +19,13 @@ const std::string UP = "\x1b[A";
 
 // nc-service on a terminal connected to sim, with its own home folder.
 std::unique_ptr<ToolProcess> start_on_terminal(const Simulator& sim, const std::string& home) {
+    std::filesystem::create_directories(home);
     auto tool = std::make_unique<ToolProcess>(
         std::vector<std::string>{"-p", sim.port(), "-b", "38400"},
         std::map<std::string, std::string>{{"HOME", home}, {"TERM", "xterm"}, {"NO_COLOR", "1"}}, "",
         /*terminal=*/true);
     EXPECT_TRUE(tool->wait_for_output("nc> ", 15000)) << tool->out();
     return tool;
-}
-
-std::string fresh_home() {
-    const std::string home = temp_path("home");
-    std::filesystem::create_directories(home);
-    return home;
 }
 
 // The last row on screen that starts with the prompt.
@@ -59,36 +55,14 @@ bool wait_for_prompt(ToolProcess& tool) {
 
 } // namespace
 
-TEST(LineEditing, UpRecallsThePreviousLineAlsoAfterARestart) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    const std::string home = fresh_home();
-    {
-        auto tool = start_on_terminal(sim, home);
-        tool->send("about\r");
-        ASSERT_TRUE(tool->wait_for_output("NC-210, NC-350 and NC-4100", 5000));
-        tool->send(UP);
-        EXPECT_TRUE(wait_for_line(*tool, "about"));
-        tool->send("\r");
-        EXPECT_TRUE(tool->wait_for_output(ABOUT_TEXT, 5000, 2));
-        tool->send("quit\r");
-        EXPECT_EQ(tool->finish(20).status, 0);
-    }
-    const std::string history = read_text_file(home + "/.nc_service_history");
-    EXPECT_NE(history.find("\nabout\n"), std::string::npos) << history;
-    EXPECT_NE(history.find("\nquit\n"), std::string::npos) << history;
-
-    auto tool = start_on_terminal(sim, home);
-    tool->send(UP + UP + "\r"); // quit is the latest line, about the one before
-    EXPECT_TRUE(tool->wait_for_output(ABOUT_TEXT, 5000)) << tool->out();
-    tool->send("quit\r");
-    EXPECT_EQ(tool->finish(20).status, 0);
-}
-
-TEST(LineEditing, TabCompletesWhatTheModelTakesAndTheLineRunsAsTyped) {
+// Against an NC-350 and then an NC-4100: Tab completes what the connected
+// model takes, and an edited line runs as typed; Up recalls earlier lines,
+// also after a restart; Ctrl-C in the middle of an edit leaves the terminal as
+// it was.
+TEST(LineEditing, TabCompletesWhatTheModelTakesAndUpRecallsEarlierLines) {
     Simulator nc350({"--model", "NC-350", "--baud", "38400"});
     ASSERT_TRUE(nc350.running());
-    auto tool = start_on_terminal(nc350, fresh_home());
+    auto tool = start_on_terminal(nc350, temp_path("home"));
     tool->send("nmea0\t");
     EXPECT_TRUE(wait_for_line(*tool, "nmea0183"));
     tool->send("\t");
@@ -111,7 +85,8 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndTheLineRunsAsTyped) {
     // refused whole, never run in pieces.
     Simulator nc4100({"--model", "NC-4100", "--baud", "38400"});
     ASSERT_TRUE(nc4100.running());
-    tool = start_on_terminal(nc4100, fresh_home());
+    const std::string home = temp_path("home");
+    tool = start_on_terminal(nc4100, home);
     tool->send("nmea0183 \t");
     EXPECT_TRUE(wait_for_line(*tool, "nmea0183 sentences")) << tool->out();
     tool->send("\r");
@@ -121,24 +96,34 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndTheLineRunsAsTyped) {
     EXPECT_TRUE(tool->wait_for_output("Error: Unknown command: NO SUCH\r\n", 5000)) << tool->out();
     ASSERT_TRUE(wait_for_prompt(*tool)) << tool->out();
     tool->send("about" + std::string(251, ' ') + "about\r");
+    EXPECT_TRUE(tool->wait_for_output("Error: Line too long, at most 255 characters\r\n", 5000));
+    ASSERT_TRUE(wait_for_prompt(*tool)) << tool->out();
+    tool->send("about\r");
+    ASSERT_TRUE(tool->wait_for_output(ABOUT_TEXT, 5000));
+    tool->send(UP);
+    EXPECT_TRUE(wait_for_line(*tool, "about"));
+    tool->send("\r");
+    EXPECT_TRUE(tool->wait_for_output(ABOUT_TEXT, 5000, 2));
     tool->send("quit\r");
-    const ToolRun run = tool->finish(30);
-    EXPECT_NE(run.out.find("Error: Line too long, at most 255 characters\r\n"), std::string::npos) << run.out;
-    EXPECT_EQ(count_of(run.out, ABOUT_TEXT), 0u);
-}
+    const ToolRun edited = tool->finish(20);
+    EXPECT_EQ(edited.status, 0);
+    EXPECT_EQ(count_of(edited.out, ABOUT_TEXT), 2u); // typed and recalled, none from the long line
+    const std::string history = read_text_file(home + "/.nc_service_history");
+    EXPECT_TRUE(holds(history, "\nabout\n"));
+    EXPECT_TRUE(holds(history, "\nquit\n"));
 
-// Ctrl-C typed in the middle of an edit ends the tool through its closing
-// steps, by the signal, and the terminal gets back every setting it had.
-TEST(LineEditing, CtrlCWhileEditingLeavesTheTerminalAsItWas) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    auto tool = start_on_terminal(sim, fresh_home());
+    tool = start_on_terminal(nc4100, home);
+    tool->send(UP + UP + "\r"); // quit is the latest line, about the one before
+    EXPECT_TRUE(tool->wait_for_output(ABOUT_TEXT, 5000)) << tool->out();
+    ASSERT_TRUE(wait_for_prompt(*tool)) << tool->out();
+    // Ctrl-C ends the tool through its closing steps, by the signal, and the
+    // terminal gets back every setting it had.
     tool->send("help na");
     ASSERT_TRUE(wait_for_line(*tool, "help na")) << tool->out();
     tool->send("\x03");
-    ToolRun run = tool->finish(20);
+    const ToolRun run = tool->finish(20);
     EXPECT_EQ(run.signal, SIGINT) << run.out << run.err;
     EXPECT_TRUE(tool->terminal_as_before());
-    EXPECT_TRUE(sim.wait_for_record(R"("text":"exit\u000d")", 2000)) << sim.record();
+    EXPECT_TRUE(nc4100.wait_for_record(R"("text":"exit\u000d")", 2000, 2)) << nc4100.record();
     EXPECT_EQ(run.out.find("\x1b[?25l", run.out.rfind("nc> ")), std::string::npos);
 }

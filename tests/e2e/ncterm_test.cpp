@@ -4,35 +4,41 @@
 
 #include <regex>
 
+#include "expect.h"
 #include "harness.h"
 
 namespace {
 
 const char ESC[] = "\x1b";
 
-// The record lines of what the plain console received, with their times.
-std::vector<std::pair<double, std::string>> console_lines(const std::string& record) {
+// What the plain console received, each line followed by "|"; times gets
+// when each line came.
+std::string console_lines(const std::string& record, std::vector<double>* times = nullptr) {
     static const std::regex line(
         R"re(\{"t":([0-9.]+),"dir":"rx","kind":"console","text":"([^"]*)"\})re");
-    std::vector<std::pair<double, std::string>> lines;
-    for (auto it = std::sregex_iterator(record.begin(), record.end(), line);
-         it != std::sregex_iterator(); ++it)
-        lines.emplace_back(std::stod((*it)[1]), (*it)[2]);
-    return lines;
-}
-
-std::string line_texts(const std::vector<std::pair<double, std::string>>& lines) {
     std::string texts;
-    for (const auto& [t, text] : lines)
-        texts += text + "|";
+    for (auto it = std::sregex_iterator(record.begin(), record.end(), line);
+         it != std::sregex_iterator(); ++it) {
+        texts += (*it)[2].str() + "|";
+        if (times)
+            times->push_back(std::stod((*it)[1]));
+    }
     return texts;
 }
 
 } // namespace
 
-// Log in on the plain console by hand, type with a backspace, send ESC among
-// other keys, log out so that the device sends sentences again, and leave:
-// the tool reconnects without sending anything more, and the prompt works.
+// One session with the pass-through terminal, three times:
+// 1. ESC at the login prompt: the device takes "exit" as a user name and asks
+//    for a password, gets a CR, and 3 s later the login line, which brings it
+//    back to sending sentences.
+// 2. Log in by hand, type with a backspace, send ESC among other keys, log out
+//    so that the device sends sentences again, and leave: the tool reconnects
+//    without sending anything more.
+// 3. A device that never shows "User:" and sends sentences without a pause:
+//    the terminal starts after the link's time-out all the same, so the keys,
+//    ESC included, are read.
+// After each the prompt works.
 TEST(Ncterm, PlainConsoleByHandAndBackToThePrompt) {
     Simulator sim({"--model", "NC-350"});
     ASSERT_TRUE(sim.running());
@@ -40,6 +46,16 @@ TEST(Ncterm, PlainConsoleByHandAndBackToThePrompt) {
     ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
     tool.send("ncterm\n");
     ASSERT_TRUE(tool.wait_for_output("Entering NC-350 shell, press ESC to exit\nUser:", 10000));
+    tool.send(ESC);
+    ASSERT_TRUE(tool.wait_for_output("Connected to NC-350", 20000, 2));
+    std::vector<double> times;
+    const std::string logged_out = console_lines(sim.record(), &times);
+    ASSERT_EQ(logged_out, "exit\\u000d|\\u000d|kestrel\\u000d|\\u000d|exit\\u000d|");
+    EXPECT_NEAR(times[2] - times[1], 3.0, 0.4);
+    EXPECT_TRUE(holds(sim.record(), "NMEA mode"));
+
+    tool.send("ncterm\n");
+    ASSERT_TRUE(tool.wait_for_output("User:", 10000, 2));
     tool.send("kestrel\r");
     ASSERT_TRUE(tool.wait_for_output("Pass: ", 5000));
     tool.send("\r");
@@ -53,62 +69,30 @@ TEST(Ncterm, PlainConsoleByHandAndBackToThePrompt) {
     ASSERT_TRUE(tool.wait_for_output("$HEHDT", 5000));
     const size_t record_before_esc = sim.record().size();
     tool.send(ESC);
-    ASSERT_TRUE(tool.wait_for_output("Entering NC-Service shell\n", 5000));
-    ASSERT_TRUE(tool.wait_for_output("Connected to NC-350", 15000));
+    ASSERT_TRUE(tool.wait_for_output("Entering NC-Service shell\n", 5000, 2));
+    ASSERT_TRUE(tool.wait_for_output("Connected to NC-350", 15000, 3));
+    const std::string record = sim.record();
+    EXPECT_EQ(console_lines(record).substr(logged_out.size()),
+              "kestrel\\u000d|\\u000d|ab\\u0008c\\u000d|x\\u001b\\u000d|exit\\u000d|");
+    // The device already sent sentences after ESC: no "exit" reached it.
+    EXPECT_EQ(record.find("\"kind\":\"stray\"", record_before_esc), std::string::npos)
+        << record.substr(record_before_esc);
+
+    sim.control("no-console on");
+    tool.send("ncterm\n");
+    ASSERT_TRUE(tool.wait_for_output("Entering NC-350 shell, press ESC to exit\n", 10000, 3));
+    const size_t third = tool.out().rfind("Entering NC-350 shell");
+    ASSERT_TRUE(tool.wait_for_output("$HEHDT", 10000, count_of(tool.out(), "$HEHDT") + 1));
+    tool.send("zz");
+    ASSERT_TRUE(sim.wait_for_record(R"("kind":"stray","text":"zz")", 5000));
+    tool.send(ESC);
+    ASSERT_TRUE(tool.wait_for_output("Connected to NC-350", 20000, 4));
     tool.send("about\nquit\n");
     const ToolRun run = tool.finish(30);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     // Echoed by the device as "ab", BS, "c": the backspace erased the "b".
-    EXPECT_NE(run.out.find("ab\b \bc"), std::string::npos);
-    EXPECT_NE(run.out.find("NC_Service Tool, version"), std::string::npos);
-    const std::string record = sim.record();
-    EXPECT_EQ(line_texts(console_lines(record)),
-              "kestrel\\u000d|\\u000d|ab\\u0008c\\u000d|x\\u001b\\u000d|exit\\u000d|");
-    // The device already sent sentences after ESC: no "exit" reached it.
-    EXPECT_EQ(record.find("\"kind\":\"stray\"", record_before_esc), std::string::npos)
-        << record.substr(record_before_esc);
-}
-
-// ESC at the login prompt: the device takes "exit" as a user name and asks
-// for a password, gets a CR, and 3 s later the login line, which brings it
-// back to sending sentences.
-TEST(Ncterm, DeviceAskingForAPasswordIsLoggedInAndOut) {
-    Simulator sim({"--model", "NC-350"});
-    ASSERT_TRUE(sim.running());
-    ToolProcess tool({"-p", sim.port()});
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
-    tool.send("ncterm\n");
-    ASSERT_TRUE(tool.wait_for_output("User:", 10000));
-    tool.send(ESC);
-    ASSERT_TRUE(tool.wait_for_output("Connected to NC-350", 20000, 2));
-    tool.send("quit\n");
-    const ToolRun run = tool.finish(30);
-    EXPECT_EQ(run.status, 0);
-    const auto lines = console_lines(sim.record());
-    ASSERT_EQ(line_texts(lines), "exit\\u000d|\\u000d|kestrel\\u000d|\\u000d|exit\\u000d|");
-    EXPECT_NEAR(lines[2].first - lines[1].first, 3.0, 0.4);
-    EXPECT_NE(sim.record().find("NMEA mode"), std::string::npos);
-}
-
-// A device that never shows "User:" and sends sentences without a pause:
-// the terminal starts after the link's time-out all the same, so the keys,
-// ESC included, are read.
-TEST(Ncterm, DeviceThatNeverShowsThePromptCannotHoldTheTerminal) {
-    Simulator sim({"--model", "NC-4100", "--baud", "4800", "--fault", "no-console on"});
-    ASSERT_TRUE(sim.running());
-    ToolProcess tool({"-p", sim.port()});
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
-    tool.send("ncterm\n");
-    ASSERT_TRUE(tool.wait_for_output("Entering NC-4100 shell, press ESC to exit\n", 10000));
-    ASSERT_TRUE(tool.wait_for_output("$HEHDT", 10000));
-    tool.send("zz");
-    ASSERT_TRUE(sim.wait_for_record(R"("kind":"stray","text":"zz")", 5000));
-    tool.send(ESC);
-    ASSERT_TRUE(tool.wait_for_output("Entering NC-Service shell\n", 5000));
-    ASSERT_TRUE(tool.wait_for_output("Connected to NC-4100", 20000, 2));
-    tool.send("quit\n");
-    const ToolRun run = tool.finish(30);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out.find("User:"), std::string::npos);
+    EXPECT_TRUE(holds(run.out, "ab\b \bc"));
+    EXPECT_EQ(run.out.find("User:", third), std::string::npos);
+    EXPECT_TRUE(holds(run.out, "NC_Service Tool, version"));
 }

@@ -1,7 +1,7 @@
 // The tool as a well-behaved Linux program: ports left as found, signals that
 // end it through its closing steps, closed standard streams and permissions.
 // Line speeds outside the usual table and ports named by a link:
-// Discovery.UnusualRate* and Reconnect.LostDevice*.
+// Discovery.UnusualRate* and Reconnect.ReportOnALostLine*.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "expect.h"
 #include "harness.h"
 #include "tests/io/pty.h"
 
@@ -22,9 +23,8 @@ ToolRun run_through_shell(const std::string& redirections, const std::vector<std
     std::string command = "exec \"$0\"";
     for (size_t i = 0; i < args.size(); ++i)
         command += " \"$" + std::to_string(i + 1) + "\"";
-    std::vector<std::string> shell_args = {"-c", command + " " + redirections, NC_SERVICE_PATH};
-    shell_args.insert(shell_args.end(), args.begin(), args.end());
-    return run_tool(shell_args, "", {}, 60, "/bin/sh");
+    return run_tool(concat({"-c", command + " " + redirections, NC_SERVICE_PATH}, args), "", {}, 60,
+                    "/bin/sh");
 }
 
 } // namespace
@@ -46,7 +46,7 @@ TEST(Platform, ScanLeavesThePortsItProbedAsFound) {
           std::vector<std::string>{"-a", "-p", port.path, "-b", "38400", "ver"}}) {
         ToolRun run = run_tool(args);
         EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.out.find("No data received"), std::string::npos) << run.out;
+        EXPECT_TRUE(holds(run.out, "No data received"));
         termios after{};
         ASSERT_EQ(tcgetattr(port.slave, &after), 0);
         expect_same_settings(after, found, args[0]);
@@ -57,19 +57,24 @@ TEST(Platform, ScanLeavesThePortsItProbedAsFound) {
 // the port is released without its exclusive flag (so another user can open
 // it), and the tool ends by the signal.
 TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    const std::string released = "\"port released\"";
     for (int signal_number : {SIGTERM, SIGINT}) {
-        Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-        ASSERT_TRUE(sim.running());
         ToolProcess tool({"-p", sim.port(), "-b", "38400"});
         ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
+        const std::string at_prompt = sim.record();
         tool.signal(signal_number);
         ToolRun run = tool.finish(20);
         EXPECT_EQ(run.signal, signal_number) << run.out << run.err;
         EXPECT_LT(run.seconds, 10.0);
-        EXPECT_TRUE(sim.wait_for_record(EXIT_RECEIVED, 2000)) << signal_number;
-        EXPECT_TRUE(sim.wait_for_record("\"port released\"", 2000)) << sim.record();
-        EXPECT_EQ(sim.record().find("exclusive flag set"), std::string::npos);
+        EXPECT_TRUE(
+            sim.wait_for_record(EXIT_RECEIVED, 2000, count_of(at_prompt, EXIT_RECEIVED) + 1))
+            << signal_number;
+        EXPECT_TRUE(sim.wait_for_record(released, 2000, count_of(at_prompt, released) + 1))
+            << sim.record();
     }
+    EXPECT_FALSE(holds(sim.record(), "exclusive flag set"));
 }
 
 // Started with standard input or output closed (as by some service managers),
@@ -80,7 +85,7 @@ TEST(Platform, ClosedStandardStreamsAreNotTakenByThePortOrTheLog) {
     ASSERT_TRUE(sim.running());
     ToolRun no_input = run_through_shell("<&-", {"-p", sim.port(), "-b", "38400"});
     EXPECT_EQ(no_input.status, 0) << no_input.out << no_input.err;
-    EXPECT_EQ(no_input.out.find("Unknown command"), std::string::npos) << no_input.out;
+    EXPECT_FALSE(holds(no_input.out, "Unknown command"));
     EXPECT_TRUE(sim.wait_for_record(EXIT_RECEIVED, 2000));
 
     const std::string log = temp_path("closed-stdout.log");
@@ -88,8 +93,8 @@ TEST(Platform, ClosedStandardStreamsAreNotTakenByThePortOrTheLog) {
     EXPECT_EQ(no_output.status, 0) << no_output.err;
     const std::string text = read_text_file(log);
     ASSERT_FALSE(text.empty());
-    EXPECT_EQ(text.find("Connected to"), std::string::npos);
-    EXPECT_EQ(text.find("NC_Service Tool, version"), std::string::npos);
+    EXPECT_FALSE(holds(text, "Connected to"));
+    EXPECT_FALSE(holds(text, "NC_Service Tool, version"));
     EXPECT_TRUE(std::regex_search(text, std::regex("^[0-9]+ (TX|RX): ")));
 }
 
@@ -104,9 +109,7 @@ TEST(Platform, MissingPermissionIsExplainedNotCalledAConflict) {
     if (run.status == 127 || getuid() != 0)
         GTEST_SKIP() << "needs root and setpriv to play a user without permission";
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find(port.path + " Not available\n"), std::string::npos)
-        << run.out;
-    EXPECT_EQ(run.out.find("might be opened by another application"), std::string::npos);
-    EXPECT_NE(run.err.find("Error: no permission to open " + port.path + ": "), std::string::npos)
-        << run.err;
+    EXPECT_TRUE(holds(run.out, port.path + " Not available\n"));
+    EXPECT_FALSE(holds(run.out, "might be opened by another application"));
+    EXPECT_TRUE(holds(run.err, "Error: no permission to open " + port.path + ": "));
 }

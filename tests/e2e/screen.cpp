@@ -26,29 +26,18 @@ void Screen::escape(const std::string& sequence) {
         column_ = semicolon ? std::atoi(semicolon + 1) - 1 : 0;
     } else if (final == 'G') {
         column_ = std::max(0, std::atoi(sequence.c_str()) - 1);
-    } else if (final == '@' || final == 'P') {
-        // Characters inserted or deleted at the cursor shift the rest of the row.
+    } else if (final == '@') {
+        // Characters inserted at the cursor shift the rest of the row.
         if (row_ >= static_cast<int>(cells_.size()))
             return;
         auto& line = cells_[static_cast<size_t>(row_)];
         const size_t at = std::min(line.size(), static_cast<size_t>(column_));
         const size_t count = std::min(line.size() - at, static_cast<size_t>(std::max(1, std::atoi(sequence.c_str()))));
-        if (final == '@') {
-            line.insert(line.begin() + static_cast<long>(at), count, " ");
-            line.resize(line.size() - count);
-        } else {
-            line.erase(line.begin() + static_cast<long>(at), line.begin() + static_cast<long>(at + count));
-            line.resize(line.size() + count, " ");
-        }
+        line.insert(line.begin() + static_cast<long>(at), count, " ");
+        line.resize(line.size() - count);
     } else if (final == 'K') {
         for (size_t c = static_cast<size_t>(column_); row_ < static_cast<int>(cells_.size()) && c < cells_[0].size(); ++c)
             cells_[static_cast<size_t>(row_)][c].assign(1, ' ');
-    } else if (final == 'A' || final == 'B' || final == 'C' || final == 'D') {
-        const int count = sequence.size() > 1 ? std::atoi(sequence.c_str()) : 1;
-        row_ += final == 'A' ? -count : final == 'B' ? count : 0;
-        column_ += final == 'D' ? -count : final == 'C' ? count : 0;
-        row_ = row_ < 0 ? 0 : row_;
-        column_ = column_ < 0 ? 0 : column_;
     } else if (final == 'J' && sequence == "2J") {
         for (auto& line : cells_)
             for (auto& cell : line)

@@ -9,10 +9,9 @@ class Screen {
   public:
     explicit Screen(int rows = 50, int columns = 80);
     // Interprets output: printable text (a UTF-8 character is one cell), CR,
-    // LF, backspace, ESC[r;cH, ESC[H, ESC[2J, ESC[K, the cursor moves
-    // ESC[nA/B/C/D/G and the insertion and deletion ESC[n@ and ESC[nP of a line
-    // editor; colours, cursor visibility, the bell and the window title
-    // change nothing on the grid.
+    // LF, backspace, ESC[r;cH, ESC[H, ESC[2J, ESC[K, and the column ESC[nG
+    // and insertion ESC[n@ of the line editor; colours, cursor visibility,
+    // the bell and the window title change nothing on the grid.
     void feed(const std::string& bytes);
     // A row without its trailing blanks.
     std::string row(int index) const;

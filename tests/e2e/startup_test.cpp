@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <regex>
 #include <sys/file.h>
-#include <thread>
 #include <unistd.h>
 
+#include "expect.h"
 #include "harness.h"
 
 namespace {
@@ -18,25 +18,9 @@ std::string connected_line(const std::string& model, const std::string& serial,
     return "\nConnected to " + model + " (serial:" + serial + ") at " + port + "\n\n";
 }
 
-// The record line of a shell command line the device received.
-std::string received_shell(const std::string& text) {
-    return "\"dir\":\"rx\",\"kind\":\"shell\",\"text\":\"" + text + "\"";
-}
-
-std::string testhooks() { return NC_TESTHOOKS_PATH; }
-
 } // namespace
 
-// Bad options and option values: bad_options_test.cpp.
-TEST(CommandLine, HelpPrintsTheUsage) {
-    ToolRun help = run_tool({"-h"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind(std::string("Usage: ") + NC_SERVICE_PATH + " [options] [cmd [options]]\nOptions:\n", 0), 0u)
-        << help.out;
-    for (const char* option : {"-a ", "-p <port>", "-b <rate>", "-l <filename>", "-s <serial>", "-q ", "-v "})
-        EXPECT_NE(help.out.find(std::string("\n") + option), std::string::npos) << option;
-    EXPECT_EQ(help.err, "");
-}
+// Bad options and option values, and -h: bad_options_test.cpp.
 
 // A rate the standard table lacks is tried as given; when it finds nothing,
 // the second pass falls back to 38400. The traffic log holds the
@@ -47,17 +31,14 @@ TEST(Discovery, UnusualRateFallsBackTo38400AndTheTrafficIsLogged) {
     const std::string log_path = temp_path("traffic.log");
     ToolRun run = run_tool({"-p", sim.port(), "-b", "3840", "-l", log_path, "about"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("NC-Service Tool, 64-305127, version: 1.05\n\n"
-                           "Type 'help' to get a list of all available commands\n\n"),
-              std::string::npos);
-    EXPECT_NE(run.out.find("\nNo  Model     Part no     Serial    SW ver  Port   Baudrate\n"
-                           "1   NC-4100   37-203952   00004711  "),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("  38400\n"), std::string::npos);
-    EXPECT_NE(run.out.find(connected_line("NC-4100", "00004711", sim.port())), std::string::npos);
-    EXPECT_EQ(run.out.find('\x1b'), std::string::npos); // no escape sequences into a pipe
-    EXPECT_TRUE(sim.wait_for_record(received_shell("exit\\u000d"), 2000));
+    EXPECT_TRUE(holds(run.out, "NC-Service Tool, 64-305127, version: 1.05\n\n"
+                               "Type 'help' to get a list of all available commands\n\n"));
+    EXPECT_TRUE(holds(run.out, "\nNo  Model     Part no     Serial    SW ver  Port   Baudrate\n"
+                               "1   NC-4100   37-203952   00004711  "));
+    EXPECT_TRUE(holds(run.out, "  38400\n"));
+    EXPECT_TRUE(holds(run.out, connected_line("NC-4100", "00004711", sim.port())));
+    EXPECT_FALSE(holds(run.out, "\x1b")); // no escape sequences into a pipe
+    EXPECT_TRUE(sim.wait_for_record(R"("dir":"rx","kind":"shell","text":"exit\u000d")", 2000));
 
     const std::string log = read_text_file(log_path);
     const auto has = [&](const std::string& pattern) {
@@ -69,115 +50,81 @@ TEST(Discovery, UnusualRateFallsBackTo38400AndTheTrafficIsLogged) {
     EXPECT_TRUE(has("[0-9]+ TX: \\$PNCX,SH,exit\\^0D\\*[0-9A-F]{2}\r\n"));
 }
 
-// Passively a device that sends nothing is not found; actively it is, also
-// when it answers only raw frames (the second attempt). That an active search
-// at a given rate skips the slow first pass: Commands.VerPostAndEvent.
-TEST(Discovery, SilentRawOnlyDeviceIsFoundOnlyActively) {
-    Simulator sim({"--model", "NC-210", "--no-nmea", "--ident", "raw", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    ToolRun passive = run_tool({"-p", sim.port(), "-b", "38400", "quit"});
-    EXPECT_EQ(passive.status, 1);
-    EXPECT_NE(passive.out.find("\nPort     Info\n" + sim.port()), std::string::npos) << passive.out;
-    EXPECT_NE(passive.out.find(" No data received\n\nNo devices found\n"), std::string::npos);
-
-    ToolRun active = run_tool({"-a", "-p", sim.port(), "-b", "38400", "quit"});
-    EXPECT_EQ(active.status, 0);
-    EXPECT_NE(active.out.find("Connected to NC-210"), std::string::npos) << active.out << active.err;
-    EXPECT_NE(sim.record().find("\"via\":\"raw\",\"type\":16"), std::string::npos);
-}
-
+// The ports of NC_SERIAL_PORTS in their order: a choice read from input, -s
+// to pick a device by its serial number, a port that another program holds,
+// and nothing found (with or without a command to run).
 TEST(Discovery, SeveralPortsListedInOrderAndChosenFromInput) {
     Simulator a({"--model", "NC-4100", "--serial", "101"});
     Simulator b({"--model", "NC-350", "--serial", "202", "--baud", "38400"});
     Simulator c({"--model", "NC-210", "--serial", "303"});
     const std::string missing = temp_path("no-such-port");
-    const std::string ports = a.port() + ":" + missing + ":" + b.port() + ":" + c.port();
+    const std::map<std::string, std::string> ports = {
+        {"NC_SERIAL_PORTS", a.port() + ":" + missing + ":" + b.port() + ":" + c.port()}};
 
-    ToolRun run = run_tool({"quit"}, "0\n4\n\n2x\n", {{"NC_SERIAL_PORTS", ports}});
+    ToolRun run = run_tool({"quit"}, "0\n4\n\n2x\n", ports);
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("searching for NC navigation devices:\n"), std::string::npos);
+    EXPECT_TRUE(holds(run.out, "searching for NC navigation devices:\n"));
     const std::regex table("1   NC-4100 .*00000101.*\n2   NC-350 .*00000202.*38400\n3   NC-210 .*00000303");
     EXPECT_TRUE(std::regex_search(run.out, table)) << run.out;
-    EXPECT_NE(run.out.find("\nMultiple devices found, please select one of the devices (1-3)\n"),
-              std::string::npos);
+    EXPECT_TRUE(
+        holds(run.out, "\nMultiple devices found, please select one of the devices (1-3)\n"));
     EXPECT_EQ(count_of(run.out, "> "), 4u); // 0, 4 and an empty line ask again
-    EXPECT_NE(run.out.find(connected_line("NC-350", "00000202", b.port())), std::string::npos);
+    EXPECT_TRUE(holds(run.out, connected_line("NC-350", "00000202", b.port())));
+    EXPECT_EQ(run_tool({"quit"}, "9\n", ports).status, 1); // input ended before a valid choice
 
-    ToolRun ended = run_tool({"quit"}, "9\n", {{"NC_SERIAL_PORTS", ports}});
-    EXPECT_EQ(ended.status, 1); // input ended before a valid choice
-
-    ToolRun filtered = run_tool({"-v", "-s", "303", "quit"}, "", {{"NC_SERIAL_PORTS", ports}});
+    ToolRun filtered = run_tool({"-v", "-s", "303", "quit"}, "", ports);
     EXPECT_EQ(filtered.status, 0);
-    EXPECT_NE(filtered.out.find("Device with no matching serial number: 00000101\n"), std::string::npos);
-    EXPECT_NE(filtered.out.find("\n1   NC-210 "), std::string::npos) << filtered.out;
-    EXPECT_EQ(filtered.out.find("Multiple devices"), std::string::npos);
-    EXPECT_NE(filtered.out.find("failed to open serial port: " + missing), std::string::npos);
+    EXPECT_TRUE(holds(filtered.out, "Device with no matching serial number: 00000101\n"));
+    EXPECT_TRUE(holds(filtered.out, "\n1   NC-210 "));
+    EXPECT_FALSE(holds(filtered.out, "Multiple devices"));
+    EXPECT_TRUE(holds(filtered.out, "failed to open serial port: " + missing));
 
-    ToolRun none = run_tool({"-s", "999", "quit"}, "", {{"NC_SERIAL_PORTS", ports}});
-    EXPECT_EQ(none.status, 1);
-    EXPECT_NE(none.out.find(missing + " Not available\n"), std::string::npos) << none.out;
-    EXPECT_NE(none.out.find(a.port() + " NMEA183 NC-NAV\n"), std::string::npos);
-}
-
-TEST(Discovery, PortHeldByAnotherProgramAndNothingFound) {
-    Simulator sim({"--model", "NC-4100"});
-    const int held = open(sim.port().c_str(), O_RDWR | O_NOCTTY);
+    const int held = open(c.port().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
-    const std::string ports = sim.port() + ":" + temp_path("gone");
-    ToolRun run = run_tool({"quit"}, "", {{"NC_SERIAL_PORTS", ports}});
+    ToolRun none = run_tool({"-s", "999", "quit"}, "", ports);
     close(held);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("Access denied (might be opened by another application)\n"), std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("\nNo devices found\n"), std::string::npos);
-    EXPECT_EQ(run.out.find("Press <enter> to quit"), std::string::npos);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_TRUE(holds(none.out, missing + " Not available\n"));
+    EXPECT_TRUE(holds(none.out, a.port() + " NMEA183 NC-NAV\n"));
+    EXPECT_TRUE(
+        holds(none.out, c.port() + " Access denied (might be opened by another application)\n"));
+    EXPECT_TRUE(holds(none.out, "\nNo devices found\n"));
+    EXPECT_FALSE(holds(none.out, "Press <enter> to quit"));
 
-    ToolRun bare = run_tool({}, "\n", {{"NC_SERIAL_PORTS", temp_path("gone")}});
+    ToolRun bare = run_tool({}, "\n", {{"NC_SERIAL_PORTS", missing}});
     EXPECT_EQ(bare.status, 1);
-    EXPECT_NE(bare.out.find("\nNo devices found\nPress <enter> to quit\n"), std::string::npos) << bare.out;
+    EXPECT_TRUE(holds(bare.out, "\nNo devices found\nPress <enter> to quit\n"));
 }
 
-// The port is given by its stable name under /dev/serial/by-id (a link to the
-// tty): found, listed, connected and found again under that name, also with -v.
-// A device that does not come back: Upload.DeviceLostAfterTheUploadEndsTheSession.
-TEST(Reconnect, LostDeviceIsFoundAgainAtThePortNamedAsGiven) {
+// A command that reports its failed queries and goes on, as the status report
+// does, still lost the device: the loop reconnects at once instead of leaving
+// the prompt on a dead line; so it does for one that reads the port until it
+// fails, as the monitor does. The port is given by its stable name under
+// /dev/serial/by-id (a link to the tty): found, listed with -v, and found again
+// under that name. A device that does not come back:
+// Upload.DeviceLostAfterTheUploadEndsTheSession.
+TEST(Reconnect, ReportOnALostLineStillLeadsToTheReconnect) {
     const std::string by_id = temp_path("serial-by-id");
     std::filesystem::create_directories(by_id);
     const std::string link = by_id + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     Simulator sim({"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "4800"});
     ASSERT_TRUE(sim.running());
-    std::thread hang_up([&] {
-        if (sim.wait_for_record(received_shell("echo waiting\\u000d"), 20000))
-            sim.control("hangup 200"); // back before the dispatcher's 500 ms pause ends
-    });
-    ToolRun run = run_tool({"-v", "-p", link}, "waitlost\nlose -32\nabout\nquit\n", {}, 90, testhooks());
-    hang_up.join();
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("NC-4100   37-203952   00000077  1.05    " + link + "  4800\n"), std::string::npos)
-        << run.out;
-    EXPECT_EQ(count_of(run.out, connected_line("NC-4100", "00000077", link)), 3u)
-        << run.out << run.err << sim.record();
-    EXPECT_NE(run.err.find("Error, reading from serial port: "), std::string::npos);
-    EXPECT_NE(run.out.find("NC_Service Tool, version 1.05."), std::string::npos);
-}
-
-// A command that reports its failed queries and goes on, as the status report
-// does, still lost the device: the loop reconnects at once instead of leaving
-// the prompt on a dead line.
-TEST(Reconnect, ReportOnALostLineStillLeadsToTheReconnect) {
-    const std::string link = temp_path("sim-link");
-    Simulator sim({"--model", "NC-4100", "--link", link, "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    ToolProcess tool({"-a", "-p", link, "-b", "38400"});
+    const std::string connected = connected_line("NC-4100", "00000077", link);
+    ToolProcess tool({"-v", "-p", link});
     ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
     sim.control("hangup 300");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_TRUE(sim.wait_for_record("back on", 2000));
     tool.send("status\n");
-    EXPECT_TRUE(tool.wait_for_output("Connected to NC-4100", 30000, 2));
+    ASSERT_TRUE(tool.wait_for_output(connected, 30000, 2)) << tool.out();
+    tool.send("mon\n");
+    ASSERT_TRUE(tool.wait_for_output("$HEHDT", 10000, count_of(tool.out(), "$HEHDT") + 1));
+    sim.control("hangup 200"); // back before the dispatcher's 500 ms pause ends
+    ASSERT_TRUE(tool.wait_for_output(connected, 30000, 3)) << tool.out();
     tool.send("about\nquit\n");
     const ToolRun run = tool.finish(60);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(count_of(run.out, "Connected to NC-4100"), 2u) << run.out << run.err;
-    EXPECT_NE(run.out.find("NC_Service Tool, version 1.05."), std::string::npos);
+    EXPECT_TRUE(holds(run.out, "NC-4100   37-203952   00000077  1.05    " + link + "  4800\n"));
+    EXPECT_TRUE(holds(run.err, "Error, reading from serial port: "));
+    EXPECT_TRUE(holds(run.out, "NC_Service Tool, version 1.05."));
 }

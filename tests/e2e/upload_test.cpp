@@ -7,65 +7,33 @@
 #include <csignal>
 #include <regex>
 
+#include "expect.h"
 #include "harness.h"
 
 namespace {
 
-struct Frame {
-    double t;
-    std::string dir;
-    std::string via;
-    int type;
-    std::string payload; // hex
-};
-
-std::vector<Frame> frames_of(const std::string& record) {
-    static const std::regex line(
-        R"re(\{"t":([0-9.]+),"dir":"(rx|tx)","kind":"frame","via":"(\w+)","type":(\d+),"seq":\d+,"payload":"([0-9a-f]*)"\})re");
-    std::vector<Frame> frames;
+// The frames of one type the device received, as "via:payload" (hex).
+std::vector<std::string> received(const std::string& record, int type) {
+    const std::regex line(R"re("dir":"rx","kind":"frame","via":"(\w+)","type":)re" +
+                          std::to_string(type) + R"re(,"seq":\d+,"payload":"([0-9a-f]*)")re");
+    std::vector<std::string> frames;
     for (auto it = std::sregex_iterator(record.begin(), record.end(), line);
-         it != std::sregex_iterator(); ++it) {
-        const std::smatch& m = *it;
-        frames.push_back({std::stod(m[1]), m[2], m[3], std::stoi(m[4]), m[5]});
-    }
+         it != std::sregex_iterator(); ++it)
+        frames.push_back((*it)[1].str() + ":" + (*it)[2].str());
     return frames;
 }
 
-// The received frames of one type, as payload sizes.
-std::vector<size_t> received_sizes(const std::string& record, int type) {
-    std::vector<size_t> sizes;
-    for (const Frame& frame : frames_of(record)) {
-        if (frame.dir == "rx" && frame.type == type)
-            sizes.push_back(frame.payload.size() / 2);
-    }
-    return sizes;
-}
-
-std::vector<std::string> received_payloads(const std::string& record, int type) {
-    std::vector<std::string> payloads;
-    for (const Frame& frame : frames_of(record)) {
-        if (frame.dir == "rx" && frame.type == type)
-            payloads.push_back(frame.via + ":" + frame.payload);
-    }
-    return payloads;
-}
-
-// Writes an image file with nc-mkimage and returns its path.
-std::string make_image(const std::vector<std::string>& options) {
+// Writes an image file with nc-mkimage and returns its path. Without options:
+// 1.07 for the NC-350, 385 bytes (the 28-byte identity block and 357 bytes of
+// code); the options given change that.
+std::string make_image(const std::vector<std::string>& options = {}) {
     const std::string path = temp_path("fw.nci");
-    std::vector<std::string> args = {"-o", path};
-    args.insert(args.end(), options.begin(), options.end());
-    const ToolRun run = run_tool(args, "", {}, 30, NC_MKIMAGE_PATH);
+    const std::vector<std::string> defaults = {"-o",          path,  "--model",      "NC-350",
+                                               "--code-size", "357", "--sw-version", "1.07"};
+    const ToolRun run = run_tool(concat(defaults, options), "", {}, 30, NC_MKIMAGE_PATH);
     EXPECT_EQ(run.status, 0) << run.err;
     return path;
 }
-
-// The image of 385 bytes: the 28-byte identity block and 357 bytes of code.
-std::vector<std::string> nc350_image(const std::string& version = "1.07") {
-    return {"--model", "NC-350", "--code-size", "357", "--sw-version", version};
-}
-
-const std::string LOAD_BEGIN_385 = "Load begin baud 38400 addr 0x8010000 size 385\n";
 
 } // namespace
 
@@ -75,24 +43,24 @@ const std::string LOAD_BEGIN_385 = "Load begin baud 38400 addr 0x8010000 size 38
 TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
     Simulator sim({"--model", "NC-350", "--reboot-time", "300"});
     ASSERT_TRUE(sim.running());
-    std::vector<std::string> image = nc350_image();
-    image.insert(image.end(), {"--data-size", "0x10:200"});
-    const std::string file = make_image(image);
+    const std::string file = make_image({"--data-size", "0x10:200"});
 
     const ToolRun run = run_tool({"-v", "-p", sim.port(), "upload", "-b", "38400", file});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(run.out.find(LOAD_BEGIN_385 + "Loading application\n...\n"), std::string::npos)
-        << run.out;
-    EXPECT_NE(
-        run.out.find("Loading application data\nAppd begin baud 4800 id 0x0010 size 200\n..\n"),
-        std::string::npos);
-    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos);
+    EXPECT_TRUE(holds(run.out, "Load begin baud 38400 addr 0x8010000 size 385\n"
+                               "Loading application\n...\n"));
+    EXPECT_TRUE(holds(run.out, "Loading application data\n"
+                               "Appd begin baud 4800 id 0x0010 size 200\n..\n"));
+    EXPECT_TRUE(holds(run.out, "Device successfully updated to 1.07 Release\n"));
     EXPECT_EQ(count_of(run.out, "Connected to NC-350"), 3u); // start, new image, new data
 
     const std::string record = sim.record();
-    EXPECT_EQ(received_sizes(record, 0x15), (std::vector<size_t>{192, 192, 1, 192, 8}));
-    const std::vector<std::string> runs = received_payloads(record, 0x12);
+    std::vector<size_t> segments; // payload bytes of each segment frame
+    for (const std::string& frame : received(record, 0x15))
+        segments.push_back((frame.size() - frame.find(':') - 1) / 2);
+    EXPECT_EQ(segments, (std::vector<size_t>{192, 192, 1, 192, 8}));
+    const std::vector<std::string> runs = received(record, 0x12);
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(runs[0], "sentence:4c1d0346"); // the bootloader, 70-204108
     EXPECT_EQ(runs[1], "raw:00000000");
@@ -104,7 +72,7 @@ TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
     ASSERT_NE(fast, std::string::npos);
     EXPECT_LT(record.find(R"("via":"raw","type":21)"), slow);
     EXPECT_GT(record.find(R"("via":"raw","type":21)"), fast);
-    EXPECT_EQ(record.find("line noise"), std::string::npos);
+    EXPECT_FALSE(holds(record, "line noise"));
     // The 200-byte segment frame of the data block: five sentences of 34
     // bytes and one of 30.
     static const std::regex frame_sentence(R"(\$PNCX,0,([0-9A-F]*)\*)");
@@ -115,43 +83,44 @@ TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
     EXPECT_EQ(std::count(digits.begin(), digits.end(), 68u), 5);
     EXPECT_EQ(std::count(digits.begin(), digits.end(), 60u), 1);
     EXPECT_EQ(std::count_if(digits.begin(), digits.end(), [](size_t n) { return n > 68; }), 0);
-    EXPECT_NE(record.find("data block 0x0010 stored, 200 bytes"), std::string::npos);
+    EXPECT_TRUE(holds(record, "data block 0x0010 stored, 200 bytes"));
 }
 
-// At the prompt: a damaged file, one for another product (with and without
-// -f) or below the device's minimum version; no frame reaches the device
-// before the checks pass, and the prompt goes on. The command's words:
-// UploadWords; files that cannot be read: BadFilePaths.
-TEST(Upload, FileChecksStopBeforeAnyFrame) {
-    Simulator sim({"--model", "NC-350", "--min-version", "1.06", "--reboot-time", "300"});
+// At the prompt: a damaged file, one for another product or below the
+// device's minimum version; no frame reaches the device before the checks
+// pass, and the prompt goes on. Then -f sends the other product's image, and
+// Ctrl-C during its transfer ends the upload at once and the program through
+// its closing steps; no attempt follows. The command's words: UploadWords;
+// files that cannot be read: BadFilePaths.
+TEST(Upload, FileChecksStopBeforeAnyFrameAndCtrlCEndsTheTransfer) {
+    Simulator sim({"--model", "NC-350", "--min-version", "1.06"});
     ASSERT_TRUE(sim.running());
-    const std::string foreign = make_image({"--model", "NC-210", "--sw-part", "73-204107"});
-    const std::string old = make_image(nc350_image("1.05"));
-    const std::string damaged = make_image({"--model", "NC-350", "--bad-span-crc"});
+    // About 70 s at 4800 baud.
+    const std::string foreign =
+        make_image({"--model", "NC-210", "--sw-part", "73-204107", "--code-size", "40000"});
+    const std::string old = make_image({"--sw-version", "1.05"});
+    const std::string damaged = make_image({"--bad-span-crc"});
     ToolProcess tool({"-p", sim.port()});
     ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
-    const size_t frames_at_prompt = frames_of(sim.record()).size();
-    const std::string lines[] = {
-        "upload " + damaged,
-        "upload " + foreign,
-        "upload " + old,
-    };
-    for (const std::string& line : lines)
-        tool.send(line + "\n");
-    tool.send("about\n");
+    const size_t frames_at_prompt = count_of(sim.record(), R"("kind":"frame")");
+    tool.send("upload " + damaged + "\nupload " + foreign + "\nupload " + old + "\nabout\n");
     ASSERT_TRUE(tool.wait_for_output("NC_Service Tool, version", 30000));
-    EXPECT_EQ(frames_of(sim.record()).size(), frames_at_prompt);
-    tool.send("upload -f -b 38400 " + foreign + "\nquit\n");
-    const ToolRun run = tool.finish();
+    EXPECT_EQ(count_of(sim.record(), R"("kind":"frame")"), frames_at_prompt);
+    tool.send("upload -f " + foreign + "\n");
+    ASSERT_TRUE(sim.wait_for_record(R"("via":"raw","type":21)", 20000, 3));
+    tool.signal(SIGINT);
+    const auto interrupted = std::chrono::steady_clock::now();
+    const ToolRun run = tool.finish(60);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count(),
+              3.0);
+    EXPECT_EQ(run.signal, SIGINT);
     EXPECT_EQ(run.err, "File parse error\n"
                        "Upload failed (-2)\n"
                        "File is for another product\n"
                        "Upload failed (-9)\n"
-                       "Device requires minimum SW version v1.06Upload failed (-9)\n");
-    // Forced, the NC-210 image goes onto the NC-350.
-    EXPECT_NE(run.out.find("Device successfully updated to 1.06 Release\n"), std::string::npos)
-        << run.out;
-    EXPECT_EQ(run.status, 0);
+                       "Device requires minimum SW version v1.06Upload failed (-9)\n"
+                       "Upload failed (-4)\n");
+    EXPECT_EQ(received(sim.record(), 0x13).size(), 1u);
 }
 
 // Faults in one-shot uploads, a row each: the messages, and how many
@@ -189,25 +158,21 @@ TEST(Upload, FaultsEndTheAttemptsTheyShould) {
     };
     for (const Attempts& row : rows) {
         SCOPED_TRACE(row.legend);
-        std::vector<std::string> options = {"--model", "NC-350", "--reboot-time", "300"};
-        options.insert(options.end(), row.sim.begin(), row.sim.end());
-        Simulator sim(options);
+        Simulator sim(concat({"--model", "NC-350", "--reboot-time", "300"}, row.sim));
         ASSERT_TRUE(sim.running());
-        std::vector<std::string> image = nc350_image();
-        image.insert(image.end(), row.image.begin(), row.image.end());
-        std::vector<std::string> args = row.options;
-        args.insert(args.end(), {"-p", sim.port(), "upload", "-b", row.baud, make_image(image)});
-        const ToolRun run = run_tool(args, "", {}, 120);
+        const ToolRun run = run_tool(concat(row.options, {"-p", sim.port(), "upload", "-b",
+                                                          row.baud, make_image(row.image)}),
+                                     "", {}, 120);
         EXPECT_EQ(run.err, row.err);
         for (const std::string& part : row.out)
-            EXPECT_NE(run.out.find(part), std::string::npos) << part << "\nin:\n" << run.out;
+            EXPECT_TRUE(holds(run.out, part));
         if (row.out.empty()) {
-            EXPECT_EQ(run.out.find("successfully"), std::string::npos) << run.out;
+            EXPECT_FALSE(holds(run.out, "successfully"));
         }
         const std::string record = sim.record();
-        EXPECT_EQ(received_sizes(record, 0x13).size(), row.begins);
+        EXPECT_EQ(received(record, 0x13).size(), row.begins);
         if (row.runs) {
-            EXPECT_EQ(received_sizes(record, 0x12).size(), row.runs);
+            EXPECT_EQ(received(record, 0x12).size(), row.runs);
         }
     }
 }
@@ -218,23 +183,22 @@ TEST(Upload, FaultsEndTheAttemptsTheyShould) {
 TEST(Upload, FailureAtTheTransferRateLeavesThePortAtTheLinkRate) {
     Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--fault", "skip-segment 2 4"});
     ASSERT_TRUE(sim.running());
-    const std::string file = make_image(nc350_image());
+    const std::string file = make_image();
     ToolProcess tool({"-p", sim.port()});
     ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
     tool.send("upload -b 115200 " + file + "\n");
     ASSERT_TRUE(tool.wait_for_output("nc> ", 100000, 2));
-    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 4u);
+    EXPECT_EQ(received(sim.record(), 0x13).size(), 4u);
     // The device gives up each fast transfer after three seconds.
     ASSERT_TRUE(sim.wait_for_record("transfer abandoned", 5000, 4));
     const size_t before = sim.record().size();
     tool.send("upload -b 115200 " + file + "\nquit\n");
     const ToolRun run = tool.finish(90);
-    EXPECT_NE(run.err.find("Upload failed (-11)\n"), std::string::npos);
-    EXPECT_NE(run.out.find("Device successfully updated to 1.07 Release\n"), std::string::npos)
-        << run.out << run.err;
+    EXPECT_TRUE(holds(run.err, "Upload failed (-11)\n"));
+    EXPECT_TRUE(holds(run.out, "Device successfully updated to 1.07 Release\n"));
     const std::string after = sim.record().substr(before);
-    EXPECT_EQ(after.find("line noise"), std::string::npos) << after;
-    EXPECT_EQ(received_sizes(after, 0x13).size(), 1u);
+    EXPECT_FALSE(holds(after, "line noise"));
+    EXPECT_EQ(received(after, 0x13).size(), 1u);
 }
 
 // A device that does not come back after an upload: the command reports the
@@ -254,45 +218,22 @@ TEST(Upload, DeviceLostAfterTheUploadEndsTheSession) {
         {"lost after the data blocks", 2, "", "Device successfully updated to 1.07 Release\n"},
     };
     for (const Unplug& c : cases) {
+        SCOPED_TRACE(c.legend);
         const std::string link = temp_path("port");
         Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--link", link});
         ASSERT_TRUE(sim.running());
-        std::vector<std::string> image = nc350_image();
-        image.insert(image.end(), {"--data-size", "0x10:20"});
-        const std::string file = make_image(image);
+        const std::string file = make_image({"--data-size", "0x10:20"});
         ToolProcess tool({"-p", link});
-        ASSERT_TRUE(tool.wait_for_output("nc> ", 20000)) << c.legend;
+        ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
         tool.send("upload -b 38400 " + file + "\nabout\n");
         tool.close_input();
-        ASSERT_TRUE(sim.wait_for_record("rebooting", 30000, c.restarts)) << c.legend;
+        ASSERT_TRUE(sim.wait_for_record("rebooting", 30000, c.restarts));
         sim.control("hangup");
         const ToolRun run = tool.finish(90);
-        EXPECT_EQ(run.err, c.expected_err) << c.legend;
-        EXPECT_NE(run.out.find(c.expected_out), std::string::npos) << c.legend;
-        EXPECT_NE(run.out.find("\nNo devices found\n"), std::string::npos) << c.legend << run.out;
-        EXPECT_EQ(run.out.find("NC_Service Tool, version"), std::string::npos) << c.legend;
-        EXPECT_EQ(run.status, 0) << c.legend;
+        EXPECT_EQ(run.err, c.expected_err);
+        EXPECT_TRUE(holds(run.out, c.expected_out));
+        EXPECT_TRUE(holds(run.out, "\nNo devices found\n"));
+        EXPECT_FALSE(holds(run.out, "NC_Service Tool, version"));
+        EXPECT_EQ(run.status, 0);
     }
-}
-
-// Ctrl-C during the transfer ends the upload at once and the program through
-// its closing steps; no attempt follows.
-TEST(Upload, CtrlCEndsTheTransferAndTheProgram) {
-    Simulator sim({"--model", "NC-350"});
-    ASSERT_TRUE(sim.running());
-    std::vector<std::string> image = nc350_image();
-    image[3] = "40000"; // about 70 s at 4800 baud
-    const std::string file = make_image(image);
-    ToolProcess tool({"-p", sim.port()});
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
-    tool.send("upload " + file + "\n");
-    ASSERT_TRUE(sim.wait_for_record(R"("via":"raw","type":21)", 20000, 3));
-    tool.signal(SIGINT);
-    const auto interrupted = std::chrono::steady_clock::now();
-    const ToolRun run = tool.finish(60);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count(),
-              3.0);
-    EXPECT_EQ(run.signal, SIGINT);
-    EXPECT_EQ(run.err, "Upload failed (-4)\n");
-    EXPECT_EQ(received_sizes(sim.record(), 0x13).size(), 1u);
 }
