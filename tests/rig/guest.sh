@@ -1,0 +1,339 @@
+#!/bin/sh
+# The guest's side of the real-driver rig, run as /init: nc-service against a
+# simulated NC-4100 behind the 16550 on ttyS1 (38400 baud) and a simulated
+# NC-350 behind the FTDI adapter on ttyUSB0 (4800 baud). Lines starting with
+# "@rig " on the console are for the host: results, and requests for what only
+# the host can do (pull the adapter, send the simulator a control line).
+
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mkdir -p /dev/pts /tmp/home
+mount -t devpts devpts /dev/pts
+export HOME=/tmp/home PATH=/bin TERM=vt100 LANG=C
+cd /tmp
+
+for module in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do
+  insmod "/lib/modules/$module.ko" || echo "@rig | insmod $module failed"
+done
+
+case_failed=0
+
+note() { echo "@rig | $*"; }
+host() { echo "@rig host $*"; }
+
+# Checks within a case; each notes what it missed, and the case fails if any did.
+has() {
+  grep -qF -- "$2" "$1" && return 0
+  note "$1 lacks: $2"
+  tr -d '\033' <"$1" | tail -n 15 | sed 's/^/@rig |   /'
+  case_failed=1
+}
+lacks() {
+  grep -qF -- "$2" "$1" || return 0
+  note "$1 has: $2"
+  case_failed=1
+}
+matches() {
+  grep -qE -- "$2" "$1" && return 0
+  note "$1 has no line like: $2"
+  tr -d '\033' <"$1" | tail -n 15 | sed 's/^/@rig |   /'
+  case_failed=1
+}
+same() { # what, before, after
+  [ "$2" = "$3" ] && return 0
+  note "$1 changed: $2 -> $3"
+  case_failed=1
+}
+expect() { # what must hold, as a command
+  "$@" && return 0
+  note "failed: $*"
+  case_failed=1
+}
+uptime() { cut -d ' ' -f 1 /proc/uptime; }
+begin() {
+  case_name=$1
+  case_failed=0
+  case_start=$(uptime)
+}
+end() {
+  seconds=$(echo "$(uptime) $case_start" | awk '{printf "%.1f", $1 - $2}')
+  if [ "$case_failed" = 0 ]; then
+    echo "@rig ok $case_name ($seconds s)"
+  else
+    echo "@rig FAIL $case_name ($seconds s)"
+  fi
+}
+
+# What the tool wrote, for a reader of the console log, without the
+# terminal's control sequences.
+esc=$(printf '\033')
+bel=$(printf '\007')
+transcript() {
+  echo "@log ---- $1"
+  sed -e "s/$esc\[[0-9;?]*[A-Za-z]//g" -e "s/$esc\][^$bel]*$bel//g" -e 's/\r$//' "$1" |
+    sed 's/^/@log /'
+}
+
+# The number after a label where the screen last showed it.
+last_count() { # file label
+  sed -n "s/.*$2 *\([0-9][0-9]*\).*/\1/p" "$1" | tail -n 1
+}
+
+state() { nc-rig-probe port "/dev/$1"; }
+usb_port() { ls /sys/bus/usb-serial/devices 2>/dev/null | head -n 1; }
+
+# Polls a file for a text: a test script may; the tool never does.
+wait_for() { # file text seconds
+  tries=$(($3 * 5))
+  while [ $tries -gt 0 ]; do
+    grep -qF -- "$2" "$1" 2>/dev/null && return 0
+    sleep 0.2
+    tries=$((tries - 1))
+  done
+  note "waited $3 s for \"$2\" in $1"
+  return 1
+}
+wait_gone() { # pid seconds
+  tries=$(($2 * 5))
+  while kill -0 "$1" 2>/dev/null; do
+    [ $tries -gt 0 ] || { note "pid $1 still runs after $2 s"; kill -KILL "$1"; return 1; }
+    sleep 0.2
+    tries=$((tries - 1))
+  done
+}
+
+# A run of the tool with its standard input from a pipe, killed if it hangs.
+tool() { # output file, input text, arguments
+  out=$1 input=$2
+  shift 2
+  printf "$input" | timeout -s KILL 90 nc-service "$@" >"$out" 2>&1
+  echo "exit $?" >>"$out"
+}
+
+# The tool on a terminal of its own, fed line by line from descriptor 3.
+start_tool() { # name, arguments
+  session=/tmp/$1
+  shift
+  rm -f "$session.in"
+  mkfifo "$session.in"
+  nc-rig-probe tty nc-service "$@" <"$session.in" >"$session.out" 2>&1 &
+  session_pid=$!
+  exec 3>"$session.in"
+}
+type_line() { printf '%s\r' "$1" >&3; }
+end_tool() { # seconds to wait for its end
+  exec 3>&-
+  wait_gone "$session_pid" "$1" || case_failed=1
+  wait "$session_pid"
+  echo "exit $?" >>"$session.out"
+}
+
+# The adapter pulled for a few seconds and put back: waits until the kernel
+# has seen it go and come back.
+pull_adapter() { # seconds away
+  gone=$(usb_port)
+  host pull "$1"
+  tries=50
+  while [ -n "$(usb_port)" ] && [ $tries -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
+  [ -z "$(usb_port)" ] || note "the adapter $gone did not go"
+}
+wait_adapter() {
+  tries=150
+  while [ -z "$(usb_port)" ] && [ $tries -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
+  [ -n "$(usb_port)" ] || { note "the adapter did not come back"; return 1; }
+  sleep 0.5 # the driver has set up the port when udev would see it
+}
+
+while [ -z "$(usb_port)" ]; do sleep 0.2; done
+usb=$(usb_port)
+nc-mkimage --model NC-4100 --sw-version 1.07 -o /tmp/nc4100.nci >/dev/null
+nc-mkimage --model NC-350 --sw-version 1.08 -o /tmp/nc350.nci >/dev/null
+nc-mkimage --model NC-350 --sw-version 1.09 -o /tmp/nc350-2.nci >/dev/null
+
+console0=$(state ttyS0)
+s1_found=$(state ttyS1)
+usb_found=$(state "$usb")
+
+# ---------------------------------------------------------------- the scan
+
+begin "scan: only fitted ports are probed, the adapter is named"
+tool scan-filtered.out '' -v -s 1
+has scan-filtered.out "$usb: QEMU QEMU USB SERIAL, serial "
+has scan-filtered.out "Device with no matching serial number: 41000001"
+has scan-filtered.out "Device with no matching serial number: 35000001"
+expect [ "$(sed -n '/^Port  *Info/,/^$/p' scan-filtered.out | awk 'NF {print $1}' | tr '\n' ' ')" = "Port ttyS0 ttyS1 $usb " ]
+lacks scan-filtered.out ttyS2
+lacks scan-filtered.out ttyS3
+has scan-filtered.out "No devices found"
+end
+
+begin "scan: both devices found at their rates, ports left as found"
+tool scan.out '2\nquit\n'
+matches scan.out "^1 +NC-4100 +.* 41000001 +1\.05 +ttyS1 +38400\$"
+matches scan.out "^2 +NC-350 +.* 35000001 +1\.05 +$usb +4800\$"
+has scan.out "Connected to NC-350 (serial:35000001) at $usb"
+has scan.out "exit 0"
+same "ttyS0 (console)" "$console0" "$(state ttyS0)"
+same ttyS1 "$s1_found" "$(state ttyS1)"
+same "$usb" "$usb_found" "$(state "$usb")"
+end
+
+# ------------------------------------------------- each driver on its own
+# The two ports' cases run side by side: they share nothing but the guest.
+
+port_cases() { # port, model, serial, rate, image, its version
+  port=$1 model=$2 serial=$3 rate=$4 image=$5 version=$6
+  found=$(state "$port")
+
+  begin "$port: identified actively, and passively with -b outside the table"
+  tool "ident-a-$port.out" 'quit\n' -a -p "$port"
+  matches "ident-a-$port.out" "$serial +1\.05 +$port +$rate\$"
+  has "ident-a-$port.out" "Connected to $model (serial:$serial) at $port"
+  tool "ident-b-$port.out" 'quit\n' -p "$port" -b 9600
+  if [ "$rate" = 38400 ]; then
+    matches "ident-b-$port.out" "$serial +1\.05 +$port +38400\$"
+  else # the fallback is 38400, where this device is not
+    has "ident-b-$port.out" "No devices found"
+  fi
+  same "$port" "$found" "$(state "$port")"
+  end
+
+  begin "$port: status, a setting read back, stat without line errors"
+  tool "status-$port.out" '' -p "$port" status
+  has "status-$port.out" "System status         OK"
+  has "status-$port.out" "Attitude filter       Info    enabled"
+  lacks "status-$port.out" "Error"
+  tool "roll-$port.out" 'roll offset 1.5\nroll offset\nquit\n' -p "$port"
+  has "roll-$port.out" "Static roll offset set to: 1.50 degrees"
+  has "roll-$port.out" "Roll offset: 1.50 degrees"
+  # A few seconds of the stream counted, then ESC.
+  start_tool "stat-$port" -p "$port"
+  wait_for "$session.out" "nc> " 30
+  type_line stat
+  wait_for "$session.out" "Frame err" 30
+  sleep 4
+  printf '\033' >&3
+  type_line quit
+  end_tool 30
+  expect [ "$(last_count "$session.out" "Frame err   :")" = 0 ]
+  expect [ "$(last_count "$session.out" "Checksum err:")" = 0 ]
+  matches "$session.out" "(GPGGA|HEHDT|HEROT) +[0-9]"
+  end
+
+  begin "$port: upload at 115200, the device runs it, the port left as found"
+  tool "upload-$port.out" '' -p "$port" upload -b 115200 "$image"
+  has "upload-$port.out" "Device successfully updated to $version Release"
+  tool "ver-$port.out" '' -p "$port" ver
+  has "ver-$port.out" "Software version: $version Release"
+  same "$port" "$found" "$(state "$port")"
+  end
+
+  # Low latency while the tool holds the port: the 8250 keeps the flag, the
+  # FTDI driver turns it into a latency timer of 1 ms.
+  begin "$port held: low latency, a second tool denied, SIGTERM puts the port back"
+  start_tool "held-$port" -p "$port"
+  wait_for "$session.out" "nc> " 30
+  held=$(state "$port")
+  case "$port:$held" in
+    ttyS*"low-latency on latency-timer -" | ttyUSB*"low-latency on latency-timer 1") ;;
+    *) note "held port: $held"; case_failed=1 ;;
+  esac
+  tool "second-$port.out" '' -p "$port" ver
+  matches "second-$port.out" "^$port +Access denied \(might be opened by another application\)\$"
+  kill -TERM "$session_pid" # the probe hands it on to the tool
+  end_tool 10
+  has "$session.out" "@tty restored"
+  has "$session.out" "exit 143" # ended by the signal, after its closing steps
+  same "$port" "$found" "$(state "$port")"
+  end
+}
+
+port_cases ttyS1 NC-4100 41000001 38400 /tmp/nc4100.nci 1.07 &
+port_cases "$usb" NC-350 35000001 4800 /tmp/nc350.nci 1.08 &
+wait
+
+# ------------------------------------------------ the adapter pulled and put back
+
+begin "adapter pulled at the prompt"
+start_tool idle -p "$usb"
+wait_for "$session.out" "nc> " 30
+pull_adapter 3
+wait_adapter
+note "back as $(usb_port)"
+type_line status
+end_tool 60
+transcript "$session.out"
+has "$session.out" "Error, writing to serial port: Input/output error"
+has "$session.out" "No devices found"
+has "$session.out" "@tty restored"
+has "$session.out" "exit 0"
+end
+
+usb=$(usb_port)
+begin "adapter pulled during status"
+host sim u0 delay 150
+sleep 1
+start_tool status -p "$usb"
+wait_for "$session.out" "nc> " 30
+type_line status
+wait_for "$session.out" "System status" 30
+pull_adapter 3
+wait_adapter
+end_tool 60
+transcript "$session.out"
+has "$session.out" "Error, reading from serial port"
+has "$session.out" "No devices found"
+has "$session.out" "@tty restored"
+has "$session.out" "exit 0"
+host sim u0 delay 0
+end
+
+usb=$(usb_port)
+begin "adapter pulled during nav"
+start_tool nav -p "$usb"
+wait_for "$session.out" "nc> " 30
+type_line nav
+wait_for "$session.out" "Heading" 30
+pull_adapter 3
+end_tool 60
+transcript "$session.out"
+wait_adapter
+has "$session.out" "failed to read NMEA data"
+has "$session.out" "No devices found"
+has "$session.out" "@tty restored"
+has "$session.out" "exit 0"
+end
+
+usb=$(usb_port)
+begin "adapter pulled during an upload at 115200, then a clean upload"
+host sim u0 delay 150
+sleep 1
+start_tool upload -p "$usb"
+wait_for "$session.out" "nc> " 30
+type_line "upload -b 115200 /tmp/nc350-2.nci"
+wait_for "$session.out" "Loading application" 30
+sleep 1
+pull_adapter 3
+end_tool 90
+transcript "$session.out"
+has "$session.out" "Upload failed (-32)"
+has "$session.out" "No devices found"
+has "$session.out" "@tty restored"
+has "$session.out" "exit 0"
+host sim u0 delay 0
+wait_adapter
+usb=$(usb_port)
+tool rescue.out '' -a -p "$usb" upload /tmp/nc350-2.nci
+transcript rescue.out
+has rescue.out "Device in rescue-mode (ready for software upload)"
+has rescue.out "Device successfully updated to 1.09 Release"
+end
+
+# ---------------------------------------------------------------- the drivers
+
+note "$(grep -E '^[01]:' /proc/tty/driver/serial | tr '\n' ' ')"
+note "$(cat /proc/tty/driver/usbserial | tail -n +2 | tr '\n' ' ')"
+dmesg | grep -E 'ttyS1 at|FTDI|ftdi_sio' | sed 's/^/@rig | /'
+echo "@rig done"
+poweroff -f
