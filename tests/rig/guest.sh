@@ -23,11 +23,13 @@ note() { echo "@rig | $*"; }
 host() { echo "@rig host $*"; }
 
 # Checks within a case; each notes what it missed, and the case fails if any did.
-has() {
-  grep -qF -- "$2" "$1" && return 0
-  note "$1 lacks: $2"
+missed() { # file, what was missed: noted with the end of the file
+  note "$1 $2"
   tr -d '\033' <"$1" | tail -n 15 | sed 's/^/@rig |   /'
   case_failed=1
+}
+has() {
+  grep -qF -- "$2" "$1" || missed "$1" "lacks: $2"
 }
 lacks() {
   grep -qF -- "$2" "$1" || return 0
@@ -35,10 +37,7 @@ lacks() {
   case_failed=1
 }
 matches() {
-  grep -qE -- "$2" "$1" && return 0
-  note "$1 has no line like: $2"
-  tr -d '\033' <"$1" | tail -n 15 | sed 's/^/@rig |   /'
-  case_failed=1
+  grep -qE -- "$2" "$1" || missed "$1" "has no line like: $2"
 }
 same() { # what, before, after
   [ "$2" = "$3" ] && return 0
@@ -78,6 +77,14 @@ transcript() {
 # The number after a label where the screen last showed it.
 last_count() { # file label
   sed -n "s/.*$2 *\([0-9][0-9]*\).*/\1/p" "$1" | tail -n 1
+}
+
+# The end of a session whose device did not come back: the specified words
+# and exit status, the terminal as it was.
+ended_as_specified() {
+  has "$1" "No devices found"
+  has "$1" "@tty restored"
+  has "$1" "exit 0"
 }
 
 state() { nc-rig-probe port "/dev/$1"; }
@@ -265,9 +272,7 @@ type_line status
 end_tool 60
 transcript "$session.out"
 has "$session.out" "Error, writing to serial port: Input/output error"
-has "$session.out" "No devices found"
-has "$session.out" "@tty restored"
-has "$session.out" "exit 0"
+ended_as_specified "$session.out"
 end
 
 usb=$(usb_port)
@@ -283,9 +288,7 @@ wait_adapter
 end_tool 60
 transcript "$session.out"
 has "$session.out" "Error, reading from serial port"
-has "$session.out" "No devices found"
-has "$session.out" "@tty restored"
-has "$session.out" "exit 0"
+ended_as_specified "$session.out"
 host sim u0 delay 0
 end
 
@@ -300,9 +303,7 @@ end_tool 60
 transcript "$session.out"
 wait_adapter
 has "$session.out" "failed to read NMEA data"
-has "$session.out" "No devices found"
-has "$session.out" "@tty restored"
-has "$session.out" "exit 0"
+ended_as_specified "$session.out"
 end
 
 usb=$(usb_port)
@@ -318,9 +319,7 @@ pull_adapter 3
 end_tool 90
 transcript "$session.out"
 has "$session.out" "Upload failed (-32)"
-has "$session.out" "No devices found"
-has "$session.out" "@tty restored"
-has "$session.out" "exit 0"
+ended_as_specified "$session.out"
 host sim u0 delay 0
 wait_adapter
 usb=$(usb_port)

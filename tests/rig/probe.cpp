@@ -104,7 +104,7 @@ void relay(int master) {
 
 int run_on_terminal(char** argv) {
     termios modes{};
-    cfmakeraw(&modes); // start from known modes, then the usual cooked terminal
+    cfmakeraw(&modes); // eight data bits, then the flags of a cooked terminal
     modes.c_iflag = ICRNL | IXON;
     modes.c_oflag = OPOST | ONLCR;
     modes.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
