@@ -15,11 +15,8 @@ using Lines = std::vector<std::string>;
 // Every executed command line that matches the pattern, in order.
 Lines executed_matching(const Simulator& sim, const std::string& pattern) {
     Lines lines;
-    const std::string record = sim.record();
-    const std::regex line_regex("\"kind\":\"line\",\"text\":\"(" + pattern + ")\"");
-    for (auto it = std::sregex_iterator(record.begin(), record.end(), line_regex);
-         it != std::sregex_iterator(); ++it)
-        lines.push_back((*it)[1]);
+    for (const auto& match : all_matches(sim.record(), "\"kind\":\"line\",\"text\":\"(" + pattern + ")\""))
+        lines.push_back(match[1]);
     return lines;
 }
 
@@ -242,7 +239,7 @@ TEST(Commands, OneShotAndPromptLines) {
     const Row rows[] = {
         // Found only by an active search, and only by its second attempt: a
         // device that sends nothing and answers raw frames alone. That nothing
-        // is found passively on a silent port: Platform.ScanLeavesThePorts*.
+        // is found passively on a silent port: Platform.SilentPortIsReportedAsNoData.
         {"raw identification",
          {"--model", "NC-210", "--no-nmea", "--ident", "raw", "--baud", "38400"}, "38400", "",
          {"Connected to NC-210"}, {}, {}, "", {}, {}, {}, 0, {R"("via":"raw","type":16)"}},

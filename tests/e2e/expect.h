@@ -1,12 +1,27 @@
-// Checks on the text the programs wrote, for the end-to-end tests.
+// Checks on the text the programs wrote, and files they need, for the end-to-end tests.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "harness.h"
 
 // Whether text holds part, for EXPECT_TRUE and EXPECT_FALSE alike: the
 // message shows the part and the text.
 inline testing::AssertionResult holds(const std::string& text, const std::string& part) {
     testing::AssertionResult result(text.find(part) != std::string::npos);
     return result << "\"" << part << "\" in:\n" << text;
+}
+
+// Writes an image file with nc-mkimage and returns its path. Without options:
+// 1.07 for the NC-350, 385 bytes (the 28-byte identity block and 357 bytes of
+// code); the options given change that.
+inline std::string make_image(const std::vector<std::string>& options = {}) {
+    const std::string path = temp_path("fw.nci");
+    const std::vector<std::string> defaults = {"-o",          path,  "--model",      "NC-350",
+                                               "--code-size", "357", "--sw-version", "1.07"};
+    const ToolRun run = run_tool(concat(defaults, options), "", {}, 30, NC_MKIMAGE_PATH);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return path;
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
+#include <regex>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -66,12 +67,23 @@ size_t count_of(const std::string& text, const std::string& part) {
     return count;
 }
 
+std::vector<std::vector<std::string>> all_matches(const std::string& text, const std::string& pattern) {
+    std::vector<std::vector<std::string>> found;
+    const std::regex expression(pattern);
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), expression);
+         it != std::sregex_iterator(); ++it)
+        found.emplace_back(it->begin(), it->end());
+    return found;
+}
+
 Simulator::Simulator(const std::vector<std::string>& options)
     : record_path_(temp_path("record.jsonl")),
       process_(concat({"--record", record_path_}, options), {}, NC_SIM_PATH) {
-    // The first line of its output names the pty; it ends at once if it fails.
-    if (process_.wait_for_output("\n", 10000))
-        port_ = process_.out().substr(0, process_.out().find('\n'));
+    // The first line of its output names the pty; it ends at once if it
+    // fails, and then has no port under either name.
+    if (!process_.wait_for_output("\n", 10000))
+        return;
+    port_ = process_.out().substr(0, process_.out().find('\n'));
     for (size_t i = 0; i + 1 < options.size(); ++i) {
         if (options[i] == "--link")
             port_ = options[i + 1];

@@ -14,14 +14,12 @@ const char ESC[] = "\x1b";
 // What the plain console received, each line followed by "|"; times gets
 // when each line came.
 std::string console_lines(const std::string& record, std::vector<double>* times = nullptr) {
-    static const std::regex line(
-        R"re(\{"t":([0-9.]+),"dir":"rx","kind":"console","text":"([^"]*)"\})re");
     std::string texts;
-    for (auto it = std::sregex_iterator(record.begin(), record.end(), line);
-         it != std::sregex_iterator(); ++it) {
-        texts += (*it)[2].str() + "|";
+    for (const auto& match :
+         all_matches(record, R"re(\{"t":([0-9.]+),"dir":"rx","kind":"console","text":"([^"]*)"\})re")) {
+        texts += match[2] + "|";
         if (times)
-            times->push_back(std::stod((*it)[1]));
+            times->push_back(std::stod(match[1]));
     }
     return texts;
 }

@@ -7,7 +7,6 @@
 #include <csignal>
 #include <regex>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "expect.h"
@@ -29,27 +28,18 @@ ToolRun run_through_shell(const std::string& redirections, const std::vector<std
 
 } // namespace
 
-// A scan, active or passive, leaves every port it probed as it found it: the
-// machine's own serial console may be among them.
-TEST(Platform, ScanLeavesThePortsItProbedAsFound) {
-    TestPty port; // nobody answers on it
-    termios found{};
-    ASSERT_EQ(tcgetattr(port.slave, &found), 0);
-    cfsetispeed(&found, B9600);
-    cfsetospeed(&found, B9600);
-    found.c_cflag |= HUPCL;
-    found.c_lflag |= ICANON | ECHO;
-    ASSERT_EQ(tcsetattr(port.slave, TCSANOW, &found), 0);
-    ASSERT_EQ(tcgetattr(port.slave, &found), 0);
+// A port where nobody answers, searched passively and actively: nothing is
+// found, and the port table says why. That the search leaves the ports as it
+// found them: SerialPort.SettingsFoundAtOpenArePutBackAtClose on a pty, and
+// the real-driver rig on the kernel's serial drivers.
+TEST(Platform, SilentPortIsReportedAsNoData) {
+    TestPty port;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-p", port.path, "ver"},
           std::vector<std::string>{"-a", "-p", port.path, "-b", "38400", "ver"}}) {
         ToolRun run = run_tool(args);
         EXPECT_EQ(run.status, 1);
-        EXPECT_TRUE(holds(run.out, "No data received"));
-        termios after{};
-        ASSERT_EQ(tcgetattr(port.slave, &after), 0);
-        expect_same_settings(after, found, args[0]);
+        EXPECT_TRUE(holds(run.out, "No data received")) << args[0];
     }
 }
 

@@ -14,25 +14,12 @@ namespace {
 
 // The frames of one type the device received, as "via:payload" (hex).
 std::vector<std::string> received(const std::string& record, int type) {
-    const std::regex line(R"re("dir":"rx","kind":"frame","via":"(\w+)","type":)re" +
-                          std::to_string(type) + R"re(,"seq":\d+,"payload":"([0-9a-f]*)")re");
     std::vector<std::string> frames;
-    for (auto it = std::sregex_iterator(record.begin(), record.end(), line);
-         it != std::sregex_iterator(); ++it)
-        frames.push_back((*it)[1].str() + ":" + (*it)[2].str());
+    for (const auto& match : all_matches(record, R"re("dir":"rx","kind":"frame","via":"(\w+)","type":)re" +
+                                                     std::to_string(type) +
+                                                     R"re(,"seq":\d+,"payload":"([0-9a-f]*)")re"))
+        frames.push_back(match[1] + ":" + match[2]);
     return frames;
-}
-
-// Writes an image file with nc-mkimage and returns its path. Without options:
-// 1.07 for the NC-350, 385 bytes (the 28-byte identity block and 357 bytes of
-// code); the options given change that.
-std::string make_image(const std::vector<std::string>& options = {}) {
-    const std::string path = temp_path("fw.nci");
-    const std::vector<std::string> defaults = {"-o",          path,  "--model",      "NC-350",
-                                               "--code-size", "357", "--sw-version", "1.07"};
-    const ToolRun run = run_tool(concat(defaults, options), "", {}, 30, NC_MKIMAGE_PATH);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return path;
 }
 
 } // namespace
@@ -75,11 +62,9 @@ TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
     EXPECT_FALSE(holds(record, "line noise"));
     // The 200-byte segment frame of the data block: five sentences of 34
     // bytes and one of 30.
-    static const std::regex frame_sentence(R"(\$PNCX,0,([0-9A-F]*)\*)");
     std::vector<size_t> digits;
-    for (auto it = std::sregex_iterator(record.begin(), record.end(), frame_sentence);
-         it != std::sregex_iterator(); ++it)
-        digits.push_back((*it)[1].length());
+    for (const auto& match : all_matches(record, R"(\$PNCX,0,([0-9A-F]*)\*)"))
+        digits.push_back(match[1].size());
     EXPECT_EQ(std::count(digits.begin(), digits.end(), 68u), 5);
     EXPECT_EQ(std::count(digits.begin(), digits.end(), 60u), 1);
     EXPECT_EQ(std::count_if(digits.begin(), digits.end(), [](size_t n) { return n > 68; }), 0);

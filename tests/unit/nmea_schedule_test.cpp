@@ -64,7 +64,7 @@ size_t count_of(const std::string& text, const std::string& part) {
 // and how many sentences go without jitter (-1: not counted); none warns.
 // Sentences that run over into the next slot at 4800 and an overloaded
 // shortest interval, with the listing and both warnings, are seen end to end
-// by Nmea0183.ScheduleOffsetsAndWarningsReachTheDevice.
+// by Commands.Nmea0183Schedule.
 TEST(NmeaSchedule, OffsetsAndJitter) {
     const struct {
         const char* legend;

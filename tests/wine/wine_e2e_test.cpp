@@ -8,6 +8,7 @@
 #include <future>
 #include <regex>
 
+#include "tests/e2e/expect.h"
 #include "tests/e2e/harness.h"
 
 namespace fs = std::filesystem;
@@ -140,22 +141,21 @@ void expect_same(const Runs& runs) {
     EXPECT_EQ(runs.on_windows.err, runs.on_linux.err);
 }
 
-std::string matches_in(const std::string& text, const std::regex& pattern) {
+std::string matches_in(const std::string& text, const std::string& pattern) {
     std::string found;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern);
-         it != std::sregex_iterator(); ++it)
-        found += it->str() + "\n";
+    for (const auto& match : all_matches(text, pattern))
+        found += match[0] + "\n";
     return found;
 }
 
 // The shell lines that changed the configuration, as the simulator recorded them.
 std::string configuration_writes(const Simulator& sim) {
-    return matches_in(sim.record(), std::regex("\"text\":\"cfg m [rw] -?[0-9][^\"]*\""));
+    return matches_in(sim.record(), "\"text\":\"cfg m [rw] -?[0-9][^\"]*\"");
 }
 
 // The frames the simulator received, without their times.
 std::string frames_received(const Simulator& sim) {
-    return matches_in(sim.record(), std::regex("\"dir\":\"rx\",\"kind\":\"frame\"[^}]*"));
+    return matches_in(sim.record(), "\"dir\":\"rx\",\"kind\":\"frame\"[^}]*");
 }
 
 } // namespace
@@ -173,21 +173,13 @@ TEST(OnWine, StartUpAndScan) {
     expect_same(runs);
 }
 
-TEST(OnWine, OneShotVerAndStatus) {
-    for (const char* command : {"ver", "status"}) {
-        SimPair sims({"--model", "NC-350", "--baud", "4800"});
-        WinePrefix prefix(sims.for_windows.port());
-        Runs runs = run_both(sims, prefix, {"-p", "@PORT", command}, "");
-        EXPECT_EQ(runs.on_linux.status, 0) << runs.on_linux.out << runs.on_linux.err;
-        expect_same(runs);
-    }
-}
-
+// The prompt with help texts, an unknown command, the version and the status
+// report.
 TEST(OnWine, PromptReadsLinesFromAPipe) {
     SimPair sims({"--model", "NC-4100", "--baud", "38400"});
     WinePrefix prefix(sims.for_windows.port());
     Runs runs = run_both(sims, prefix, {"-b", "38400", "-p", "@PORT"},
-                         "help\nabout\nbogus\nhelp ver\nquit\n");
+                         "help\nabout\nbogus\nhelp ver\nver\nstatus\nquit\n");
     EXPECT_NE(runs.on_linux.out.find("nc> "), std::string::npos);
     expect_same(runs);
 }
@@ -209,11 +201,7 @@ TEST(OnWine, ConfigurationChange) {
 // An image and a data block in frames, the image at the transfer rate: the
 // same frames reach the device, and it runs the new software.
 TEST(OnWine, Upload) {
-    const std::string image = temp_path("fw.nci");
-    const ToolRun made = run_tool({"-o", image, "--model", "NC-350", "--code-size", "357",
-                                   "--sw-version", "1.07", "--data-size", "0x10:200"},
-                                  "", {}, 30, NC_MKIMAGE_PATH);
-    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string image = make_image({"--data-size", "0x10:200"});
     SimPair sims({"--model", "NC-350", "--reboot-time", "300"});
     WinePrefix prefix(sims.for_windows.port());
     Runs runs = run_both(sims, prefix, {"-v", "-p", "@PORT", "upload", "-b", "38400", image}, "");
