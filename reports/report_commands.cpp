@@ -62,6 +62,10 @@ void write_header(FILE* out, std::time_t now) {
                  TOOL_VERSION_MAJOR, TOOL_VERSION_MINOR, when.c_str());
 }
 
+void report_lost_device() {
+    out_print(LEVEL_ERROR, "\nError: the device was lost, the report is incomplete\n");
+}
+
 // A lost line ends the list: every further command would fail the same way.
 // RESULT_PORT_ERROR then, else 0.
 int write_command_replies(FILE* out, DeviceRecord& device) {
@@ -134,9 +138,10 @@ int32_t diag_command(DeviceRecord& device, int32_t argc, char** argv) {
     }
     errno = 0;
     write_header(out, now);
-    write_status_report(out, device);
+    int lost = write_status_report(out, device);
     std::fputs("\n", out);
-    int lost = write_command_replies(out, device);
+    if (lost == 0)
+        lost = write_command_replies(out, device);
     if (lost == 0)
         lost = write_capture(out, device);
     const int error = finish_file(out);
@@ -146,7 +151,7 @@ int32_t diag_command(DeviceRecord& device, int32_t argc, char** argv) {
         return lost;
     }
     if (lost != 0)
-        out_print(LEVEL_ERROR, "\nError: the device was lost, the report is incomplete\n");
+        report_lost_device();
     std::printf("\rDiagnostic report written to: %s\n", name.c_str());
     std::fflush(stdout);
     // A lost line: the loop reconnects, as after any other command.
@@ -154,9 +159,11 @@ int32_t diag_command(DeviceRecord& device, int32_t argc, char** argv) {
 }
 
 int32_t status_command(DeviceRecord& device, int32_t, char**) {
-    write_status_report(stdout, device);
+    const int lost = write_status_report(stdout, device);
     std::fflush(stdout);
-    return 0;
+    if (lost != 0)
+        report_lost_device();
+    return lost;
 }
 
 REGISTER_COMMAND("diag", diag_command);

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
+#include "base/results.h"
 #include "base/text.h"
 #include "config/queries.h"
 #include "link/transport.h"
@@ -12,6 +14,10 @@ namespace {
 
 constexpr long long MAX_SECONDS_SINCE_STARTUP = 4294966;
 const char INDENT[] = "                              "; // lines up with the text after the level
+
+// The port failed during the report: nothing more can be read, and the value
+// of the query that failed must not be printed as if it had been.
+bool line_lost(const DeviceRecord& device) { return device.link.port_failed; }
 
 bool answered(DeviceRecord& device, const char* command_line) {
     return shell_transact(device, command_line, shell_reply_buffer, SHELL_REPLY_SIZE,
@@ -49,10 +55,14 @@ const char* calibration_mode_name(const DeviceRecord& device, uint32_t mode) {
 void write_deviation(FILE* out, DeviceRecord& device) {
     uint32_t mode = 2;
     cfg_get_calibration_mode(device, &mode);
+    if (line_lost(device))
+        return;
     std::fprintf(out, "Deviation calibration Info    %s\n", calibration_mode_name(device, mode));
     if (extended_firmware(device)) {
         char options[CALIBRATION_OPTIONS_TEXT_SIZE] = {};
         cfg_format_calibration_options(device, options, sizeof options, /*verbose=*/true);
+        if (line_lost(device))
+            return;
         std::fprintf(out, "Deviation options     Info    %s\n", options);
     }
     std::fputs("Magnetic Deviation    ", out);
@@ -65,6 +75,8 @@ void write_variation(FILE* out, DeviceRecord& device) {
     float variation = 0;
     const char* name = "";
     cfg_get_variation(device, &source, &variation, &name);
+    if (line_lost(device))
+        return;
     if (std::strcmp(name, "user") == 0)
         std::fprintf(out, "Magnetic variation    Info    %s (%.1f degrees)\n", name,
                      static_cast<double>(variation));
@@ -75,13 +87,18 @@ void write_variation(FILE* out, DeviceRecord& device) {
 void write_gnss(FILE* out, DeviceRecord& device) {
     const char* names = "";
     cfg_get_gnss_receivers(device, &names);
+    if (line_lost(device))
+        return;
     std::fprintf(out, "GNSS                  Info    %s\n", names);
 }
 
 void write_offsets(FILE* out, DeviceRecord& device) {
     float roll = 0, pitch = 0, heading = 0, level_roll = 0, level_pitch = 0, vertical = 0;
     cfg_get_rotation_offset(device, &roll, &pitch, &heading);
-    cfg_get_autolevel_offset(device, &level_roll, &level_pitch);
+    if (!line_lost(device))
+        cfg_get_autolevel_offset(device, &level_roll, &level_pitch);
+    if (line_lost(device))
+        return;
     // Early NC-4100 software keeps the levelling in the static offsets, which
     // the autolevel query then reports again: counted once in the total.
     const bool separate = !(model_is(device, "NC-4100") && !extended_firmware(device));
@@ -93,12 +110,16 @@ void write_offsets(FILE* out, DeviceRecord& device) {
     std::fprintf(out, "Pitch offset          Info    % 7.2f degrees (static:% .2f, autolevel:% .2f)\n",
                  total_pitch, static_cast<double>(pitch), static_cast<double>(level_pitch));
     cfg_get_vertical_offset(device, &vertical);
+    if (line_lost(device))
+        return;
     std::fprintf(out, "Vertical offset       Info    % 7.2f meter\n", static_cast<double>(vertical));
 }
 
 void write_filter(FILE* out, DeviceRecord& device) {
     float seconds = 0;
     cfg_get_filter_time(device, &seconds);
+    if (line_lost(device))
+        return;
     if (seconds >= 0.1f)
         std::fprintf(out, "Attitude filter       Info    enabled (constant = %.1f s)\n",
                      static_cast<double>(seconds));
@@ -109,6 +130,8 @@ void write_filter(FILE* out, DeviceRecord& device) {
 void write_bus(FILE* out, DeviceRecord& device) {
     uint32_t state = 2;
     cfg_get_bus_termination(device, &state);
+    if (line_lost(device))
+        return;
     std::fprintf(out, "NMEA-2000 bus         Info    %s\n",
                  state == 0 ? "open" : state == 1 ? "term" : "-");
 }
@@ -173,24 +196,28 @@ std::string hsiron_text(const char* reply) {
     return text;
 }
 
-void write_status_report(FILE* out, DeviceRecord& device) {
+int write_status_report(FILE* out, DeviceRecord& device) {
     const bool nc4100 = model_is(device, "NC-4100");
     const bool nc350 = model_is(device, "NC-350");
     const bool nc210 = model_is(device, "NC-210");
-    write_events(out, device);
-    write_self_test(out, device);
-    if (nc4100 || nc350)
-        write_deviation(out, device);
-    if (nc350)
-        write_variation(out, device);
-    if (nc4100 || nc210)
-        write_gnss(out, device);
-    if (nc4100 || nc350) {
-        write_offsets(out, device);
-        if (extended_firmware(device))
-            write_filter(out, device);
+    using Part = void (*)(FILE*, DeviceRecord&);
+    const std::pair<bool, Part> parts[] = {
+        {true, write_events},
+        {true, write_self_test},
+        {nc4100 || nc350, write_deviation},
+        {nc350, write_variation},
+        {nc4100 || nc210, write_gnss},
+        {nc4100 || nc350, write_offsets},
+        {(nc4100 || nc350) && extended_firmware(device), write_filter},
+        {nc350 || nc210, write_bus},
+    };
+    for (const auto& [wanted, write_part] : parts) {
+        if (!wanted)
+            continue;
+        write_part(out, device);
+        if (line_lost(device))
+            return RESULT_PORT_ERROR;
     }
-    if (nc350 || nc210)
-        write_bus(out, device);
     std::fprintf(out, "Baudrate              Info    %u\n", device.link.baud_rate);
+    return 0;
 }

@@ -9,8 +9,10 @@
 #include "link/device.h"
 
 // Writes the report for the device's model to the stream. Failing queries
-// print their own errors; the report is never cut short.
-void write_status_report(FILE* out, DeviceRecord& device);
+// print their own errors and the report goes on, unless the port failed: it
+// stops there, before the value that could not be read, with
+// RESULT_PORT_ERROR. Else 0.
+int write_status_report(FILE* out, DeviceRecord& device);
 
 // The magnetometer calibration text for a "hsiron" reply that was answered
 // (after its label, with its line ends).
