@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "base/clock.h"
 #include "base/console.h"
 #include "base/text.h"
 #include "base/version.h"
 #include "link/crc16.h"
+#include "link/device_wait.h"
 #include "link/discovery.h"
 #include "link/serial.h"
 #include "link/transport.h"
@@ -39,6 +41,7 @@ void print_usage(FILE* stream, const char* program) {
                "-s <serial>   Serial number of device\n"
                "-q            Quiet, do not print user information\n"
                "-v            Verbose, print detailed user information\n"
+               "-w <seconds>  Wait this long for a lost device to come back\n"
                "cmd           Command, see description below\n",
                stream);
 }
@@ -53,7 +56,7 @@ bool read_option_number(const char* what, const char* text, uint32_t* value) {
 
 ParseOutcome parse_options(int argc, char** argv, Options& options) {
     int option = 0;
-    while ((option = getopt(argc, argv, "+ab:hl:p:s:vq")) != -1) {
+    while ((option = getopt(argc, argv, "+ab:hl:p:s:vqw:")) != -1) {
         switch (option) {
         case 'a': active_mode = 1; break;
         case 'b':
@@ -68,6 +71,10 @@ ParseOutcome parse_options(int argc, char** argv, Options& options) {
                 return ParseOutcome::Error;
             break;
         case 'q': quiet_mode = 1; break;
+        case 'w':
+            if (!read_option_number("wait time", optarg, &device_wait_seconds))
+                return ParseOutcome::Error;
+            break;
         case 'v': verbose_mode = 1; break;
         default: return ParseOutcome::Error;
         }
@@ -86,7 +93,7 @@ DeviceRecord make_record(std::string port_name, uint32_t baud) {
     return record;
 }
 
-std::vector<DeviceRecord> build_records(const Options& options) {
+std::vector<DeviceRecord> build_records(const Options& options, bool quiet = false) {
     std::vector<DeviceRecord> records;
     if (options.port) {
         records.push_back(make_record(options.port, options.baud));
@@ -94,13 +101,25 @@ std::vector<DeviceRecord> build_records(const Options& options) {
     }
     const std::vector<std::string> ports = serial_list_ports();
     if (ports.empty()) {
-        out_print(LEVEL_ERROR, "No available serial ports\n");
+        if (!quiet)
+            out_print(LEVEL_ERROR, "No available serial ports\n");
         return records;
     }
     for (const std::string& port : ports)
         records.push_back(make_record(port, 0));
-    out_print(LEVEL_INFO, "searching for NC navigation devices:\n");
+    if (!quiet)
+        out_print(LEVEL_INFO, "searching for NC navigation devices:\n");
     return records;
+}
+
+// An identified device that passes the -s filter.
+bool any_listed(const std::vector<DeviceRecord>& records, uint32_t serial_filter) {
+    for (const DeviceRecord& record : records) {
+        if (record.link.state == LINK_IDENTIFIED &&
+            (serial_filter == 0 || ident_serial(record) == serial_filter))
+            return true;
+    }
+    return false;
 }
 
 void close_down(DeviceRecord* device) {
@@ -112,6 +131,24 @@ void close_down(DeviceRecord* device) {
     }
     restore_input_mode();
     log_close();
+}
+
+// With -w and nothing found at start-up: the search again, quietly, on the
+// ports there are now, until a device (the one asked for with -s) answers.
+uint32_t wait_for_a_device(std::vector<DeviceRecord>& records, const Options& options) {
+    announce_wait("a device");
+    const uint64_t deadline = clock_ms() + uint64_t{device_wait_seconds} * 1000;
+    const auto look = [&] {
+        std::vector<DeviceRecord> now = build_records(options, /*quiet=*/true);
+        if (now.empty() || scan_devices_quietly(now.data(), static_cast<uint32_t>(now.size())) == 0 ||
+            !any_listed(now, options.serial_filter))
+            return false;
+        records = std::move(now);
+        return true;
+    };
+    if (wait_until_found(deadline, look) != 1)
+        return 0;
+    return show_devices(records.data(), static_cast<uint32_t>(records.size()), options.serial_filter);
 }
 
 int report_nothing_found(std::vector<DeviceRecord>& records, int argc) {
@@ -163,10 +200,17 @@ int run_tool(int argc, char** argv) {
         close_down(nullptr);
         return 1;
     }
-    const uint32_t listed = show_devices(records.data(), count, options.serial_filter);
+    uint32_t listed = show_devices(records.data(), count, options.serial_filter);
+    if (listed == 0 && device_wait_seconds > 0)
+        listed = wait_for_a_device(records, options);
+    if (termination_requested()) {
+        close_down(nullptr);
+        return 1;
+    }
     if (listed == 0)
         return report_nothing_found(records, argc);
-    DeviceRecord* device = select_device(records.data(), count, listed);
+    DeviceRecord* device =
+        select_device(records.data(), static_cast<uint32_t>(records.size()), listed);
     if (!device) {
         close_down(nullptr);
         return 1; // input ended before a device was chosen

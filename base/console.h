@@ -61,7 +61,24 @@ int read_input(char* buffer, uint32_t max);
 // the prompt shown again before each). When standard input and output are a
 // terminal the line can be edited: arrow keys, history of this and earlier
 // sessions (~/.nc_service_history), Ctrl-R to search it, Tab to complete.
+// INPUT_WATCH_FIRED when the port given to watch_during_input hung up or failed
+// while the line was awaited: what was typed so far is kept and given again at
+// the next prompt.
 int read_command_input(const char* prompt, char* buffer, uint32_t max);
+constexpr int INPUT_WATCH_FIRED = -2;
+// The serial port's handle (serial_watch_handle) that read_command_input
+// watches; -1 watches nothing. Forgotten once it fired. Where the platform
+// cannot wait on both at once, the loss shows at the next command instead.
+void watch_during_input(intptr_t handle);
+
+// Waits up to timeout_ms for a key on the terminal: the key (KEY_ESC when ESC
+// was among the keys pressed), 0 after the time-out or when standard input is
+// no terminal (its lines are not taken then), -1 when the program was asked to
+// end. Expects key mode (set_input_mode without INPUT_LINES).
+int wait_for_key(uint32_t timeout_ms);
+// 1 when standard output is a terminal (or console), so that what is redrawn in
+// place is shown there only.
+int console_output_is_terminal();
 
 // What may stand at the cursor's word, given the finished words before it.
 struct CompletionCandidates {

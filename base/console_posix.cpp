@@ -19,6 +19,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "base/clock.h"
 #include "base/console.h"
 #include "base/line_completion.h"
 
@@ -34,6 +35,11 @@ volatile sig_atomic_t resize_pending = 0;
 volatile sig_atomic_t pending_signal = 0;
 // Written to by the signal handler, so that a wait for input wakes up.
 int wake_pipe[2] = {-1, -1};
+// The serial port watched while the prompt waits for a line (-1: none), and
+// whether it hung up or failed during the current read.
+int watched_port = -1;
+bool watching = false;
+bool watch_fired = false;
 
 const char SHOW_CURSOR[] = "\x1b[?25h";
 const char HIDE_CURSOR[] = "\x1b[?25l";
@@ -126,21 +132,40 @@ bool descriptor_open(int fd) {
     return fstat(fd, &info) == 0;
 }
 
-// Waits until standard input has something or the program is asked to end.
+// A hang-up or an error on the watched port, while the prompt reads.
+bool watched_port_failed(const pollfd& port) {
+    return (port.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Waits until standard input has something or the program is asked to end;
+// at the prompt also until the watched port hangs up (watch_fired then).
 bool wait_for_input() {
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+    // Events 0: only a hang-up or an error wake us, not the device's output.
+    pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}, {watched_port, 0, 0}};
+    const nfds_t count = watching && watched_port >= 0 ? 3 : 2;
     for (;;) {
         if (pending_signal)
             return false;
-        const int ready = poll(fds, 2, -1);
+        const int ready = poll(fds, count, -1);
         if (ready < 0 && errno == EINTR)
             continue;
+        if (ready > 0 && count == 3 && watched_port_failed(fds[2])) {
+            watch_fired = true;
+            watched_port = -1; // the caller closes it; never poll a closed descriptor
+            return false;
+        }
         return ready > 0 && !pending_signal;
     }
 }
 
+// Part of a line read from a pipe when the watched port hung up: the start of
+// the next line read.
+std::string kept_partial_line;
+
 int read_line(char* buffer, uint32_t max) {
-    uint32_t stored = 0;
+    uint32_t stored = static_cast<uint32_t>(std::min<size_t>(kept_partial_line.size(), max));
+    std::memcpy(buffer, kept_partial_line.data(), stored);
+    kept_partial_line.erase(0, stored);
     while (stored < max) {
         if (!wait_for_input())
             break;
@@ -153,6 +178,10 @@ int read_line(char* buffer, uint32_t max) {
         buffer[stored++] = ch;
         if (ch == '\n')
             break;
+    }
+    if (watch_fired) {
+        kept_partial_line.insert(0, buffer, stored);
+        return INPUT_WATCH_FIRED;
     }
     // Part of a line read when the program was asked to end is no command.
     return stored > 0 && !pending_signal ? static_cast<int>(stored) : -1;
@@ -234,12 +263,23 @@ std::string pending_input;
 
 char* editor_prompt(EditLine*) { return line_editor.prompt.data(); }
 
+// The line being typed when the watched port hung up: typed again for the
+// technician at the next prompt.
+std::string kept_edited_line;
+
+void keep_edited_line(EditLine* editor) {
+    const LineInfo* line = el_line(editor);
+    kept_edited_line.assign(line->buffer, static_cast<size_t>(line->lastchar - line->buffer));
+}
+
 // One character, decoded in the locale's character set. Bytes that do not
 // form a character are dropped, as the editor could not show them.
-int read_editor_char(EditLine*, wchar_t* character) {
+int read_editor_char(EditLine* editor, wchar_t* character) {
     std::mbstate_t state{};
     for (;;) {
         if (!wait_for_input()) {
+            if (watch_fired)
+                keep_edited_line(editor);
             errno = EINTR;
             return -1;
         }
@@ -405,8 +445,17 @@ bool edit_line(const char* prompt, std::string* line) {
     // Keys typed right after the prompt appears must find the terminal in the
     // editor's mode already, or the terminal would echo them a second time.
     el_set(line_editor.editor, EL_PREP_TERM, 1);
+    if (!kept_edited_line.empty()) {
+        el_push(line_editor.editor, kept_edited_line.c_str());
+        kept_edited_line.clear();
+    }
     int count = 0;
     const char* text = el_gets(line_editor.editor, &count);
+    if (watch_fired) {
+        el_reset(line_editor.editor); // the edit ended in the middle
+        std::fputs("\n", stdout);
+        return false;
+    }
     if (!text || count <= 0)
         return false;
     line->assign(text, static_cast<size_t>(count));
@@ -488,9 +537,9 @@ int read_input(char* buffer, uint32_t max) {
     return line_reading ? read_line(buffer, max) : read_pending_keys(buffer, max);
 }
 
-int read_command_input(const char* prompt, char* buffer, uint32_t max) {
-    if (pending_signal)
-        return -1;
+namespace {
+
+int read_prompt_line(const char* prompt, char* buffer, uint32_t max) {
     if (pending_input.empty() && line_editing()) {
         std::fflush(stdout);
         if (!edit_line(prompt, &pending_input))
@@ -503,6 +552,56 @@ int read_command_input(const char* prompt, char* buffer, uint32_t max) {
     std::fflush(stdout);
     return take_pending_input(buffer, max);
 }
+
+} // namespace
+
+int read_command_input(const char* prompt, char* buffer, uint32_t max) {
+    if (pending_signal)
+        return -1;
+    watch_fired = false;
+    watching = true;
+    const int result = read_prompt_line(prompt, buffer, max);
+    watching = false;
+    return watch_fired ? INPUT_WATCH_FIRED : result;
+}
+
+void watch_during_input(intptr_t handle) {
+    watched_port = static_cast<int>(handle);
+}
+
+int wait_for_key(uint32_t timeout_ms) {
+    std::fflush(stdout);
+    // Only a terminal's keys: from a pipe the next lines are commands. A
+    // terminal that went away is not polled again, or the wait would spin.
+    static bool keys_gone = false;
+    pollfd fds[2] = {{wake_pipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    const uint64_t start = clock_ms();
+    for (;;) {
+        if (pending_signal)
+            return -1;
+        const nfds_t count = !keys_gone && isatty(STDIN_FILENO) ? 2 : 1;
+        const uint32_t left = remaining_ms(clock_ms(), start, timeout_ms);
+        const int ready = poll(fds, count, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (pending_signal)
+            return -1;
+        if (ready <= 0)
+            return 0;
+        if (count == 2 && fds[1].revents != 0) {
+            char keys[16];
+            const ssize_t n = read(STDIN_FILENO, keys, sizeof keys);
+            if (n > 0)
+                return std::memchr(keys, KEY_ESC, static_cast<size_t>(n))
+                           ? KEY_ESC
+                           : static_cast<unsigned char>(keys[0]);
+            if (n == 0 || (errno != EINTR && errno != EAGAIN))
+                keys_gone = true;
+        }
+    }
+}
+
+int console_output_is_terminal() { return output_is_terminal ? 1 : 0; }
 
 void set_completion_source(CompletionSource source) { completion_source = source; }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "base/console.h"
@@ -345,6 +346,34 @@ int read_command_input(const char* prompt, char* buffer, uint32_t max) {
 }
 
 void set_completion_source(CompletionSource) {}
+
+// The console's line input cannot be waited for beside a COM port's events: a
+// lost device shows at the next command.
+void watch_during_input(intptr_t) {}
+
+int wait_for_key(uint32_t timeout_ms) {
+    std::fflush(stdout);
+    if (pending_signal)
+        return -1;
+    if (!input_is_console) {
+        WaitForSingleObject(termination_event(), timeout_ms);
+        return pending_signal ? -1 : 0;
+    }
+    const HANDLE waits[2] = {input, termination_event()};
+    const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, timeout_ms);
+    if (pending_signal)
+        return -1;
+    if (woken != WAIT_OBJECT_0)
+        return 0;
+    char keys[16];
+    const int count = read_console_keys(keys, sizeof keys);
+    if (count <= 0)
+        return 0; // a mouse or focus event: no key
+    return std::memchr(keys, KEY_ESC, static_cast<size_t>(count)) ? KEY_ESC
+                                                                  : static_cast<unsigned char>(keys[0]);
+}
+
+int console_output_is_terminal() { return output_is_console ? 1 : 0; }
 
 int write_console(const char* bytes, uint32_t count) {
     std::fflush(stdout);

@@ -72,7 +72,7 @@ _nc_service() {
     local i=1 command_at=0
     while ((i < COMP_CWORD)); do
         case "${COMP_WORDS[i]}" in
-        -b | -l | -p | -s) ((i += 2)) ;;
+        -b | -l | -p | -s | -w) ((i += 2)) ;;
         -*) ((i += 1)) ;;
         *) command_at=$i; break ;;
         esac
@@ -86,9 +86,10 @@ _nc_service() {
     -b) COMPREPLY=($(compgen -W "4800 38400" -- "$cur")); return ;;
     -l) _nc_service_files -f "$cur"; return ;;
     -s) return ;;
+    -w) COMPREPLY=($(compgen -W "10 30 60 300" -- "$cur")); return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "-a -b -h -l -p -q -s -v" -- "$cur"))
+        COMPREPLY=($(compgen -W "-a -b -h -l -p -q -s -v -w" -- "$cur"))
     else
         COMPREPLY=($(compgen -W "$_nc_service_commands" -- "$cur"))
     fi

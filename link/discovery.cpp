@@ -10,6 +10,7 @@
 #include "base/clock.h"
 #include "base/console.h"
 #include "base/results.h"
+#include "link/device_wait.h"
 #include "link/frame.h"
 #include "link/serial.h"
 #include "link/transport.h"
@@ -25,14 +26,20 @@ constexpr uint32_t SETTLE_MS = 500;
 // Counts progress characters actually printed, so they can be blanked after;
 // what the technician must be told is kept until the progress line is gone.
 struct Progress {
+    bool quiet = false; // a search repeated while waiting shows nothing
     int printed = 0;
     std::vector<std::string> notes;
-    void mark(const char* text) { printed += out_print(LEVEL_INFO, "%s", text); }
+    void mark(const char* text) {
+        if (!quiet)
+            printed += out_print(LEVEL_INFO, "%s", text);
+    }
     void blank() {
         if (printed > 0)
             out_print(LEVEL_INFO, "\r%*s\n", printed, "");
-        for (const std::string& note : notes)
-            out_print(LEVEL_ERROR, "%s", note.c_str());
+        for (const std::string& note : notes) {
+            if (!quiet)
+                out_print(LEVEL_ERROR, "%s", note.c_str());
+        }
     }
 };
 
@@ -167,13 +174,18 @@ int32_t query_protocol_version(DeviceRecord& record) {
 } // namespace
 
 int identify_device(DeviceRecord& record, int raw) {
-    const uint8_t request[FRAME_HEADER_SIZE] = {FRAME_IDENTIFY_REQUEST, 0, 0, 0};
-    return frame_transact(record, request, FRAME_IDENTIFY_ANSWER, record.identification,
-                          sizeof record.identification, link_timeout_ms(record), raw);
+    return identify_device_within(record, raw, link_timeout_ms(record));
 }
 
-int scan_devices(DeviceRecord* records, uint32_t count) {
-    Progress progress;
+int identify_device_within(DeviceRecord& record, int raw, uint32_t timeout_ms) {
+    const uint8_t request[FRAME_HEADER_SIZE] = {FRAME_IDENTIFY_REQUEST, 0, 0, 0};
+    return frame_transact(record, request, FRAME_IDENTIFY_ANSWER, record.identification,
+                          sizeof record.identification, timeout_ms, raw);
+}
+
+namespace {
+
+int scan_with(DeviceRecord* records, uint32_t count, Progress& progress) {
     int identified = 0;
     for (int pass = 0; pass < 2 && !termination_requested(); ++pass) {
         for (uint32_t i = 0; i < count; ++i)
@@ -186,6 +198,19 @@ int scan_devices(DeviceRecord* records, uint32_t count) {
     }
     progress.blank();
     return identified;
+}
+
+} // namespace
+
+int scan_devices(DeviceRecord* records, uint32_t count) {
+    Progress progress;
+    return scan_with(records, count, progress);
+}
+
+int scan_devices_quietly(DeviceRecord* records, uint32_t count) {
+    Progress progress;
+    progress.quiet = true;
+    return scan_with(records, count, progress);
 }
 
 uint32_t show_devices(DeviceRecord* records, uint32_t count, uint32_t serial_filter) {
@@ -292,6 +317,8 @@ int connect_device(DeviceRecord& record) {
 int reconnect_device(DeviceRecord& record) {
     if (record.link.port != INVALID_PORT)
         close_port(record.link);
+    if (device_wait_seconds > 0)
+        return wait_and_reconnect(record);
     record.link.baud_rate = 0;
     if (scan_devices(&record, 1) == 0)
         return RESULT_FAILED;

@@ -33,7 +33,9 @@ std::string serial_permission_hint(const char* name);
 
 // Returns at once with what is queued (up to size); with nothing queued waits up
 // to the read time-out for the first byte. 0 after the time-out; -5 when the port
-// fails or the other end hung up (after "Error, reading from serial port"); -4,
+// fails or the other end hung up (after "Error, reading from serial port"); a
+// line that hung up or vanished is let go at once, and every later read or
+// write fails the same way until serial_close; -4,
 // silently, when the program was asked to end (Ctrl-C).
 int serial_read(PortHandle port, uint8_t* buffer, uint32_t size);
 
@@ -50,6 +52,10 @@ int serial_set_read_timeout(PortHandle port, uint32_t milliseconds);
 // Changes only the line speed, after the bytes already written have gone out.
 // 1 on success, 0 on failure (a rate the driver refuses).
 int serial_set_baud(PortHandle port, uint32_t baud);
+
+// What the console can wait on beside its input to see the line hang up (see
+// watch_during_input); -1 when there is nothing to wait on.
+intptr_t serial_watch_handle(PortHandle port);
 
 // Clears the exclusive flag, waits for the output to go out, puts back the
 // settings found at open and closes.

@@ -32,6 +32,7 @@ struct SerialPort {
     termios found{};
     serial_struct found_driver{};
     bool driver_changed = false;
+    int dead_errno = 0; // why the line was given up (its descriptor is then closed)
 };
 
 namespace {
@@ -246,6 +247,31 @@ int fail_closed_port(const char* message) {
     return RESULT_PORT_ERROR;
 }
 
+// A hung-up or vanished line does not come back on this descriptor.
+bool gone_for_good(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+}
+
+// Prints the failure; a line gone for good is closed at once, so that an
+// adapter put back gets its old name again instead of the next free one.
+int fail_on_line(SerialPort& port, const char* message) {
+    print_system_error(message);
+    if (port.fd >= 0 && gone_for_good(errno)) {
+        const int reason = errno;
+        close(port.fd);
+        port.fd = -1;
+        port.dead_errno = reason;
+        errno = reason;
+    }
+    return RESULT_PORT_ERROR;
+}
+
+int fail_on_dead_line(const SerialPort& port, const char* message) {
+    errno = port.dead_errno;
+    print_system_error(message);
+    return RESULT_PORT_ERROR;
+}
+
 } // namespace
 
 std::vector<std::string> serial_list_ports() {
@@ -303,6 +329,8 @@ std::string serial_permission_hint(const char* name) {
 int serial_read(PortHandle port, uint8_t* buffer, uint32_t size) {
     if (port == INVALID_PORT)
         return fail_closed_port("Error, reading from serial port");
+    if (port->fd < 0)
+        return fail_on_dead_line(*port, "Error, reading from serial port");
     if (size == 0)
         return 0;
     const uint64_t start = clock_ms();
@@ -325,8 +353,7 @@ int serial_read(PortHandle port, uint8_t* buffer, uint32_t size) {
             if (n == 0)
                 errno = EIO;
         }
-        print_system_error("Error, reading from serial port");
-        return RESULT_PORT_ERROR;
+        return fail_on_line(*port, "Error, reading from serial port");
     }
 }
 
@@ -335,22 +362,22 @@ int serial_write(PortHandle port, const uint8_t* bytes, uint32_t length) {
         return 0;
     if (port == INVALID_PORT)
         return fail_closed_port("Error, writing to serial port");
+    if (port->fd < 0)
+        return fail_on_dead_line(*port, "Error, writing to serial port");
     uint32_t done = 0;
     while (done < length) {
         const ssize_t n = write(port->fd, bytes + done, length - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            print_system_error("Error, writing to serial port");
-            return RESULT_PORT_ERROR;
-        }
+        if (n <= 0)
+            return fail_on_line(*port, "Error, writing to serial port");
         done += static_cast<uint32_t>(n);
     }
     return static_cast<int>(length);
 }
 
 void serial_purge_rx(PortHandle port) {
-    if (port != INVALID_PORT)
+    if (port != INVALID_PORT && port->fd >= 0)
         tcflush(port->fd, TCIFLUSH);
 }
 
@@ -369,9 +396,17 @@ int serial_set_baud(PortHandle port, uint32_t baud) {
     return apply_settings(port->fd, tio, baud) ? 1 : 0;
 }
 
+intptr_t serial_watch_handle(PortHandle port) {
+    return port != INVALID_PORT ? port->fd : -1;
+}
+
 void serial_close(PortHandle port) {
     if (port == INVALID_PORT)
         return;
+    if (port->fd < 0) { // given up on already
+        delete port;
+        return;
+    }
     // The exclusive flag belongs to the tty, not to this descriptor: clear it so
     // that the next open (ours after a reconnect, or another program's) works.
     ioctl(port->fd, TIOCNXCL);

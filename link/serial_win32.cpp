@@ -282,6 +282,8 @@ int serial_set_baud(PortHandle port, uint32_t baud) {
     return SetCommState(port->handle, &dcb) ? 1 : 0;
 }
 
+intptr_t serial_watch_handle(PortHandle) { return -1; }
+
 void serial_close(PortHandle port) {
     if (port == INVALID_PORT)
         return;

@@ -30,9 +30,9 @@ check() {
     fi
 }
 
-check "-a -b -h -l -p -q -s -v" nc-service -
+check "-a -b -h -l -p -q -s -v -w" nc-service -
 check "4800 38400" nc-service -p /dev/ttyUSB0 -b ""
-check "nmea0183 nmea2000" nc-service -v nmea
+check "nmea0183 nmea2000" nc-service -v -w 30 nmea
 check "nmea0183 nmea2000" nc-service -a -p /dev/ttyUSB0 -b 38400 -s 12345 -l log nmea
 check "sentences baudrate" nc-service -p x nmea0183 ""
 check "term open" nc-service nmea2000 bus ""

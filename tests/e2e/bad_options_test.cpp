@@ -27,6 +27,7 @@ TEST(BadOptions, EachIsRefusedWithItsMessageAndStatus) {
     const std::vector<OptionRow> rows = {
         // Asked for, the usage is no error and goes to standard output.
         {{"-h"}, 0, "", std::string(USAGE) + "-a            Active mode"},
+        {{"-h"}, 0, "", "-w <seconds>  Wait this long for a lost device to come back\ncmd"},
         {{"-x"}, 1, std::string("invalid option -- 'x'\n") + USAGE, ""},
         {{"-p"}, 1, std::string("option requires an argument -- 'p'\n") + USAGE, ""},
         {{"-a", "-b"}, 1, std::string("option requires an argument -- 'b'\n") + USAGE, ""},
@@ -40,9 +41,12 @@ TEST(BadOptions, EachIsRefusedWithItsMessageAndStatus) {
         {{"-s", "12ab", "-p", missing}, 1, "Error: Invalid serial number: 12ab\n", ""},
         {{"-s", "", "-p", missing}, 1, "Error: Invalid serial number: \n", ""},
         {{"-s", "%s%n", "-p", missing}, 1, "Error: Invalid serial number: %s%n\n", ""},
+        {{"-w", "30s", "-p", missing}, 1, "Error: Invalid wait time: 30s\n", ""},
+        {{"-w"}, 1, std::string("option requires an argument -- 'w'\n") + USAGE, ""},
         // Values that are well formed but lead nowhere.
         {{"-p", missing}, 1, "", nothing_found},
         {{"-p", missing, "-b", "3840", "ver"}, 1, "", nothing_found},
+        {{"-w", "0", "-p", missing}, 1, "", nothing_found}, // 0: no waiting
         {{"-p", not_a_port}, 1, "failed to get serial port parameters", not_a_port + " Not available\n"},
         {{"-p", "/tmp"}, 1, "", "/tmp     Not available\n"},
         {{"-p", std::string(4000, 'p')}, 1, "", "Not available\n\nNo devices found\n"},

@@ -18,10 +18,11 @@ const std::string ABOUT_TEXT = "NC_Service Tool, version";
 const std::string UP = "\x1b[A";
 
 // nc-service on a terminal connected to sim, with its own home folder.
-std::unique_ptr<ToolProcess> start_on_terminal(const Simulator& sim, const std::string& home) {
+std::unique_ptr<ToolProcess> start_on_terminal(const Simulator& sim, const std::string& home,
+                                              const std::vector<std::string>& options = {}) {
     std::filesystem::create_directories(home);
     auto tool = std::make_unique<ToolProcess>(
-        std::vector<std::string>{"-p", sim.port(), "-b", "38400"},
+        concat(options, {"-p", sim.port(), "-b", "38400"}),
         std::map<std::string, std::string>{{"HOME", home}, {"TERM", "xterm"}, {"NO_COLOR", "1"}}, "",
         /*terminal=*/true);
     EXPECT_TRUE(tool->wait_for_output("nc> ", 15000)) << tool->out();
@@ -126,4 +127,29 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndUpRecallsEarlierLines) {
     EXPECT_TRUE(tool->terminal_as_before());
     EXPECT_TRUE(nc4100.wait_for_record(R"("text":"exit\u000d")", 2000, 2)) << nc4100.record();
     EXPECT_EQ(run.out.find("\x1b[?25l", run.out.rfind("nc> ")), std::string::npos);
+}
+
+// A hang-up while a line is being typed: the wait (-w) counts down on the
+// terminal, and when the device is back the line is there to finish. ESC ends
+// a wait for a device that stays away, and the terminal is left as found.
+TEST(LineEditing, LineBeingTypedOutlivesAHangUpAndEscEndsTheWait) {
+    Simulator sim({"--model", "NC-4100", "--link", temp_path("compass"), "--serial", "41"});
+    ASSERT_TRUE(sim.running());
+    auto tool = start_on_terminal(sim, temp_path("home"), {"-w", "30"});
+    tool->send("sta");
+    ASSERT_TRUE(wait_for_line(*tool, "sta"));
+    sim.control("hangup 1000");
+    EXPECT_TRUE(tool->wait_for_output(" s left ", 5000)) << tool->out();
+    ASSERT_TRUE(tool->wait_for_output("Connected to NC-4100", 15000, 2)) << tool->out();
+    ASSERT_TRUE(wait_for_line(*tool, "sta")) << tool->out();
+    tool->send("tus\r");
+    ASSERT_TRUE(tool->wait_for_output("Baudrate              Info    38400", 15000)) << tool->out();
+    ASSERT_TRUE(wait_for_prompt(*tool));
+    sim.control("hangup");
+    ASSERT_TRUE(tool->wait_for_output("Waiting up to 30 s for NC-4100 (serial:00000041)", 5000, 2));
+    tool->send("\x1b");
+    EXPECT_TRUE(tool->wait_for_output("No devices found", 5000)) << tool->out();
+    const ToolRun run = tool->finish(60);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(tool->terminal_as_before());
 }

@@ -2,6 +2,8 @@
 // the loop, reconnection and the traffic log, against simulated devices.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <regex>
@@ -97,14 +99,14 @@ TEST(Discovery, SeveralPortsListedInOrderAndChosenFromInput) {
     EXPECT_TRUE(holds(bare.out, "\nNo devices found\nPress <enter> to quit\n"));
 }
 
-// A command that reports its failed queries and goes on, as the status report
-// does, still lost the device: the loop reconnects at once instead of leaving
-// the prompt on a dead line; so it does for one that reads the port until it
-// fails, as the monitor does. The port is given by its stable name under
+// A command that reads the port until it fails, as the monitor does, lost the
+// device: the loop reconnects, on the same port. A hang-up at the prompt is
+// seen at once, with nothing typed; without -w the single search finds nothing
+// there while the device is away. The port is given by its stable name under
 // /dev/serial/by-id (a link to the tty): found, listed with -v, and found again
-// under that name. A device that does not come back:
+// under that name. A device that does not come back after an upload:
 // Upload.DeviceLostAfterTheUploadEndsTheSession.
-TEST(Reconnect, ReportOnALostLineStillLeadsToTheReconnect) {
+TEST(Reconnect, LostLineLeadsToTheReconnectAndAHangUpAtThePromptIsSeenAtOnce) {
     const std::string by_id = temp_path("serial-by-id");
     std::filesystem::create_directories(by_id);
     const std::string link = by_id + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
@@ -113,18 +115,77 @@ TEST(Reconnect, ReportOnALostLineStillLeadsToTheReconnect) {
     const std::string connected = connected_line("NC-4100", "00000077", link);
     ToolProcess tool({"-v", "-p", link});
     ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
-    sim.control("hangup 300");
-    ASSERT_TRUE(sim.wait_for_record("back on", 2000));
-    tool.send("status\n");
-    ASSERT_TRUE(tool.wait_for_output(connected, 30000, 2)) << tool.out();
     tool.send("mon\n");
-    ASSERT_TRUE(tool.wait_for_output("$HEHDT", 10000, count_of(tool.out(), "$HEHDT") + 1));
+    ASSERT_TRUE(tool.wait_for_output("$HEHDT", 10000));
     sim.control("hangup 200"); // back before the dispatcher's 500 ms pause ends
-    ASSERT_TRUE(tool.wait_for_output(connected, 30000, 3)) << tool.out();
-    tool.send("about\nquit\n");
+    ASSERT_TRUE(tool.wait_for_output(connected, 30000, 2)) << tool.out();
+    tool.send("about\n");
+    ASSERT_TRUE(tool.wait_for_output("NC_Service Tool, version 1.05.", 10000));
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 5000, 3));
+    sim.control("hangup");
+    EXPECT_TRUE(tool.wait_for_output("\nNo devices found\n", 8000)) << tool.out();
     const ToolRun run = tool.finish(60);
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(holds(run.out, "NC-4100   37-203952   00000077  1.05    " + link + "  4800\n"));
     EXPECT_TRUE(holds(run.err, "Error, reading from serial port: "));
-    EXPECT_TRUE(holds(run.out, "NC_Service Tool, version 1.05."));
+    EXPECT_TRUE(holds(run.err, "Error: the device on " + link + " hung up\n"));
+}
+
+// -w: the line is lost in the middle of the status report, which stops there
+// (the value being read is not printed) and names the loss; the device is
+// looked for until it is back, connected again within 2 s of its return, the
+// interrupted command is named, and the next report is whole.
+TEST(Reconnect, WaitFindsTheDeviceAgainAfterTheReportStopsWhereTheLineWasLost) {
+    const std::string link = temp_path("compass");
+    Simulator sim({"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    const std::string connected = connected_line("NC-4100", "00000077", link);
+    ToolProcess tool({"-w", "20", "-p", link});
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
+    sim.control("delay 150");
+    tool.send("status\n");
+    ASSERT_TRUE(sim.wait_for_record(R"("text":"post\u000d")", 5000));
+    constexpr int AWAY_MS = 1500;
+    sim.control("hangup " + std::to_string(AWAY_MS));
+    const auto lost_at = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tool.wait_for_output(connected, 20000, 2)) << tool.out();
+    const auto back_after = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - lost_at).count() - AWAY_MS;
+    std::printf("connected again %lld ms after the device came back\n",
+                static_cast<long long>(back_after));
+    EXPECT_LE(back_after, 2000);
+    EXPECT_TRUE(holds(tool.out(), "Waiting up to 20 s for NC-4100 (serial:00000077), press ESC or "
+                                  "Ctrl-C to stop\n"));
+    EXPECT_TRUE(tool.wait_for_output("'status' was interrupted and is not repeated\n", 5000));
+    sim.control("clear");
+    tool.send("status\nquit\n");
+    const ToolRun run = tool.finish(60);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(holds(run.err, "\nError: the device was lost, the report is incomplete\n"));
+    EXPECT_EQ(count_of(run.out, "Power On self Test    OK\n"), 1u) << run.out;
+    EXPECT_EQ(count_of(run.out, "Baudrate              Info    38400\n"), 1u);
+    EXPECT_FALSE(holds(run.out, "Attitude filter       Info    disabled")); // never read
+}
+
+// -w at start-up waits for a device to appear; later, a device that stays away
+// ends the session when the wait is over, as without -w.
+TEST(Reconnect, WaitAtStartUpAndForADeviceThatStaysAway) {
+    const std::string link = temp_path("late-compass");
+    ToolProcess tool({"-w", "10", "-p", link});
+    ASSERT_TRUE(tool.wait_for_output("Waiting up to 10 s for a device, press ESC or Ctrl-C to stop\n",
+                                     10000))
+        << tool.out();
+    Simulator sim({"--model", "NC-350", "--link", link, "--serial", "350", "--baud", "4800"});
+    ASSERT_TRUE(sim.running());
+    ASSERT_TRUE(tool.wait_for_output(connected_line("NC-350", "00000350", link), 20000)) << tool.out();
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 10000));
+    sim.control("hangup");
+    const auto lost_at = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tool.wait_for_output("\nNo devices found\n", 20000)) << tool.out();
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - lost_at).count();
+    EXPECT_GE(waited, 9.5);
+    EXPECT_LE(waited, 13.0);
+    const ToolRun run = tool.finish(60);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_FALSE(holds(run.out, " s left")); // a pipe gets no countdown
 }

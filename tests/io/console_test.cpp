@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 
 #include "base/clock.h"
 #include "base/console.h"
@@ -114,4 +115,35 @@ TEST(Console, TitleColoursAndWhatIsPutBackOnATerminal) {
     EXPECT_NE(shown.find("\x1b[0;37;44m"), std::string::npos);
     EXPECT_NE(shown.find("\x1b[1;97;44m"), std::string::npos);
     EXPECT_EQ(shown.substr(shown.size() - 10), "\x1b[?25h\x1b[0m"); // put back at the end
+}
+
+// The prompt reading lines from a pipe also watches the serial port: its
+// hang-up ends the wait at once, and what had arrived of a line is the start
+// of the next one read. The device's output alone does not end the wait.
+TEST(Console, PromptWatchesThePortAndKeepsThePartOfALine) {
+    TestPty port;
+    int lines[2];
+    ASSERT_EQ(pipe(lines), 0);
+    const int saved_stdin = dup(STDIN_FILENO);
+    dup2(lines[0], STDIN_FILENO);
+    char line[32] = {};
+    watch_during_input(port.slave);
+    ASSERT_EQ(write(port.master, "$HEHDT,1.0,T*00\r\n", 17), 17);
+    ASSERT_EQ(write(lines[1], "ver\nsta", 7), 7);
+    EXPECT_EQ(read_command_input("", line, sizeof line), 4);
+    std::thread unplug([&] {
+        sleep_ms(100);
+        port.close_master();
+    });
+    const uint64_t start = clock_ms();
+    EXPECT_EQ(read_command_input("", line, sizeof line), INPUT_WATCH_FIRED);
+    EXPECT_LT(clock_ms() - start, 2000u);
+    unplug.join();
+    ASSERT_EQ(write(lines[1], "tus\n", 4), 4);
+    EXPECT_EQ(read_command_input("", line, sizeof line), 7);
+    EXPECT_EQ(std::string(line, 7), "status\n");
+    dup2(saved_stdin, STDIN_FILENO);
+    close(saved_stdin);
+    close(lines[0]);
+    close(lines[1]);
 }

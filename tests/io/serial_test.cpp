@@ -221,3 +221,26 @@ TEST(SerialPort, UsbAdapterIsNamedFromTheDeviceAboveItsTty) {
     EXPECT_EQ(usb_adapter_description(class_dir, "ttyUSB9"), "");
     fs::remove_all(root);
 }
+
+// A line that hung up is let go at once, so that an adapter put back gets its
+// old name: nothing is left to watch, and every later read and write fails at
+// once for the same reason until the close.
+TEST(SerialPort, HungUpLineIsLetGoAtOnce) {
+    TestPty pty;
+    OpenPort open(pty.path);
+    ASSERT_NE(open.port, INVALID_PORT);
+    EXPECT_GE(serial_watch_handle(open.port), 0);
+    pty.close_master();
+    uint8_t buffer[8];
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(serial_read(open.port, buffer, sizeof buffer), -5);
+    EXPECT_EQ(serial_watch_handle(open.port), -1);
+    const uint64_t start = clock_ms();
+    EXPECT_EQ(serial_write(open.port, buffer, 1), -5);
+    EXPECT_EQ(serial_read(open.port, buffer, sizeof buffer), -5);
+    EXPECT_LT(clock_ms() - start, 50u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Error, reading from serial port: Input/output error\n"
+              "Error, writing to serial port: Input/output error\n"
+              "Error, reading from serial port: Input/output error\n");
+}

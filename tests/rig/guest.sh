@@ -101,6 +101,14 @@ wait_for() { # file text seconds
   note "waited $3 s for \"$2\" in $1"
   return 1
 }
+wait_count() { # file text count seconds
+  tries=$(($4 * 5))
+  while [ "$(grep -cF -- "$2" "$1" 2>/dev/null)" -lt "$3" ]; do
+    [ $tries -gt 0 ] || { missed "$1" "has \"$2\" fewer than $3 times after $4 s"; return 1; }
+    sleep 0.2
+    tries=$((tries - 1))
+  done
+}
 wait_gone() { # pid seconds
   tries=$(($2 * 5))
   while kill -0 "$1" 2>/dev/null; do
@@ -261,72 +269,124 @@ port_cases "$usb" NC-350 35000001 4800 /tmp/nc350.nci 1.08 &
 wait
 
 # ------------------------------------------------ the adapter pulled and put back
+# With -w 30 the tool waits for the device each time and connects again; the
+# session goes on. Each case leaves the adapter plugged in, under whichever
+# name it came back.
 
-begin "adapter pulled at the prompt"
-start_tool idle -p "$usb"
+connected() { echo "Connected to NC-350 (serial:35000001) at $1"; }
+# The reconnect after a pull: the device connected again, the interrupted
+# command named, a whole status report after it, and a clean end.
+back_and_whole() { # interrupted command, port it is expected on
+  wait_count "$session.out" "Connected to NC-350" 2 60
+  has "$session.out" "Waiting up to 30 s for NC-350 (serial:35000001), press ESC or Ctrl-C to stop"
+  has "$session.out" "$(connected "$2")"
+  [ -z "$1" ] || wait_for "$session.out" "'$1' was interrupted and is not repeated" 10 || case_failed=1
+  type_line status
+  wait_for "$session.out" "Baudrate              Info    4800" 60
+  type_line quit
+  end_tool 30
+  transcript "$session.out"
+  expect [ "$(grep -cF 'System status         OK' "$session.out")" -ge 1 ]
+  has "$session.out" "@tty restored"
+  has "$session.out" "exit 0"
+}
+
+begin "adapter pulled at the prompt, the old port held: back as a new name"
+old=$usb
+stty -F "/dev/$old" clocal # so that the holder's open does not wait for carrier
+sleep 600 <>"/dev/$old" &
+holder=$!
+start_tool idle -w 30 -p "$old"
 wait_for "$session.out" "nc> " 30
 pull_adapter 3
 wait_adapter
-note "back as $(usb_port)"
-type_line status
-end_tool 60
-transcript "$session.out"
-has "$session.out" "Error, writing to serial port: Input/output error"
-ended_as_specified "$session.out"
+usb=$(usb_port)
+note "back as $usb"
+expect [ "$usb" != "$old" ]
+wait_for "$session.out" "Error: the device on $old hung up" 10 || case_failed=1
+back_and_whole "" "$usb"
+kill "$holder"
+wait "$holder" 2>/dev/null
 end
 
-usb=$(usb_port)
-begin "adapter pulled during status"
+begin "adapter pulled during status, the port named by a by-id link udev moves"
+mkdir -p /dev/serial/by-id
+by_id=/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_1-0000:00:04.0-4-if00-port0
+ln -sf "../../$usb" "$by_id"
 host sim u0 delay 150
 sleep 1
-start_tool status -p "$usb"
+start_tool status -w 30 -p "$by_id"
 wait_for "$session.out" "nc> " 30
 type_line status
 wait_for "$session.out" "System status" 30
 pull_adapter 3
 wait_adapter
-end_tool 60
-transcript "$session.out"
-has "$session.out" "Error, reading from serial port"
-ended_as_specified "$session.out"
+usb=$(usb_port)
+note "back as $usb"
+ln -sf "../../$usb" "$by_id"
 host sim u0 delay 0
+has "$session.out" "Error: the device was lost, the report is incomplete"
+back_and_whole status "$by_id"
 end
 
-usb=$(usb_port)
 begin "adapter pulled during nav"
-start_tool nav -p "$usb"
+start_tool nav -w 30 -p "$usb"
 wait_for "$session.out" "nc> " 30
 type_line nav
 wait_for "$session.out" "Heading" 30
 pull_adapter 3
-end_tool 60
-transcript "$session.out"
 wait_adapter
+usb=$(usb_port)
+back_and_whole nav "$usb"
 has "$session.out" "failed to read NMEA data"
-ended_as_specified "$session.out"
 end
 
-usb=$(usb_port)
-begin "adapter pulled during an upload at 115200, then a clean upload"
+begin "adapter pulled during an upload at 115200: the upload ends updated"
 host sim u0 delay 150
 sleep 1
-start_tool upload -p "$usb"
+start_tool upload -w 30 -p "$usb"
 wait_for "$session.out" "nc> " 30
 type_line "upload -b 115200 /tmp/nc350-2.nci"
 wait_for "$session.out" "Loading application" 30
 sleep 1
 pull_adapter 3
-end_tool 90
-transcript "$session.out"
-has "$session.out" "Upload failed (-32)"
-ended_as_specified "$session.out"
 host sim u0 delay 0
 wait_adapter
 usb=$(usb_port)
-tool rescue.out '' -a -p "$usb" upload /tmp/nc350-2.nci
-transcript rescue.out
-has rescue.out "Device in rescue-mode (ready for software upload)"
-has rescue.out "Device successfully updated to 1.09 Release"
+wait_for "$session.out" "Device successfully updated to 1.09 Release" 120 || case_failed=1
+type_line ver
+wait_for "$session.out" "Software version: 1.09 Release" 30 || case_failed=1
+back_and_whole "" "$usb"
+end
+
+begin "adapter pulled for good with -w 5: no devices found after the wait"
+start_tool gone -w 5 -p "$usb"
+wait_for "$session.out" "nc> " 30
+host unplug
+pulled_at=$(uptime)
+wait_for "$session.out" "No devices found" 30 || case_failed=1
+waited=$(echo "$(uptime) $pulled_at" | awk '{printf "%.1f", $1 - $2}')
+note "no devices found $waited s after the pull"
+expect awk "BEGIN {exit !($waited >= 4.5 && $waited <= 12)}"
+end_tool 30
+transcript "$session.out"
+ended_as_specified "$session.out"
+host plug
+wait_adapter
+usb=$(usb_port)
+end
+
+begin "adapter pulled at the prompt without -w: seen at once"
+start_tool once -p "$usb"
+wait_for "$session.out" "nc> " 30
+host unplug
+wait_for "$session.out" "Error: the device on $usb hung up" 3 || case_failed=1
+wait_for "$session.out" "No devices found" 30 || case_failed=1
+end_tool 30
+transcript "$session.out"
+ended_as_specified "$session.out"
+host plug
+wait_adapter
 end
 
 # ---------------------------------------------------------------- the drivers
