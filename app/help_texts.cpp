@@ -192,6 +192,29 @@ const HelpSection stat_text = {
     "  to run with low latency (especially if an USB adapter is used).\n",
     /*add_line_break=*/false};
 
+const HelpSection settings_text = {
+    "\n"
+    "settings save <file>\n"
+    "settings compare [-f] <file>\n"
+    "settings load [-f] <file>\n",
+    "  These commands keep the settings of the installation in a file, to put\n"
+    "  them on a replacement unit or to check that units are set up alike.\n"
+    "  'save' reads every setting of the device and writes it to <file> as\n"
+    "         the commands that set it (mounting offsets, filter, deviation\n"
+    "         calibration, variation, GNSS receivers, NMEA 0183 sentences and\n"
+    "         baudrate, NMEA 2000 bus), after comments naming the unit.\n"
+    "  'compare' prints each setting of <file> that the device has otherwise;\n"
+    "         given on the command line, the exit status is 3 when one differs.\n"
+    "  'load' checks the whole file first (only setting commands, values the\n"
+    "         commands take, a file for this model), then runs each line as\n"
+    "         if typed, and compares what the device now has.\n"
+    "  -f     takes a file of another model: the settings this unit has are\n"
+    "         used, the others are named.\n"
+    "\n"
+    "  The magnetometer calibration and the autolevel offsets belong to the\n"
+    "  unit: they are noted in the file, not loaded.",
+    /*add_line_break=*/true};
+
 const HelpSection status_text = {
     "\n"
     "status\n",
@@ -378,6 +401,7 @@ const FixedTopic fixed_topics[] = {
     {"quit", &quit_text, nullptr},
     {"reboot", &reboot_text, nullptr},
     {"roll", &roll_text, nullptr},
+    {"settings", &settings_text, nullptr},
     {"stat", &stat_text, nullptr},
     {"status", &status_text, nullptr},
     {"upload", &upload_text, nullptr},

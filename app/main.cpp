@@ -10,6 +10,7 @@
 #include "app/commands.h"
 #include "base/clock.h"
 #include "base/console.h"
+#include "base/results.h"
 #include "base/text.h"
 #include "base/version.h"
 #include "link/crc16.h"
@@ -160,16 +161,20 @@ int report_nothing_found(std::vector<DeviceRecord>& records, int argc) {
     return 1;
 }
 
-void run_session(DeviceRecord& device, const Options& options, int argc) {
+constexpr int EXIT_SETTINGS_DIFFER = 3; // for scripts that check a fleet
+
+// The exit status: 0, or 3 when a one-shot settings compare found a difference.
+int run_session(DeviceRecord& device, const Options& options, int argc) {
     if (connect_device(device) < 0)
-        return;
+        return 0;
     active_mode = 1; // every later search for this device asks it directly
-    if (options.word_count > 0) {
-        interactive_mode = 0;
-        run_command(device, options.word_count, options.words);
-    } else {
+    if (options.word_count == 0) {
         interactive_loop(device, argc);
+        return 0;
     }
+    interactive_mode = 0;
+    const int32_t result = run_command(device, options.word_count, options.words);
+    return result == RESULT_SETTINGS_DIFFER ? EXIT_SETTINGS_DIFFER : 0;
 }
 
 int run_tool(int argc, char** argv) {
@@ -215,9 +220,9 @@ int run_tool(int argc, char** argv) {
         close_down(nullptr);
         return 1; // input ended before a device was chosen
     }
-    run_session(*device, options, argc);
+    const int status = run_session(*device, options, argc);
     close_down(device);
-    return 0;
+    return status;
 }
 
 } // namespace

@@ -49,11 +49,18 @@ const KeywordRule keyword_rules[] = {
     {{"variation", "source"}, {"auto", "off", "user"}, {"NC-350"}},
     {{"vertical"}, {"offset"}, NC_4100_350},
     {{"factory"}, {"default"}, EVERY_MODEL},
+    {{"settings"}, {"save", "compare", "load"}, EVERY_MODEL},
     {{"stat"}, {"-l"}, EVERY_MODEL},
 };
 
 // Commands whose next word is a file path: the command and the words before the path.
-const Words path_rules[] = {{"diag"}, {"stat", "-l"}};
+const Words path_rules[] = {{"diag"},
+                            {"stat", "-l"},
+                            {"settings", "save"},
+                            {"settings", "compare"},
+                            {"settings", "load"},
+                            {"settings", "compare", "-f"},
+                            {"settings", "load", "-f"}};
 
 const char* const HIDDEN_COMMAND = "ncterm"; // help does not list it either
 

@@ -15,3 +15,4 @@ constexpr int32_t RESULT_WRONG_SOFTWARE = -19;  // device does not report the up
 constexpr int32_t RESULT_USAGE = -22;
 constexpr int32_t RESULT_DEVICE_LOST = -32;
 constexpr int32_t RESULT_INTERNAL = -40;
+constexpr int32_t RESULT_SETTINGS_DIFFER = -41; // a settings file and the device differ

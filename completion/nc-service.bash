@@ -1,7 +1,7 @@
 # bash completion for nc-service: options, serial ports, and the command given
 # on the command line with its keywords.
 
-_nc_service_commands="about attitude autolevel deviation diag event factory gnss heading help mon nav nmea0183 nmea2000 pitch post quit reboot roll stat status upload variation ver vertical"
+_nc_service_commands="about attitude autolevel deviation diag event factory gnss heading help mon nav nmea0183 nmea2000 pitch post quit reboot roll settings stat status upload variation ver vertical"
 
 # Stable names first: /dev/serial/by-id tells adapters apart across replugging.
 _nc_service_ports() {
@@ -32,6 +32,14 @@ _nc_service_keywords() {
     "help 1") keywords=$_nc_service_commands ;;
     "nmea0183 1") keywords="sentences baudrate" ;;
     "nmea2000 1") keywords="bus" ;;
+    "settings 1") keywords="save compare load" ;;
+    "settings "[23])
+        if [[ $cur == -* && $previous != save && $previous != -f ]]; then
+            keywords="-f"
+        else
+            _nc_service_files -f "$cur"
+            return
+        fi ;;
     "stat 1") keywords="-l" ;;
     "variation 1") keywords="source" ;;
     "diag 1")

@@ -39,6 +39,8 @@ check "term open" nc-service nmea2000 bus ""
 check "sbas" nc-service gnss receiver gps s
 check "default" nc-service factory d
 check "-b -f" nc-service upload -
+check "save compare load" nc-service settings ""
+check "-f" nc-service settings load -
 check "4800 38400" nc-service upload -b ""
 check "" nc-service nmea0183 sentences HDT:100 ""
 
@@ -49,6 +51,7 @@ mkdir "$folder/reports"
 check "$folder/my image.bin" nc-service -p x upload -f "$folder/my"
 check "$folder/reports" nc-service diag "$folder/"
 check "$folder/my image.bin" nc-service stat -l "$folder/my"
+check "$folder/my image.bin" nc-service settings load -f "$folder/my"
 
 # Ports: only serial devices, stable names first.
 while IFS= read -r port; do

@@ -55,6 +55,17 @@ TEST(BadFilePaths, CommandsAtThePromptSayWhatIsWrongAndGoOn) {
     const std::string plain = dir + "/plain";
     std::ofstream(plain) << "x";
     const std::string long_path = dir + "/" + std::string(200, 'y');
+    // Settings files that are refused whole: nothing of them reaches the device.
+    const auto settings_file = [&dir](const std::string& name, const std::string& text) {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    };
+    const std::string model = "# model: NC-4100\n";
+    const auto load_row = [&](const std::string& legend, const std::string& text, const std::string& seen) {
+        return PathRow{"settings, " + legend,
+                       "settings load \"" + settings_file(legend + ".ncs", text) + "\"", seen};
+    };
     const std::vector<PathRow> rows = {
         {"upload, missing file", "upload \"" + dir + "/none.nci\"",
          "Could not open file: " + dir + "/none.nci\nUpload failed (-2)\n"},
@@ -71,6 +82,34 @@ TEST(BadFilePaths, CommandsAtThePromptSayWhatIsWrongAndGoOn) {
         {"stat, a folder", "stat -l \"" + dir + "\"", "ERROR opening file: " + dir + ", Is a directory\n"},
         {"stat, not writable", std::string("stat -l ") + UNWRITABLE_FILE,
          std::string("ERROR opening file: ") + UNWRITABLE_FILE + ", Permission denied\n"},
+        {"settings, missing file", "settings load \"" + dir + "/none.ncs\"",
+         "Error: cannot read " + dir + "/none.ncs: No such file or directory\n"},
+        {"settings, a folder", "settings compare \"" + dir + "\"",
+         "Error: " + dir + " is a folder, not a settings file\n"},
+        load_row("binary", model + std::string("roll offset 1\0\x7f\x01", 16),
+                 "Error: line 2: not text (a settings file holds command lines)\n"),
+        load_row("long line", model + "roll offset 1.5" + std::string(250, ' ') + "\n",
+                 "Error: line 2: longer than 255 characters\n"),
+        load_row("no model", "roll offset 1.5\n", "Error: not a settings file: no \"# model:\" line\n"),
+        load_row("another model", "# model: NC-350\nroll offset 1.5\n",
+                 "Error: the file is for an NC-350, this is an NC-4100 (-f loads the settings they share)\n"),
+        load_row("unknown command", model + "roll offset 1.5\nbogus 1\n",
+                 "Error: line 3: not a setting: bogus 1 (a settings file holds only setting commands)\n"),
+        load_row("upload", model + "roll offset 1.5\n\nupload fw.nci\n",
+                 "Error: line 4: not a setting: upload fw.nci (a settings file"),
+        load_row("factory default", model + "factory default\nroll offset 1.5\n",
+                 "Error: line 2: not a setting: factory default (a settings file"),
+        load_row("reboot", model + "reboot\n", "Error: line 2: not a setting: reboot (a settings file"),
+        load_row("stat -l", model + "stat -l x.log\n", "Error: line 2: not a setting: stat -l x.log"),
+        load_row("autolevel", model + "autolevel run\n", "Error: line 2: not a setting: autolevel run"),
+        load_row("out of range", model + "roll offset 999\n", "Error: line 2: roll offset: out of range: 999\n"),
+        load_row("trailing characters", model + "attitude filter 2x\n",
+                 "Error: line 2: attitude filter: not a number: 2x\n"),
+        load_row("bad sentence", model + "nmea0183 sentences HDT:110\n",
+                 "Error: line 2: nmea0183 sentences: not a sentence and interval: HDT:110\n"),
+        load_row("not this model's", model + "variation source auto\n",
+                 "Error: line 2: this unit has no such setting: variation source auto\n"),
+        {"settings, no file named", "settings load", "Error: usage: settings save <file> | "},
     };
     std::string input;
     for (const PathRow& row : rows)
@@ -87,4 +126,7 @@ TEST(BadFilePaths, CommandsAtThePromptSayWhatIsWrongAndGoOn) {
     EXPECT_TRUE(holds(run.out, "NC_Service Tool, version 1.05.")); // the session went on
     EXPECT_FALSE(holds(run.out, "written to"));
     EXPECT_FALSE(holds(sim.record(), "\"type\":18,")); // no upload began
+    // The connection's protocol query is the only configuration command sent.
+    EXPECT_EQ(count_of(sim.record(), "\"text\":\"cfg "), count_of(sim.record(), "\"text\":\"cfg v"))
+        << sim.record();
 }

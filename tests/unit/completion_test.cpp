@@ -135,6 +135,7 @@ TEST(Completion, OffersWhatTheConnectedModelTakes) {
         {"NC-4100", {"nmea0183", "sentences", "HDT:100"}, {"RMC:"}, {"default"}},
         {"NC-210", {}, {"gnss", "help"}, {"attitude", "ncterm"}},
         {"NC-210", {"help"}, {"attitude"}, {"ncterm"}},
+        {"NC-210", {"settings"}, {"save", "compare", "load"}, {}},
     };
     for (const auto& row : rows) {
         const CompletionCandidates candidates = prompt_candidates(row.model, row.before);
@@ -144,7 +145,8 @@ TEST(Completion, OffersWhatTheConnectedModelTakes) {
         for (const std::string& word : row.refused)
             EXPECT_FALSE(offers(candidates, word)) << legend << ": " << word;
     }
-    for (const Words& before : {Words{"upload"}, Words{"upload", "-b", "38400"}, Words{"diag"}})
+    for (const Words& before : {Words{"upload"}, Words{"upload", "-b", "38400"}, Words{"diag"},
+                                Words{"settings", "save"}, Words{"settings", "load", "-f"}})
         EXPECT_TRUE(prompt_candidates("NC-4100", before).file_path) << before.back();
     EXPECT_FALSE(prompt_candidates("NC-4100", {"upload", "-b"}).file_path);
     EXPECT_FALSE(prompt_candidates("NC-4100", {"diag", "/tmp"}).file_path);
