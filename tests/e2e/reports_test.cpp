@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <numeric>
@@ -14,6 +15,8 @@
 
 #include "expect.h"
 #include "harness.h"
+#include "plot/drawing.h"
+#include "plot/stat_log.h"
 #include "screen.h"
 
 namespace {
@@ -231,6 +234,65 @@ TEST(Stat, TableAndLogOfACleanLine) {
                 errors.size(), std::accumulate(errors.begin(), errors.end(), 0.0) / errors.size(),
                 errors[errors.size() / 2]);
     EXPECT_LE(errors[errors.size() / 2], 2.0);
+}
+
+// The picture of a stat log: a 3 s pause of the stream is a marked gap of
+// about 3 s on every row, and the breaks are those stat counted, corrupted
+// sentences and all. The picture renders with a real SVG renderer, also for
+// a replayed real capture.
+TEST(StatPlot, PauseAndBreaksOfALiveStreamArePictured) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    ASSERT_TRUE(sim.running());
+    const std::string log_path = temp_path("paused.log");
+    const auto pause_now = [&sim](ToolProcess& tool) {
+        sim.control("corrupt 0.1");
+        tool.wait_until([](const std::string&) { return false; }, 2000);
+        sim.control("clear");
+        sim.control("nmea off");
+        tool.wait_until([](const std::string&) { return false; }, 3000);
+        sim.control("nmea on");
+        tool.wait_until([](const std::string&) { return false; }, 3500);
+    };
+    const ToolRun run = watch(sim, "38400", {"stat", "-l", log_path},
+                              [](const std::string& out) { return screen_of(out).row(2).size() > 20; }, {}, pause_now);
+    const Screen screen = screen_of(run.out);
+    const StatLog log = parse_stat_log(read_text_file(log_path));
+    ASSERT_GT(log.identifiers.size(), 8u);
+    const std::vector<RowSummary> summary = summarise(log);
+    const std::vector<Gap> gaps = find_gaps(log);
+    for (size_t row = 0; row < log.identifiers.size(); ++row) {
+        const std::string& id = log.identifiers[row];
+        // A sentence of one second may wait up to two of its intervals to come
+        // back, and the control lines take their time.
+        const uint32_t longest = 3000 + 2 * summary[row].median_ms + 1000;
+        const bool paused = std::any_of(gaps.begin(), gaps.end(), [&](const Gap& gap) {
+            return gap.row == row && gap.length_ms >= 2800 && gap.length_ms <= longest;
+        });
+        EXPECT_TRUE(paused) << id;
+        const std::vector<double> shown = stat_row(screen, id);
+        ASSERT_EQ(shown.size(), 10u) << id;
+        EXPECT_EQ(summary[row].breaks, static_cast<uint32_t>(shown[8])) << id;
+    }
+    const std::string svg = temp_path("paused.svg");
+    const ToolRun plotted = run_tool({log_path, "-o", svg}, "", {}, 30, NC_STAT_PLOT_PATH);
+    EXPECT_EQ(plotted.status, 0);
+    EXPECT_EQ(plotted.err, ""); // no warnings
+    const std::string png = temp_path("paused.png");
+    ASSERT_EQ(std::system(("rsvg-convert -o '" + png + "' '" + svg + "'").c_str()), 0);
+    EXPECT_EQ(read_text_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
+
+    const std::string capture = std::string(NC_CAPTURES) + "/hemi.log";
+    if (!std::filesystem::exists(capture))
+        GTEST_SKIP() << "no capture at " << capture;
+    Simulator replay({"--model", "NC-4100", "--baud", "38400", "--replay", capture});
+    ASSERT_TRUE(replay.running());
+    const std::string replayed = temp_path("replayed.log");
+    watch(replay, "38400", {"stat", "-l", replayed},
+          [&](const std::string&) { return count_of(read_text_file(replayed), "\r\n") > 50; });
+    const ToolRun drawn = run_tool({replayed, "-o", svg}, "", {}, 30, NC_STAT_PLOT_PATH);
+    EXPECT_EQ(drawn.err, "");
+    ASSERT_EQ(std::system(("rsvg-convert -o '" + png + "' '" + svg + "'").c_str()), 0);
+    EXPECT_GT(read_text_file(png).size(), 10000u);
 }
 
 // Which lines each model's report holds, and what they say.
