@@ -192,7 +192,7 @@ void draw_table(Drawing& drawing, const Frame& frame, const StatLog& log,
     const struct {
         const char* heading;
         double right;
-    } columns[] = {{"Hz", 100}, {"mean", 140}, {"med", 175}, {"min", 210}, {"max", 250}, {"brk", 275}, {"cnt", 294}};
+    } columns[] = {{"Hz", 95}, {"mean", 132}, {"med", 164}, {"min", 194}, {"max", 230}, {"brk", 256}, {"cnt", 294}};
     drawing.shapes.push_back(text_at(TABLE_X, TIMELINE_TOP - 6, "Id", "heading", 10));
     for (const auto& column : columns)
         drawing.shapes.push_back(text_at(TABLE_X + column.right, TIMELINE_TOP - 6, column.heading, "heading-number", 10));

@@ -22,7 +22,7 @@ const char STYLE[] =
     ".interval{stroke:#1f4e9c;stroke-width:1.5}\n"
     ".break{fill:#a00000;fill-opacity:0.55}\n"
     ".gap{fill:none;stroke:#a00000;stroke-width:1;stroke-dasharray:2 1}\n"
-    ".gap-label{fill:#a00000;font-weight:bold}\n"
+    ".gap-label{fill:#a00000;font-weight:bold;paint-order:stroke;stroke:#fff;stroke-width:3px}\n"
     ".load{fill:#bbb;stroke:#666;stroke-width:0.5}\n"
     ".capacity{stroke:#a00000;stroke-width:1;stroke-dasharray:4 2}\n"
     "</style>\n";
