@@ -26,8 +26,8 @@ int32_t baudrate_form(DeviceRecord& device, int32_t argc, char** argv) {
             std::printf("NMEA 0183 baudrate: %u\n", baud);
         return 0;
     }
-    unsigned wanted = 0;
-    if (std::sscanf(argv[2], "%u", &wanted) != 1 || (wanted != 4800 && wanted != 38400)) {
+    uint32_t wanted = 0;
+    if (!read_u32(argv[2], &wanted) || (wanted != 4800 && wanted != 38400)) {
         out_print(LEVEL_ERROR, "Error: Illegal parameter: %s\n", argv[2]);
         return 0;
     }

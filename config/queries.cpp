@@ -209,8 +209,14 @@ int32_t round_to_int(double value) {
     return static_cast<int32_t>(std::lround(value));
 }
 
+// The whole word: "1.5abc" or "2x" is no number, though "%f" reads one from it.
 bool parse_decimal(const char* word, float* value) {
-    return read_float(word, value);
+    float read = 0;
+    int used = 0;
+    if (std::sscanf(word, "%f%n", &read, &used) != 1 || word[used] != '\0' || !std::isfinite(read))
+        return false;
+    *value = read;
+    return true;
 }
 
 int cfg_checked_transact(DeviceRecord& device, const char* command_line) {

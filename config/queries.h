@@ -35,7 +35,7 @@ void report_unsupported_option();
 // Nearest integer, halves away from zero, limited to the int32 range.
 int32_t round_to_int(double value);
 // A word typed by the user read as "%f" would; false for anything that is not
-// a finite number ("abc", "nan", "inf").
+// a finite number and nothing else ("abc", "nan", "inf", "1.5abc").
 bool parse_decimal(const char* word, float* value);
 
 // The command's transaction succeeds and its exit status is 0; the reply stays in

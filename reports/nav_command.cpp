@@ -23,9 +23,12 @@ void show(const std::vector<NavWrite>& writes) {
     std::fflush(stdout);
 }
 
+// The Heave label is drawn with its first value; a layout drawn anew (a second
+// nav, a resized window) has cleared it, so it is drawn again then.
 void draw_layout(const NavLayout& layout) {
     clear_screen();
     show(nav_static_layout(layout, degree_sign()));
+    nav_process_state.heave_label_drawn = false;
 }
 
 int32_t nav_command(DeviceRecord& device, int32_t, char**) {

@@ -170,6 +170,11 @@ void write_heading_from_hdg(const Fields& f, const DecodeContext& c, Writer& out
         heading += correction * (f[5][0] == 'E' ? 1.0f : -1.0f);
         letter = 'T';
     }
+    // Corrections may carry the sum past north either way: 361.0 is 1.0, and
+    // 359.96 shows as 0.0, not 360.0.
+    heading = std::fmod(std::round(heading * 10.0f) / 10.0f, 360.0f);
+    if (heading < 0)
+        heading += 360.0f;
     char text[64];
     const int n = std::snprintf(text, sizeof text, "%c  %5.1f", letter, static_cast<double>(heading));
     out.put(11, c.layout.heading_row, n > 8 || !std::isfinite(heading) ? "     -.-" : text, 8);

@@ -36,7 +36,8 @@ struct NavRunState {
 };
 
 // Kept for the whole program run: the SNR range of the satellites seen so far
-// in the current GSV group, and whether the Heave label has been drawn.
+// in the current GSV group, and whether the Heave label has been drawn since
+// the layout was last drawn.
 struct NavProcessState {
     unsigned snr_max = 0;
     unsigned snr_min = 99;

@@ -73,11 +73,11 @@ TEST(Commands, Offsets) {
     const Row rows[] = {
         {"offsets rounded, non-numbers never sent", {"--model", "NC-4100", "--no-nmea"}, "38400",
          "roll offset 1.5\nroll offset nan\npitch offset inf\npitch offset 180.1\nvertical offset abc\n"
-         "vertical offset 1.25\nvertical offset\nROLL offset\nroll OFFSET\nvertical OFFSET\n",
+         "roll offset 2.5abc\nvertical offset 1.25\nvertical offset\nROLL offset\nroll OFFSET\nvertical OFFSET\n",
          {"Static roll offset set to: 1.50 degrees\n", "vertical offset set to 1.3 meter\n",
           "vertical offset: 1.30 meter\n", "Error: Unknown command: ROLL\n", "Roll offset: 1.50 degrees\n"},
          {"Error: Illegal value: nan", "Error: Illegal value: inf", "Error: Illegal value: 180.1",
-          "Error: Illegal value: abc\n", "Error: Missing or illegal parameter\n"},
+          "Error: Illegal value: abc\n", "Error: Illegal value: 2.5abc", "Error: Missing or illegal parameter\n"},
          {}, "cfg m [rw] -?[0-9].*", {"cfg m r -150 0 0", "cfg m w 13"}}, // the others written back
         {"heading offset across north", {"--model", "NC-4100", "--fault", "still 350 0 0"}, "38400",
          "heading 10\n", {"heading offset calculated to: 20.00 degrees\n"}, {},
@@ -162,11 +162,13 @@ TEST(Commands, CompassAndReceivers) {
          "deviation calibration Standard\ndeviation calibration adaptive\ndeviation options 5deg none\n"
          "deviation options pause\ndeviation options\nvariation source USER 2.345\n"
          "variation source user 180.5\nvariation source ?\nvariation source\nattitude filter 9.9\n"
-         "attitude filter 0.05\nattitude filter 10\nattitude filter -0.1\nnmea2000 bus TERM\ngnss receiver\n",
+         "attitude filter 0.05\nattitude filter 10\nattitude filter -0.1\nattitude filter 2x\nnmea0183 baudrate 4800x\nnmea2000 bus TERM\n"
+         "gnss receiver\n",
          {"deviation calibration: off\n", "deviation options: pause\n", "Magnetic variation: user, 2.3 deg.\n",
           "time constant: 0.1\n", "NMEA-2000 bus termination: term\n", "Error: Unknown command: gnss\n"},
          {"Error: Illegal parameter: none\nError: Illegal parameter value: 180.5\n"
-          "Error: Parameter out of range (0.0-9.9 sec.)\nError: Parameter out of range (0.0-9.9 sec.)\n"},
+          "Error: Parameter out of range (0.0-9.9 sec.)\nError: Parameter out of range (0.0-9.9 sec.)\n"
+          "Error: Illegal parameter: 2x\nError: Illegal parameter: 4800x\n"},
          {}, "cfg [hacg] [movft] [0-9].*",
          {"cfg h m 0", "cfg h m 1", "cfg h o 2", "cfg a v 1 235", "cfg a v 2", "cfg a f 99", "cfg a f 1",
           "cfg c t 1"}},

@@ -117,6 +117,7 @@ const std::string SOG = "SOG +\\d+\\.\\d  knots";
 const std::string COG = "COG +\\d+\\.\\d  deg";
 const std::string HEADING = "Heading    [TMC] +\\d+\\.\\d  deg";
 const std::string ROT = "ROT        [PS] +\\d+\\.\\d+  deg/min";
+const std::string HEAVE = "Heave +-?\\d+\\.\\d+  meter";
 const std::string TEMP = "Temp +-?\\d+\\.\\d  °C";
 const std::string PRESSURE = "Pressure +\\d+\\.\\d  hPa";
 
@@ -132,7 +133,8 @@ bool shows(const Screen& screen, const Layout& layout) {
 
 // Each model's layout, with values where they belong; ESC leaves the cursor
 // at the exit row. On the NC-4100 the window is resized at the end: the
-// layout is drawn anew and the values come back with the next sentences.
+// layout is drawn anew (the Heave label too) and the values come back with
+// the next sentences.
 TEST(Nav, LiveDisplayOfEachModel) {
     const struct {
         const char* model;
@@ -142,8 +144,8 @@ TEST(Nav, LiveDisplayOfEachModel) {
         bool resized;
     } models[] = {
         {"NC-4100", "38400",
-         {{1, UTC}, {2, GPS}, {4, POSITION}, {6, HEADING}, {13, ROT}, {14, SOG}, {15, COG},
-          {18, TEMP}, {19, PRESSURE}},
+         {{1, UTC}, {2, GPS}, {4, POSITION}, {6, HEADING}, {11, HEAVE}, {13, ROT}, {14, SOG},
+          {15, COG}, {18, TEMP}, {19, PRESSURE}},
          23, true},
         {"NC-350", "4800", {{1, HEADING}, {8, ROT}, {10, TEMP}, {11, PRESSURE}}, 14, false},
         {"NC-210", "38400", {{1, UTC}, {2, GPS}, {4, POSITION}, {6, SOG}, {7, COG}}, 10, false}};

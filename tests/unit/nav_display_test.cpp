@@ -69,6 +69,10 @@ TEST(NavDisplay, SentencesWriteTheirValuesAtTheirPlaces) {
          {{11, -1, "T  101.0"}, {11, -2, "W    2.0"}, {11, -3, "E    3.0"}}},
         {"HDG magnetic", {"$HCHDG,100.0,2.0,W,,"}, {{11, -1, "M   98.0"}, {11, -3, "       -"}}},
         {"HDG compass", {"$HCHDG,100.0,,,,"}, {{11, -1, "C  100.0"}, {11, -2, "       -"}}},
+        // The corrected heading stays within [0, 360).
+        {"HDG past north", {"$HCHDG,359.0,,,3.0,E"}, {{11, -1, "T    2.0"}}},
+        {"HDG below north", {"$HCHDG,1.0,2.0,W,,"}, {{11, -1, "M  359.0"}}},
+        {"HDG rounds to north", {"$HCHDG,359.96,,,,"}, {{11, -1, "C    0.0"}}},
         {"THS holds the row against HDG", {"$GPTHS,77.5,A", "$HCHDG,100.0,2.0,W,3.0,E"},
          {{11, -1, "?"}, {11, -2, "W    2.0"}}},
         {"THS mode V frees the row", {"$GPTHS,77.5,A", "$GPTHS,,V", "$HCHDG,100.0,,,,"},
