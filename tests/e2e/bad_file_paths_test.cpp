@@ -2,6 +2,9 @@
 // row is what the user typed and what the user then sees.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -19,6 +22,17 @@ struct PathRow {
 // A path where the tool may not write even as root: the kernel's own files.
 const char UNWRITABLE_FILE[] = "/sys/nc.log";
 
+// Why the system refuses to create it here: "Permission denied", or
+// "Read-only file system" where /sys is mounted read-only, as in containers.
+std::string unwritable_reason() {
+    errno = 0;
+    if (std::FILE* file = std::fopen(UNWRITABLE_FILE, "w")) {
+        std::fclose(file);
+        return "(it was writable)";
+    }
+    return std::strerror(errno);
+}
+
 } // namespace
 
 TEST(BadFilePaths, TrafficLogThatCannotBeOpenedEndsTheProgram) {
@@ -28,7 +42,7 @@ TEST(BadFilePaths, TrafficLogThatCannotBeOpenedEndsTheProgram) {
     const std::vector<PathRow> rows = {
         {"missing folder", dir + "/none/x.log", "ERROR opening log file:" + dir + "/none/x.log, No such file or directory\n"},
         {"a folder", dir, "ERROR opening log file:" + dir + ", Is a directory\n"},
-        {"not writable", UNWRITABLE_FILE, std::string("ERROR opening log file:") + UNWRITABLE_FILE + ", Permission denied\n"},
+        {"not writable", UNWRITABLE_FILE, std::string("ERROR opening log file:") + UNWRITABLE_FILE + ", " + unwritable_reason() + "\n"},
         {"name too long", long_name, "ERROR opening log file:" + long_name + ", File name too long\n"},
         {"format directives", dir + "/%s%n/x.log", "ERROR opening log file:" + dir + "/%s%n/x.log, No such file or directory\n"},
     };
@@ -81,7 +95,7 @@ TEST(BadFilePaths, CommandsAtThePromptSayWhatIsWrongAndGoOn) {
          "ERROR opening file: " + dir + "/none/s.log, No such file or directory\n"},
         {"stat, a folder", "stat -l \"" + dir + "\"", "ERROR opening file: " + dir + ", Is a directory\n"},
         {"stat, not writable", std::string("stat -l ") + UNWRITABLE_FILE,
-         std::string("ERROR opening file: ") + UNWRITABLE_FILE + ", Permission denied\n"},
+         std::string("ERROR opening file: ") + UNWRITABLE_FILE + ", " + unwritable_reason() + "\n"},
         {"settings, missing file", "settings load \"" + dir + "/none.ncs\"",
          "Error: cannot read " + dir + "/none.ncs: No such file or directory\n"},
         {"settings, a folder", "settings compare \"" + dir + "\"",

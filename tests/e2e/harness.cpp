@@ -16,6 +16,7 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -103,11 +104,41 @@ bool Simulator::wait_for_record(const std::string& text, int timeout_ms,
     return false;
 }
 
+namespace {
+
+// What the programs' output depends on, the same on every machine: the
+// character set (the degree sign), the time zone (local times in reports),
+// the terminal type, a home of the test's own (the prompt's history) and
+// colours on a terminal; then what the test itself asks for (an empty value
+// removes the variable).
+void set_test_environment(const std::map<std::string, std::string>& env, const std::string& home) {
+    unsetenv("LANG");
+    unsetenv("LANGUAGE");
+    setenv("LC_ALL", "C.UTF-8", 1);
+    setenv("TZ", "UTC", 1);
+    setenv("TERM", "xterm", 1);
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("NO_COLOR");
+    for (const auto& [name, value] : env) {
+        if (value.empty())
+            unsetenv(name.c_str());
+        else
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+} // namespace
+
 ToolProcess::ToolProcess(const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env, const std::string& program,
                          bool terminal)
     : start_(Clock::now()) {
     std::vector<std::string> argv = concat({program.empty() ? NC_SERVICE_PATH : program}, args);
+    static const std::string home = [] {
+        const std::string path = temp_path("home");
+        mkdir(path.c_str(), 0700);
+        return path;
+    }();
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
         pipe2(err_pipe, O_CLOEXEC) != 0)
@@ -136,12 +167,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
             close(fd);
         if (slave > STDERR_FILENO)
             close(slave);
-        for (const auto& [name, value] : env) {
-            if (value.empty())
-                unsetenv(name.c_str());
-            else
-                setenv(name.c_str(), value.c_str(), 1);
-        }
+        set_test_environment(env, home);
         // A test run started in the background ignores Ctrl-C; a technician's
         // shell starts the tool with it in force.
         ::signal(SIGINT, SIG_DFL);
