@@ -1,5 +1,7 @@
 #include "link/transport.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -32,6 +34,10 @@ uint32_t last_sentence_length = 0;
 uint8_t rx_buffer[NMEA_MAX_SENTENCE];
 uint32_t rx_count = 0;
 uint32_t rx_parsed = 0;
+// A display that reads the stream lets this long pass before it reads the rest
+// of a sentence, so that one wake-up takes what a port handing over a few
+// bytes every millisecond delivered meanwhile. 0: every arrival is read at once.
+uint32_t gathering_ms = 0;
 
 NmeaParser sentence_parser;
 uint8_t frame_buffer[FRAME_MAX_RECEIVED];
@@ -248,19 +254,25 @@ uint32_t link_timeout_ms(const DeviceRecord& device) {
     return device.link.baud_rate == 4800 ? 4000 : 2000;
 }
 
+void link_set_gathering(uint32_t milliseconds) { gathering_ms = milliseconds; }
+
 int link_receive(SerialLink& link, int mode, uint32_t timeout_ms) {
     const uint64_t start = clock_ms();
     nmea_parser_reset(&sentence_parser);
+    bool drained = false; // the last read took all there was, and part of a sentence
     for (;;) {
         if (parse_pending(mode))
             return mode;
         if (clock_ms() - start >= timeout_ms)
             return RESULT_TIMEOUT;
+        if (drained && gathering_ms > 0)
+            sleep_ms(std::min(gathering_ms, remaining_ms(clock_ms(), start, timeout_ms)));
         const int n = serial_read(link.port, rx_buffer, sizeof rx_buffer);
         if (n < 0)
             return note_port_result(link, n);
         rx_count = static_cast<uint32_t>(n);
         rx_parsed = 0;
+        drained = n > 0 && rx_count < sizeof rx_buffer;
     }
 }
 

@@ -39,6 +39,10 @@ uint32_t link_timeout_ms(const DeviceRecord& device);
 
 // Waits up to timeout_ms for the event of mode while processing every other
 // sentence. Returns mode, -11 on time-out, -5 when the port fails.
+// With gathering set, a read that drained the port and left a sentence
+// unfinished is followed by a pause of that many milliseconds before the
+// next: for displays that a person reads, not for timing. 0 turns it off.
+void link_set_gathering(uint32_t milliseconds);
 int link_receive(SerialLink& link, int mode, uint32_t timeout_ms);
 
 // Sends command_line (normally ending in CR) in PNCX SH sentences and, when reply

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr uint32_t NAV_READ_TIMEOUT_MS = 2000;
+// What arrives within this is drawn at once: fifty redraws a second at most.
+constexpr uint32_t NAV_GATHER_MS = 20;
 
 void show(const std::vector<NavWrite>& writes) {
     for (const NavWrite& write : writes) {
@@ -40,6 +42,7 @@ int32_t nav_command(DeviceRecord& device, int32_t, char**) {
     NavRunState run;
     run.degree_sign = degree_sign();
     std::vector<NavWrite> writes;
+    link_set_gathering(NAV_GATHER_MS);
     for (;;) {
         const char* received = nullptr;
         const int length = nmea_read_sentence(device, &received, NAV_READ_TIMEOUT_MS);
@@ -61,10 +64,13 @@ int32_t nav_command(DeviceRecord& device, int32_t, char**) {
             draw_layout(*layout);
         const NavOutcome outcome =
             nav_decode(sentence, kept, *layout, run, nav_process_state, writes);
-        if (outcome == NavOutcome::END)
+        if (outcome == NavOutcome::END) {
+            link_set_gathering(0);
             return 0;
+        }
         show(writes);
     }
+    link_set_gathering(0);
     set_cursor_position(0, layout->exit_row);
     std::fflush(stdout);
     return 0;

@@ -14,7 +14,9 @@
 
 namespace {
 
-constexpr uint32_t MON_READ_SIZE = 16;
+constexpr uint32_t MON_READ_SIZE = 1024;
+// What arrives within this is shown at once: fifty writes a second at most.
+constexpr uint32_t MON_GATHER_MS = 20;
 constexpr uint32_t DRAIN_LIMIT_MS = 1000;
 constexpr uint32_t PRIORITY_FAILURE_PAUSE_MS = 2000;
 constexpr uint16_t COUNTER_ROW = 30;
@@ -31,6 +33,9 @@ int32_t mon_command(DeviceRecord& device, int32_t, char**) {
             write_console(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(n));
         if (pending_keys() == KeyOutcome::LEAVE)
             return 0;
+        // Drained: let the next bytes gather instead of waking for each few.
+        if (n > 0 && static_cast<uint32_t>(n) < sizeof bytes)
+            sleep_ms(MON_GATHER_MS);
     }
 }
 
