@@ -130,7 +130,9 @@ int32_t diag_command(DeviceRecord& device, int32_t argc, char** argv) {
     }
     const std::time_t now = std::time(nullptr);
     const std::string name = report_file_name(device, now);
-    FILE* out = std::fopen(name.c_str(), "w");
+    // Binary on every platform: the device's replies bring their own CR LF,
+    // which a Windows text stream would turn into CR CR LF.
+    FILE* out = std::fopen(name.c_str(), "wb");
     if (!out) {
         out_print(LEVEL_ERROR, "Error opening log file: %s, %s\n", name.c_str(),
                   std::strerror(errno));

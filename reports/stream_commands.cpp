@@ -79,8 +79,8 @@ void log_sentence(StatRun& run, const StreamAnalyser& analyser) {
         return;
     // Milliseconds since the program started: never negative, however long
     // the machine has been up.
-    std::fprintf(run.log, "%6ld %4u: ", static_cast<long>(analyser.last_start_ns() / 1'000'000),
-                 analyser.last_interval());
+    std::fputs(stat_log_prefix(analyser.last_start_ns() / 1'000'000, analyser.last_interval()).c_str(),
+               run.log);
     const std::string_view sentence = analyser.last_sentence();
     std::fwrite(sentence.data(), 1, sentence.size(), run.log);
 }

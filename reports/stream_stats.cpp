@@ -33,6 +33,12 @@ uint32_t stat_sequence_of(std::string_view sentence) {
     return STAT_NO_SEQUENCE;
 }
 
+std::string stat_log_prefix(uint64_t ms, uint32_t interval) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%6llu %4u: ", static_cast<unsigned long long>(ms), interval);
+    return text;
+}
+
 std::string stat_identifier(std::string_view sentence, const char* address) {
     if (std::strcmp(address, "PFEC") != 0)
         return address;

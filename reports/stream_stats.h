@@ -101,5 +101,10 @@ class StreamAnalyser {
 // The sequence of a GSV (its sentence number) or GSA (1 below PRN 65, else 2)
 // sentence, or STAT_NO_SEQUENCE.
 uint32_t stat_sequence_of(std::string_view sentence);
+// The start of a statistics log line: the sentence's arrival in milliseconds
+// since the program started and its identifier's interval, "%6llu %4u: ". In
+// 64 bits: a 32-bit long would wrap after 24.8 days.
+std::string stat_log_prefix(uint64_t ms, uint32_t interval);
+
 // The identifier under which a sentence is counted.
 std::string stat_identifier(std::string_view sentence, const char* address);
