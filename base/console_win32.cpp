@@ -191,12 +191,62 @@ int read_console_line(char* buffer, uint32_t max) {
     return static_cast<int>(read);
 }
 
+// The input pipe or file read on a thread of its own, a byte on request, so
+// that the main thread waits for the byte and for Ctrl-C at once: a blocked
+// pipe read is not always cancelled (wine cannot cancel it at all).
+struct StreamReader {
+    HANDLE wanted = nullptr;  // the main thread asks for a byte
+    HANDLE arrived = nullptr; // the reader has one, or found the end
+    HANDLE thread = nullptr;
+    char byte = 0;
+    bool read = false;
+    bool asked = false; // a request is outstanding
+};
+StreamReader stream_reader;
+
+DWORD WINAPI read_stream_bytes(void*) {
+    for (;;) {
+        WaitForSingleObject(stream_reader.wanted, INFINITE);
+        DWORD count = 0;
+        stream_reader.read = ReadFile(input, &stream_reader.byte, 1, &count, nullptr) && count == 1;
+        SetEvent(stream_reader.arrived);
+    }
+}
+
+bool start_stream_reader() {
+    if (stream_reader.thread)
+        return true;
+    stream_reader.wanted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    stream_reader.arrived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (stream_reader.wanted && stream_reader.arrived)
+        stream_reader.thread = CreateThread(nullptr, 0, read_stream_bytes, nullptr, 0, nullptr);
+    return stream_reader.thread != nullptr;
+}
+
+// One byte of the stream: false at its end, on a failure, or when the program
+// is asked to end (the read then stays pending until the program has ended).
+bool next_stream_byte(char* byte) {
+    if (!start_stream_reader()) {
+        DWORD count = 0;
+        return ReadFile(input, byte, 1, &count, nullptr) && count == 1;
+    }
+    if (!stream_reader.asked) {
+        stream_reader.asked = true;
+        SetEvent(stream_reader.wanted);
+    }
+    const HANDLE waits[2] = {stream_reader.arrived, termination_event()};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+        return false;
+    stream_reader.asked = false;
+    *byte = stream_reader.byte;
+    return stream_reader.read;
+}
+
 // A pipe or a file: byte by byte up to the line end, as a console line would.
 int read_stream_line(char* buffer, uint32_t max) {
     uint32_t stored = 0;
     while (stored < max && !pending_signal) {
-        DWORD read = 0;
-        if (!ReadFile(input, buffer + stored, 1, &read, nullptr) || read == 0)
+        if (!next_stream_byte(buffer + stored))
             break;
         if (buffer[stored++] == '\n')
             break;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -210,4 +212,20 @@ TEST(OnWine, Upload) {
         << runs.on_linux.out;
     expect_same(runs);
     EXPECT_EQ(frames_received(sims.for_windows), frames_received(sims.for_linux));
+}
+
+// Ctrl-C while the prompt waits for a line from a pipe: the tool logs out
+// and ends at once, not at the next line (wine cannot cancel a pipe read).
+TEST(OnWine, CtrlCWithPipedInputEndsAtOnce) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    WinePrefix prefix(sim.port());
+    ToolProcess tool({NC_WINDOWS_TOOL_PATH, "-b", "38400", "-p", COM_PORT}, prefix.environment(),
+                     NC_WINE64);
+    ASSERT_TRUE(tool.wait_for_output("nc> ", 90000)) << tool.out() << tool.err();
+    const auto asked = std::chrono::steady_clock::now();
+    tool.signal(SIGINT);
+    ASSERT_TRUE(sim.wait_for_record(R"("text":"exit\u000d")", 10000)) << tool.out() << tool.err();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
+    tool.close_input();
+    tool.finish(120);
 }
