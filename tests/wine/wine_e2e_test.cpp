@@ -229,3 +229,20 @@ TEST(OnWine, CtrlCWithPipedInputEndsAtOnce) {
     tool.close_input();
     tool.finish(120);
 }
+
+// The diagnostic report holds the device's replies as they came: their CR LF
+// stays CR LF, where a text stream made it CR CR LF.
+TEST(OnWine, DiagReportKeepsTheDevicesLineEnds) {
+    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
+    WinePrefix prefix(sim.port());
+    const std::string dir = temp_path("diag");
+    fs::create_directories(dir);
+    const ToolRun run = run_tool({NC_WINDOWS_TOOL_PATH, "-b", "38400", "-p", COM_PORT, "diag", dir},
+                                 "", prefix.environment(), 120, NC_WINE64);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    std::string report;
+    for (const auto& entry : fs::directory_iterator(dir))
+        report = read_text_file(entry.path().string());
+    EXPECT_NE(report.find("> post\r\n"), std::string::npos) << report;
+    EXPECT_EQ(report.find("\r\r\n"), std::string::npos);
+}
