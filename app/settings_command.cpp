@@ -15,6 +15,7 @@
 
 #include "app/commands.h"
 #include "app/settings_file.h"
+#include "base/files.h"
 #include "base/console.h"
 #include "base/results.h"
 #include "base/text.h"
@@ -627,13 +628,14 @@ int32_t compare_settings(DeviceRecord& device, const std::string& path, bool for
 int32_t apply_line(DeviceRecord& device, uint32_t number, const std::string& text) {
     std::printf("line %u: %s\n", number, text.c_str());
     std::fflush(stdout);
-    char line[SETTINGS_LINE_MAX + 1] = {};
-    std::memcpy(line, text.data(), std::min<size_t>(text.size(), SETTINGS_LINE_MAX));
-    char* words[MAX_COMMAND_WORDS + 1];
-    const int count = split_command_line(line, words, MAX_COMMAND_WORDS + 1);
-    const CommandEntry* command = find_command(words[0]);
+    std::vector<std::string> words = words_of(text);
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    const CommandEntry* command = find_command(argv[0]);
     link_purge(device.link);
-    return command ? command->handler(device, count, words) : RESULT_UNKNOWN_COMMAND;
+    return command ? command->handler(device, static_cast<int32_t>(argv.size()), argv.data())
+                   : RESULT_UNKNOWN_COMMAND;
 }
 
 void print_next_start(const std::vector<Pair>& settings) {

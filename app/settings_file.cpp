@@ -1,11 +1,7 @@
 #include "app/settings_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include "base/files.h"
+#include "base/text.h"
 
 namespace {
 
@@ -38,14 +34,8 @@ bool blank(const std::string& line) { return line.find_first_not_of(" \t") == st
 bool parse_settings_text(const std::string& text, SettingsFile* file, std::string* error) {
     *file = SettingsFile{};
     uint32_t number = 0;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = std::min(text.find('\n', start), text.size());
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
+    for (const std::string& line : text_lines(text)) {
         ++number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
         for (char ch : line) {
             if (!is_text_byte(static_cast<unsigned char>(ch))) {
                 *error = line_error(number, "not text (a settings file holds command lines)");
@@ -65,49 +55,7 @@ bool parse_settings_text(const std::string& text, SettingsFile* file, std::strin
 }
 
 bool read_settings_file(const std::string& path, SettingsFile* file, std::string* error) {
-    std::error_code failed;
-    if (std::filesystem::is_directory(path, failed)) {
-        *error = "Error: " + path + " is a folder, not a settings file";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "Error: cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::string text(SETTINGS_FILE_MAX + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) {
-        *error = "Error: cannot read " + path;
-        return false;
-    }
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > SETTINGS_FILE_MAX) {
-        *error = "Error: " + path + " is too large for a settings file";
-        return false;
-    }
-    return parse_settings_text(text, file, error);
-}
-
-bool write_file_whole(const std::string& path, const std::string& text, std::string* error) {
-    const std::string temporary = path + ".tmp";
-    std::FILE* out = std::fopen(temporary.c_str(), "wb");
-    if (!out) {
-        *error = "Error: cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
-                         std::fflush(out) == 0;
-    const int write_errno = errno;
-    const bool closed = std::fclose(out) == 0;
-    std::error_code failed;
-    if (written && closed)
-        std::filesystem::rename(temporary, path, failed);
-    if (!written || !closed || failed) {
-        *error = "Error: cannot write " + path + ": " +
-                 (failed ? failed.message() : std::string(std::strerror(write_errno ? write_errno : EIO)));
-        std::filesystem::remove(temporary, failed);
-        return false;
-    }
-    return true;
+    std::string text;
+    return read_file_whole(path, SETTINGS_FILE_MAX, "a settings file", &text, error) &&
+           parse_settings_text(text, file, error);
 }

@@ -28,7 +28,3 @@ bool read_settings_file(const std::string& path, SettingsFile* file, std::string
 
 // The text of a file, checked and split as read_settings_file does.
 bool parse_settings_text(const std::string& text, SettingsFile* file, std::string* error);
-
-// Writes text to path through a temporary file beside it, renamed at the end,
-// so that a failure never leaves a partial file. false with error set.
-bool write_file_whole(const std::string& path, const std::string& text, std::string* error);

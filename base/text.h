@@ -1,10 +1,12 @@
 // Small text helpers shared by the commands.
 #pragma once
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // Keywords typed by the user are compared without regard to case (ASCII).
 inline bool equals_ignore_case(const char* a, const char* b) {
@@ -46,4 +48,18 @@ inline std::string calendar_text(const std::tm& t) {
     std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[t.tm_wday],
                   months[t.tm_mon], t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_year + 1900);
     return text;
+}
+
+// The lines of a text, without their LF or CR LF; a last line without a line
+// end counts too.
+inline std::vector<std::string> text_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        if (!lines.back().empty() && lines.back().back() == '\r')
+            lines.back().pop_back();
+        start = end + 1;
+    }
+    return lines;
 }

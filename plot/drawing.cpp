@@ -38,20 +38,9 @@ struct Frame {
     double load_top() const { return intervals_top(rows) + 30; }
 };
 
-Shape text_at(double x, double y, const std::string& text, const char* role, double size = 11) {
+Shape shape_of(Shape::Kind kind, double x1, double y1, double x2, double y2, const char* role) {
     Shape shape;
-    shape.kind = Shape::TEXT;
-    shape.x1 = x;
-    shape.y1 = y;
-    shape.text = text;
-    shape.role = role;
-    shape.size = size;
-    return shape;
-}
-
-Shape line_from(double x1, double y1, double x2, double y2, const char* role) {
-    Shape shape;
-    shape.kind = Shape::LINE;
+    shape.kind = kind;
     shape.x1 = x1;
     shape.y1 = y1;
     shape.x2 = x2;
@@ -60,10 +49,19 @@ Shape line_from(double x1, double y1, double x2, double y2, const char* role) {
     return shape;
 }
 
-Shape rect_at(double x, double y, double width, double height, const char* role) {
-    Shape shape = line_from(x, y, width, height, role);
-    shape.kind = Shape::RECT;
+Shape text_at(double x, double y, const std::string& text, const char* role, double size = 11) {
+    Shape shape = shape_of(Shape::TEXT, x, y, 0, 0, role);
+    shape.text = text;
+    shape.size = size;
     return shape;
+}
+
+Shape line_from(double x1, double y1, double x2, double y2, const char* role) {
+    return shape_of(Shape::LINE, x1, y1, x2, y2, role);
+}
+
+Shape rect_at(double x, double y, double width, double height, const char* role) {
+    return shape_of(Shape::RECT, x, y, width, height, role);
 }
 
 std::string printed(const char* format, ...) __attribute__((format(printf, 1, 2)));

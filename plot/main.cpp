@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "base/files.h"
 #include "base/text.h"
 #include "plot/drawing.h"
 #include "plot/svg.h"
@@ -95,23 +95,11 @@ int parse_arguments(int argc, char** argv, Arguments* arguments) {
 }
 
 bool read_log(const std::string& path, std::string* text) {
-    std::error_code failed;
-    if (std::filesystem::is_directory(path, failed)) {
-        std::fprintf(stderr, "Error: %s is a folder, not a log\n", path.c_str());
-        return false;
-    }
-    const uintmax_t size = std::filesystem::file_size(path, failed);
-    if (!failed && size > LOG_SIZE_MAX) {
-        std::fprintf(stderr, "Error: %s is too large for a log\n", path.c_str());
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "Error: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    std::string error;
+    if (read_file_whole(path, LOG_SIZE_MAX, "a log", text, &error))
+        return true;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
 }
 
 void warn_about(const StatLog& log) {
@@ -124,23 +112,11 @@ void warn_about(const StatLog& log) {
 }
 
 bool write_picture(const std::string& path, const std::string& svg) {
-    const std::string temporary = path + ".tmp";
-    std::FILE* out = std::fopen(temporary.c_str(), "wb");
-    if (!out) {
-        std::fprintf(stderr, "Error: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    const bool written = std::fwrite(svg.data(), 1, svg.size(), out) == svg.size();
-    const bool closed = std::fclose(out) == 0;
-    std::error_code failed;
-    if (written && closed)
-        std::filesystem::rename(temporary, path, failed);
-    if (!written || !closed || failed) {
-        std::fprintf(stderr, "Error: cannot write %s\n", path.c_str());
-        std::filesystem::remove(temporary, failed);
-        return false;
-    }
-    return true;
+    std::string error;
+    if (write_file_whole(path, svg, &error))
+        return true;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
 }
 
 } // namespace

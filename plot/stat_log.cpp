@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "base/text.h"
 #include "reports/stream_stats.h"
 
 namespace {
@@ -62,14 +63,8 @@ StatLog parse_stat_log(const std::string& text, double from_s, double to_s) {
     StatLog log;
     int64_t last_ms = -1;
     uint32_t line_number = 0;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = std::min(text.find('\n', start), text.size());
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
+    for (const std::string& line : text_lines(text)) {
         ++line_number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
         if (line.find_first_not_of(" \t") == std::string::npos)
             continue; // a blank line, as an editor may leave at the end
         int64_t ms = 0, interval = 0;
