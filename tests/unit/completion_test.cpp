@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/prompt_completion.h"
@@ -14,28 +16,9 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-struct ContextCase {
-    const char* legend;
-    std::string line;
-    Words words_before;
-    std::string partial;
-    size_t word_start;
-    bool quoted;
-};
-
-struct EditCase {
-    const char* legend;
-    std::string line;
-    Words candidates;
-    bool ignore_case;
-    std::string replacement;
-    Words choices;
-};
-
-std::set<std::string> as_set(const Words& words) { return {words.begin(), words.end()}; }
-
 bool offers(const CompletionCandidates& candidates, const std::string& word) {
-    return as_set(candidates.words).count(word) > 0;
+    return std::find(candidates.words.begin(), candidates.words.end(), word) !=
+           candidates.words.end();
 }
 
 // The "command keyword" pairs that help's overview lists under SETUP.
@@ -50,21 +33,19 @@ std::set<std::string> setup_pairs_in_help(const char* model) {
     std::set<std::string> pairs;
     bool in_setup = false;
     for (std::string line; std::getline(overview, line);) {
-        if (line == "SETUP" || line == "UTILITIES") {
+        if (line == "SETUP" || line == "UTILITIES")
             in_setup = line == "SETUP";
-            continue;
-        }
         std::istringstream words(line);
         std::string command, keyword;
         if (!in_setup || !(words >> command >> keyword) || keyword[0] == '<')
             continue;
-        if (keyword[0] == '[') { // choices right after the command: "[run|reset]"
-            std::istringstream choices(keyword.substr(1, keyword.find(']') - 1));
-            for (std::string choice; std::getline(choices, choice, '|');)
-                pairs.insert(command + " " + choice);
-        } else {
+        if (keyword[0] != '[') {
             pairs.insert(command + " " + keyword);
+            continue;
         }
+        std::istringstream choices(keyword.substr(1, keyword.find(']') - 1)); // "[run|reset]"
+        for (std::string choice; std::getline(choices, choice, '|');)
+            pairs.insert(command + " " + choice);
     }
     return pairs;
 }
@@ -77,35 +58,48 @@ const std::set<std::string> SETUP_COMMANDS = {"attitude", "autolevel", "deviatio
 
 // A first word and one after a blank: LineEditing.TabCompletesWhatTheModelTakes.
 TEST(Completion, FindsTheWordAtTheCursorAsThePromptCutsIt) {
-    const ContextCase cases[] = {
-        {"empty line", "", {}, "", 0, false},
-        {"tab separates", "gnss\treceiver g", {"gnss", "receiver"}, "g", 14, false},
-        {"open quote keeps spaces", "upload \"/tmp/my fi", {"upload"}, "/tmp/my fi", 7, true},
-        {"closed quote is one word", "help \"a b\" c", {"help", "a b"}, "c", 11, false},
+    const struct {
+        std::string line;
+        Words words_before;
+        std::string partial;
+        size_t word_start;
+        bool quoted;
+    } cases[] = {
+        {"", {}, "", 0, false},
+        {"gnss\treceiver g", {"gnss", "receiver"}, "g", 14, false},
+        {"upload \"/tmp/my fi", {"upload"}, "/tmp/my fi", 7, true}, // open quote keeps spaces
+        {"help \"a b\" c", {"help", "a b"}, "c", 11, false},        // closed quote: one word
     };
-    for (const ContextCase& c : cases) {
-        const CompletionContext context = completion_context(c.line);
-        EXPECT_EQ(context.words_before, c.words_before) << c.legend;
-        EXPECT_EQ(context.partial, c.partial) << c.legend;
-        EXPECT_EQ(context.word_start, c.word_start) << c.legend;
-        EXPECT_EQ(context.quoted, c.quoted) << c.legend;
+    for (const auto& c : cases) {
+        const CompletionContext got = completion_context(c.line);
+        EXPECT_EQ(std::tie(got.words_before, got.partial, got.word_start, got.quoted),
+                  std::tie(c.words_before, c.partial, c.word_start, c.quoted))
+            << c.line;
     }
 }
 
 TEST(Completion, CompletesAsFarAsTheCandidatesAgree) {
-    const EditCase cases[] = {
-        {"ambiguous, nothing to add", "nmea", {"nmea0183", "nmea2000"}, false, "", {"nmea0183", "nmea2000"}},
+    const struct {
+        const char* legend;
+        std::string line;
+        Words candidates;
+        bool ignore_case;
+        std::string replacement;
+        Words choices;
+    } cases[] = {
+        {"ambiguous", "nmea", {"nmea0183", "nmea2000"}, false, "", {"nmea0183", "nmea2000"}},
         {"common part added", "n", {"nmea0183", "nmea2000"}, false, "nmea", {}},
-        {"empty word lists all", "nmea0183 ", {"sentences", "baudrate"}, true, "", {"baudrate", "sentences"}},
-        {"keyword in any case", "deviation CAL", {"calibration", "options"}, true, "calibration ", {}},
+        {"empty word", "nmea0183 ", {"sentences", "baudrate"}, true, "", {"baudrate", "sentences"}},
+        {"keyword in any case", "deviation CAL", {"calibration", "options"}, true, "calibration ",
+         {}},
         {"command names exactly", "NAV", {"nav"}, false, "", {}},
         {"no match", "xyz", {"nav"}, false, "", {}},
         {"sentence wants its interval", "nmea0183 sentences HDT", {"HDT:", "HDG:"}, false, "HDT:", {}},
         {"open quote closed", "upload \"/tmp/a", {"/tmp/abc"}, false, "\"/tmp/abc\" ", {}},
-        {"quote stays open while ambiguous", "upload /tmp/m", {"/tmp/my a", "/tmp/my b"}, false,
+        {"quote open while ambiguous", "upload /tmp/m", {"/tmp/my a", "/tmp/my b"}, false,
          "\"/tmp/my ", {}},
     };
-    for (const EditCase& c : cases) {
+    for (const auto& c : cases) {
         const CompletionEdit edit = complete_word(completion_context(c.line), c.candidates, c.ignore_case);
         EXPECT_EQ(edit.replacement, c.replacement) << c.legend;
         EXPECT_EQ(edit.choices, c.choices) << c.legend;
@@ -123,9 +117,7 @@ TEST(Completion, ChoicesFillColumnsDownThenAcross) {
 TEST(Completion, OffersWhatTheConnectedModelTakes) {
     const struct {
         const char* model;
-        Words before;
-        Words offered;
-        Words refused;
+        Words before, offered, refused;
     } rows[] = {
         {"NC-4100", {"deviation", "CALIBRATION"}, {"standard", "adaptive", "off", "reset"}, {"on"}},
         {"NC-350", {"deviation", "calibration"}, {"on", "off", "reset"}, {"standard", "adaptive"}},
@@ -177,14 +169,12 @@ TEST(Completion, BashCompletionKnowsEveryListedCommand) {
     while (std::getline(script, line) && line.rfind("_nc_service_commands=", 0) != 0) {
     }
     std::istringstream listed(line.substr(line.find('"') + 1, line.rfind('"') - line.find('"') - 1));
-    std::set<std::string> in_script;
+    std::set<std::string> in_script, in_table;
     for (std::string name; listed >> name;)
         in_script.insert(name);
-    std::set<std::string> in_table;
-    for (const CommandEntry& entry : command_table()) {
+    for (const CommandEntry& entry : command_table())
         if (std::string(entry.name) != "ncterm")
             in_table.insert(entry.name);
-    }
     EXPECT_EQ(in_script, in_table);
 }
 #endif

@@ -20,14 +20,10 @@ std::vector<uint8_t> sealed_frame(uint8_t type, uint8_t sequence, const std::vec
 // Each row's bytes are fed one at a time, as they come off the line; the
 // parser stops after a whole frame and leaves the rest to the caller.
 TEST(Frame, ParsedByteByByte) {
-    const auto damaged = [](std::vector<uint8_t> frame) {
-        frame.back() ^= 0x01;
-        return frame;
-    };
-    const auto followed = [](std::vector<uint8_t> frame) {
-        frame.push_back(FRAME_SYNC_1); // the start of the next frame
-        return frame;
-    };
+    std::vector<uint8_t> damaged = sealed_frame(0x12, 3, {7, 7});
+    damaged.back() ^= 0x01;
+    std::vector<uint8_t> followed = sealed_frame(0x11, 9, {1, 2, 3, 4, 5});
+    followed.push_back(FRAME_SYNC_1); // the start of the next frame
     const struct {
         const char* legend;
         std::vector<uint8_t> bytes;
@@ -39,8 +35,8 @@ TEST(Frame, ParsedByteByByte) {
         {"76 bytes fit", sealed_frame(0x11, 2, std::vector<uint8_t>(68, 0x5A)), 76, true, 1},
         {"77 bytes: the one that overflows is consumed and fails it",
          sealed_frame(0x11, 2, std::vector<uint8_t>(69, 0x5A)), 77, false, 0},
-        {"the next frame's start stays", followed(sealed_frame(0x11, 9, {1, 2, 3, 4, 5})), 13, true, 1},
-        {"wrong CRC completes but fails the check", damaged(sealed_frame(0x12, 3, {7, 7})), 10, true, 0},
+        {"the next frame's start stays", followed, 13, true, 1},
+        {"wrong CRC completes but fails the check", damaged, 10, true, 0},
         {"second sync byte wrong", {FRAME_SYNC_1, 0x99}, 2, false, 0},
         {"no sync byte", {0x00}, 1, false, 0},
     };

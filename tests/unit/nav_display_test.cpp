@@ -56,14 +56,12 @@ struct NavCase {
 
 TEST(NavDisplay, SentencesWriteTheirValuesAtTheirPlaces) {
     const std::vector<NavCase> cases = {
-        {"RMC status V",
-         {"$GPRMC,123519,V,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"},
+        {"RMC status V", {"$GPRMC,123519,V,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"},
          {{5, 2, "noFix "}, {0, 4, "-"}, {17, 4, "-"}, {14, 14, " --.-"}, {14, 15, " --.-"},
           {5, 1, "12:35:19"}}},
         {"GGA fix no DGPS", {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"},
          {{17, 2, "no "}}},
-        {"GGA no fix",
-         {"$GPGGA,123519,4807.038,N,01131.000,E,0,,,,,46.9,M,,"},
+        {"GGA no fix", {"$GPGGA,123519,4807.038,N,01131.000,E,0,,,,,46.9,M,,"},
          {{5, 2, "noFix "}, {0, 4, "-"}, {17, 4, "-"}, {50, 2, "-"}, {26, 2, "    -"}, {40, 4, "-"}}},
         {"HDG true", {"$HCHDG,100.0,2.0,W,3.0,E"},
          {{11, -1, "T  101.0"}, {11, -2, "W    2.0"}, {11, -3, "E    3.0"}}},
@@ -92,8 +90,8 @@ TEST(NavDisplay, SentencesWriteTheirValuesAtTheirPlaces) {
         // Hostile input: the display shows what it can, within each field's place.
         {"UTC shorter than six characters", {"$GPRMC,1235,A,4807.038,N,01131.000,E,,,,,"},
          {{5, 1, "?"}, {5, 2, "Fix   "}, {14, 14, " --.-"}}},
-        {"dash where a number belongs", {"$GPVTG,-,T,,M,-,N,,K,A"}, {{14, 14, " --.-"}, {14, 15, " --.-"}}},
-        {"number too wide for its place", {"$GPVTG,1e30,T,,M,123456,N,,K,A"},
+        {"dash for a number", {"$GPVTG,-,T,,M,-,N,,K,A"}, {{14, 14, " --.-"}, {14, 15, " --.-"}}},
+        {"number too wide", {"$GPVTG,1e30,T,,M,123456,N,,K,A"},
          {{14, 14, " --.-"}, {14, 15, " --.-"}}},
         {"nan speed", {"$GPVTG,nan,T,,M,inf,N,,K,A"}, {{14, 14, "  inf"}, {14, 15, "  nan"}}},
         {"long altitude text", {"$GPGGA,1,2,N,3,E,1,08,0.9," + std::string(40, '9') + ",M,,,,"},

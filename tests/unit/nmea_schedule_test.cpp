@@ -14,48 +14,37 @@ struct Row {
     uint32_t interval;
 };
 
-std::vector<SentenceEntry> table_of(const std::vector<Row>& rows) {
-    std::vector<SentenceEntry> entries;
-    for (const Row& row : rows) {
-        SentenceEntry entry;
-        entry.id = static_cast<uint32_t>(entries.size() + 1);
-        std::strcpy(entry.talker, "HE");
-        std::strcpy(entry.formatter, row.formatter);
-        entry.interval = row.interval;
-        entry.offset = 999; // every entry must be given an offset
-        entry.length = nmea_sentence_length(row.formatter);
-        entries.push_back(entry);
-    }
-    return entries;
-}
-
 struct Scheduled {
     std::vector<uint32_t> offsets;
     std::string verbose; // level 0 goes to standard output
     std::string errors;
+    size_t without_jitter = 0; // sentences listed with "jitter: 0ms"
 };
 
+// A table of the rows, scheduled at the rate with the listing on.
 Scheduled schedule(const std::vector<Row>& rows, uint32_t baud) {
-    std::vector<SentenceEntry> entries = table_of(rows);
+    std::vector<SentenceEntry> entries(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        entries[i].id = static_cast<uint32_t>(i + 1);
+        std::strcpy(entries[i].talker, "HE");
+        std::strcpy(entries[i].formatter, rows[i].formatter);
+        entries[i].interval = rows[i].interval;
+        entries[i].offset = 999; // every entry must be given an offset
+        entries[i].length = nmea_sentence_length(rows[i].formatter);
+    }
     verbose_mode = 1;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     nmea_schedule(entries, baud);
-    Scheduled result{
-        {}, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+    Scheduled s{{}, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
     verbose_mode = 0;
     for (const SentenceEntry& entry : entries)
-        result.offsets.push_back(entry.offset);
-    return result;
-}
-
-using Offsets = std::vector<uint32_t>;
-
-size_t count_of(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
+        s.offsets.push_back(entry.offset);
+    const std::string no_jitter = "jitter: 0ms\n";
+    for (size_t at = s.verbose.find(no_jitter); at != std::string::npos;
+         at = s.verbose.find(no_jitter, at + 1))
+        ++s.without_jitter;
+    return s;
 }
 
 } // namespace
@@ -70,7 +59,7 @@ TEST(NmeaSchedule, OffsetsAndJitter) {
         const char* legend;
         std::vector<Row> rows;
         uint32_t baud;
-        Offsets offsets;
+        std::vector<uint32_t> offsets;
         int without_jitter;
     } cases[] = {
         {"slow sentences share the free room at 38400",
@@ -94,7 +83,7 @@ TEST(NmeaSchedule, OffsetsAndJitter) {
         EXPECT_EQ(s.verbose.find("Warning"), std::string::npos) << c.legend << "\n" << s.verbose;
         EXPECT_EQ(s.errors, "") << c.legend;
         if (c.without_jitter >= 0) {
-            EXPECT_EQ(count_of(s.verbose, "jitter: 0ms\n"), static_cast<size_t>(c.without_jitter)) << c.legend;
+            EXPECT_EQ(s.without_jitter, static_cast<size_t>(c.without_jitter)) << c.legend;
         }
     }
 }

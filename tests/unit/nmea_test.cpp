@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
@@ -193,20 +192,15 @@ TEST(NmeaFields, SplitAtCommasUpToTheChecksum) {
 // (Upload.ImageAndDataBlockReachTheDeviceAndItRunsThem). Here the digits
 // that must be refused.
 TEST(Hex, DecodeTakesEitherCaseAndRefusesOtherDigits) {
-    const struct {
-        const char* digits;
-        int result;
-    } rows[] = {{"01abFF", 0}, {"0x", 1}, {"g0", 1}, {"1:", 1}};
-    for (const auto& row : rows) {
-        uint8_t decoded[3];
-        const char* in = row.digits;
-        uint32_t remaining = static_cast<uint32_t>(std::strlen(row.digits));
+    for (const std::string digits : {"01abFF", "0x", "g0", "1:"}) {
+        uint8_t decoded[3] = {};
+        const char* in = digits.c_str();
+        uint32_t remaining = static_cast<uint32_t>(digits.size()), space = sizeof decoded;
         uint8_t* out = decoded;
-        uint32_t space = sizeof decoded;
-        EXPECT_EQ(hex_decode(&in, &remaining, &out, &space), row.result) << row.digits;
-        if (row.result == 0) {
-            EXPECT_EQ(out - decoded, 3) << row.digits;
-            EXPECT_EQ(decoded[1], 0xAB) << row.digits;
+        const int result = hex_decode(&in, &remaining, &out, &space);
+        EXPECT_EQ(result, digits == "01abFF" ? 0 : 1) << digits;
+        if (result == 0) {
+            EXPECT_EQ(std::vector<uint8_t>(decoded, out), (std::vector<uint8_t>{0x01, 0xAB, 0xFF}));
         }
     }
 }

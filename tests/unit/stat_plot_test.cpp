@@ -9,14 +9,13 @@
 #include "plot/drawing.h"
 #include "plot/stat_log.h"
 #include "plot/svg.h"
+#include "reports/stream_stats.h"
 
 namespace {
 
 // A log line as stat writes it.
 std::string log_line(int64_t ms, uint32_t interval, const std::string& sentence) {
-    char prefix[32];
-    std::snprintf(prefix, sizeof prefix, "%6lld %4u: ", static_cast<long long>(ms), interval);
-    return prefix + sentence + "\r\n";
+    return stat_log_prefix(static_cast<uint64_t>(ms), interval) + sentence + "\r\n";
 }
 
 // Each identifier at its interval over seconds, with no arrivals in [pause_from, pause_to).
@@ -44,10 +43,9 @@ const std::string GGA = "$GNGGA,120000.00,5000.0000,N,00800.0000,E,1,08,1.0,10.0
 
 std::vector<const Shape*> with_role(const Drawing& drawing, const std::string& role) {
     std::vector<const Shape*> found;
-    for (const Shape& shape : drawing.shapes) {
+    for (const Shape& shape : drawing.shapes)
         if (shape.role == role)
             found.push_back(&shape);
-    }
     return found;
 }
 

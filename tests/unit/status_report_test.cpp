@@ -8,7 +8,10 @@
 
 namespace {
 const std::string INDENT(30, ' ');
-}
+const std::string DONE = "Info    Magnetometer calibration completed";
+std::string since(const std::string& text) { return DONE + ":\n" + INDENT + text + "\n"; }
+std::string at(const std::string& date) { return DONE + " at:\n" + INDENT + date + "\n"; }
+} // namespace
 
 // The calibration time: seconds since startup with all their hours, a
 // calendar date from 4294967 on, and one text for what no calendar can show.
@@ -18,22 +21,15 @@ TEST(StatusReport, MagnetometerCalibrationTexts) {
         const char* reply;
         std::string text;
     } cases[] = {
-        {"hsiron\r\nTime: 3725\r\n",
-         "Info    Magnetometer calibration completed:\n" + INDENT + "01:02:05 since startup\n"},
-        {"hsiron\r\nTime: 4294966\r\n",
-         "Info    Magnetometer calibration completed:\n" + INDENT + "1193:02:46 since startup\n"},
-        {"hsiron\r\nTime: 4294967\r\n",
-         "Info    Magnetometer calibration completed at:\n" + INDENT + "Thu Feb 19 17:02:47 1970\n"},
+        {"hsiron\r\nTime: 3725\r\n", since("01:02:05 since startup")},
+        {"hsiron\r\nTime: 4294966\r\n", since("1193:02:46 since startup")},
+        {"hsiron\r\nTime: 4294967\r\n", at("Thu Feb 19 17:02:47 1970")},
         {"hsiron\r\nTime: 1764590400\r\nCount: 4\r\nScore: 86\r\n",
-         "Info    Magnetometer calibration completed at:\n" + INDENT + "Mon Dec  1 12:00:00 2025\n" +
-             INDENT + "Performed 4 times, current score: 86\n"},
-        {"hsiron\r\nTime: 12\r\nCount: 0\r\nScore: 86\r\n",
-         "Info    Magnetometer calibration completed:\n" + INDENT + "00:00:12 since startup\n"},
-        {"hsiron\r\nTime: -5\r\n",
-         "Info    Magnetometer calibration completed:\n" + INDENT + "time not readable (-5)\n"},
+         at("Mon Dec  1 12:00:00 2025") + INDENT + "Performed 4 times, current score: 86\n"},
+        {"hsiron\r\nTime: 12\r\nCount: 0\r\nScore: 86\r\n", since("00:00:12 since startup")},
+        {"hsiron\r\nTime: -5\r\n", since("time not readable (-5)")},
         {"hsiron\r\nTime: 99999999999999999999\r\n",
-         "Info    Magnetometer calibration completed:\n" + INDENT +
-             "time not readable (9223372036854775807)\n"},
+         since("time not readable (9223372036854775807)")},
         {"hsiron\r\nMagnetometer calibration: not done, count 0\r\n",
          "Warning Magnetometer calibration is not performed\n"},
     };

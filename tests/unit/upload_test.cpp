@@ -2,7 +2,6 @@
 // it runs: device_test.cpp.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,29 +25,22 @@ Parsed parse(std::vector<std::string> words) {
     parsed.result =
         parse_upload_words(static_cast<int32_t>(argv.size()), argv.data(), parsed.options);
     parsed.err = testing::internal::GetCapturedStderr();
-    if (parsed.options.path)
-        parsed.options.path = nullptr; // points into words, which are gone
+    parsed.options.path = nullptr; // points into words, which are gone
     return parsed;
-}
-
-void put_le32(uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 } // namespace
 
+// -b and -f as words of their own are in Upload.*; a plain path is the row
+// after "--".
 TEST(UploadWords, OptionsPathAndUsageErrors) {
-    struct Case {
+    const struct {
         std::vector<std::string> words;
         int result;
         uint32_t baud;
         bool force;
         const char* err;
-    };
-    const Case cases[] = {
-        {{"fw.nci"}, 0, 0, false, ""},
-        {{"-f", "-b", "115200", "fw.nci"}, 0, 115200, true, ""},
+    } cases[] = {
         {{"-fb115200", "fw.nci"}, 0, 115200, true, ""},
         {{"--", "-fw.nci"}, 0, 0, false, ""},
         {{"fw.nci", "-f"}, 1, 0, false, "upload: Illegal argument: -f\n"}, // scanning stops at the path
@@ -62,7 +54,7 @@ TEST(UploadWords, OptionsPathAndUsageErrors) {
         {{"-b", "-9600", "fw.nci"}, 1, 0, false, "upload: Illegal argument: -9600\n"},
         {{"-b", "4294967296", "fw.nci"}, 1, 0, false, "upload: Illegal argument: 4294967296\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const Parsed parsed = parse(c.words);
         const std::string legend = testing::PrintToString(c.words);
         EXPECT_EQ(parsed.result, c.result) << legend;
@@ -74,12 +66,14 @@ TEST(UploadWords, OptionsPathAndUsageErrors) {
     }
 }
 
+// Real files have one header; the first one that names products counts.
 TEST(UploadDecisions, ProductListOfTheFirstHeaderThatNamesProducts) {
-    auto header = [](std::vector<uint32_t> products) {
-        ImageRecord record{IMAGE_RECORD_HEADER, 0, std::vector<uint8_t>(8 + 4 * products.size())};
+    const auto header = [](std::vector<uint32_t> products) {
+        ImageRecord record{IMAGE_RECORD_HEADER, 0, std::vector<uint8_t>(8)};
         record.data[6] = static_cast<uint8_t>(products.size());
-        for (size_t i = 0; i < products.size(); ++i)
-            put_le32(record.data.data() + 8 + 4 * i, products[i]);
+        for (uint32_t product : products)
+            for (int i = 0; i < 4; ++i)
+                record.data.push_back(static_cast<uint8_t>(product >> (8 * i)));
         record.length = static_cast<uint32_t>(record.data.size() + 8);
         return record;
     };
