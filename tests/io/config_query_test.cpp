@@ -7,8 +7,6 @@
 // Commands.CompassAndReceivers.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
@@ -16,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/clock.h"
 #include "config/queries.h"
 #include "link/transport.h"
 #include "pty.h"
@@ -33,12 +32,12 @@ std::string reply(const std::string& command, const std::string& output,
     return text;
 }
 
-// A query's result, then the values it read.
-std::string outcome(int result, std::initializer_list<float> values) {
+// A query's result, then the values it read (read once it has returned).
+std::string outcome(int result, std::initializer_list<const float*> values) {
     std::string text = std::to_string(result);
-    for (float value : values) {
+    for (const float* value : values) {
         char number[32];
-        std::snprintf(number, sizeof number, " %.2f", value);
+        std::snprintf(number, sizeof number, " %.2f", *value);
         text += number;
     }
     return text;
@@ -52,25 +51,22 @@ struct QueryCase {
     std::string replies;
     std::function<std::string(DeviceRecord&)> query; // the outcome as text
     std::string outcome;
-    std::string errors;
+    std::string errors = ""; // none
 };
 
 std::string rotation(DeviceRecord& d) {
     float r = 9, p = 9, y = 9;
-    const int result = cfg_get_rotation_offset(d, &r, &p, &y);
-    return outcome(result, {r, p, y});
+    return outcome(cfg_get_rotation_offset(d, &r, &p, &y), {&r, &p, &y});
 }
 
 std::string autolevel(DeviceRecord& d) {
     float r = 9, p = 9;
-    const int result = cfg_get_autolevel_offset(d, &r, &p);
-    return outcome(result, {r, p});
+    return outcome(cfg_get_autolevel_offset(d, &r, &p), {&r, &p});
 }
 
 std::string vertical(DeviceRecord& d) {
     float m = 9;
-    const int result = cfg_get_vertical_offset(d, &m);
-    return outcome(result, {m});
+    return outcome(cfg_get_vertical_offset(d, &m), {&m});
 }
 
 std::string variation(DeviceRecord& d) {
@@ -78,7 +74,8 @@ std::string variation(DeviceRecord& d) {
     float value = 9;
     const char* name = nullptr;
     const int result = cfg_get_variation(d, &source, &value, &name);
-    return outcome(result, {static_cast<float>(source), value}) + " " + name;
+    const float number = static_cast<float>(source);
+    return outcome(result, {&number, &value}) + " " + name;
 }
 
 std::string gnss(DeviceRecord& d) {
@@ -89,8 +86,7 @@ std::string gnss(DeviceRecord& d) {
 
 std::string filter(DeviceRecord& d) {
     float s = 9;
-    const int result = cfg_get_filter_time(d, &s);
-    return outcome(result, {s});
+    return outcome(cfg_get_filter_time(d, &s), {&s});
 }
 
 std::string sentences(DeviceRecord& d) {
@@ -104,13 +100,12 @@ std::string sentences(DeviceRecord& d) {
 
 std::string heading(DeviceRecord& d) {
     float h = 9;
-    const int result = read_heading(d, &h);
-    return outcome(result, {h});
+    return outcome(read_heading(d, &h), {&h});
 }
 
-std::string options(DeviceRecord& d, uint32_t capacity) {
+std::string options_in_47(DeviceRecord& d) {
     char text[64] = {};
-    const int result = cfg_format_calibration_options(d, text, capacity, true);
+    const int result = cfg_format_calibration_options(d, text, 47, true);
     return std::to_string(result) + " [" + text + "]";
 }
 
@@ -124,9 +119,9 @@ TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
     const std::string hdg_no_variation = with_checksum("$HEHDG,100.0,2.0,W,,");
     const std::vector<QueryCase> cases = {
         {"R and P without Y", "NC-4100", reply("cfg m r", "R -150 P 25\r\n"), rotation,
-         "0 1.50 -0.25 0.00", ""},
+         "0 1.50 -0.25 0.00"},
         {"letters without digits", "NC-4100", reply("cfg m r", "R P 12x Y\r\n"), rotation,
-         "0 0.00 -0.12 0.00", ""},
+         "0 0.00 -0.12 0.00"},
         {"binary garbage loses the sentence with the prompt", "NC-4100", reply("cfg m r", garbage),
          rotation, "-14 9.00 9.00 9.00", FAILED_ROTATION},
         {"exit status not 0", "NC-4100", reply("cfg m r", "R 100\r\n", "1"), rotation,
@@ -134,27 +129,26 @@ TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
         {"no exit status number", "NC-4100", reply("cfg m r", "R 100\r\n", "x"), rotation,
          "-14 9.00 9.00 9.00", FAILED_ROTATION},
         {"quaternion a little above a quarter turn", "NC-350",
-         reply("cfg m r", "Q0 0.72 Q1 0 Q2 0.7 Q3 0\r\n"), autolevel, "0 0.00 90.00", ""},
+         reply("cfg m r", "Q0 0.72 Q1 0 Q2 0.7 Q3 0\r\n"), autolevel, "0 0.00 90.00"},
         {"quaternion without Q3", "NC-350", reply("cfg m r", "Q0 1 Q1 0 Q2 0\r\n"), autolevel,
          "-14 9.00 9.00", FAILED_ROTATION},
         {"quaternion with nan", "NC-350", reply("cfg m r", "Q0 nan Q1 0 Q2 0 Q3 0\r\n"), autolevel,
          "-14 9.00 9.00", FAILED_ROTATION},
-        {"vertical without W", "NC-4100", reply("cfg m w", "13\r\n"), vertical, "-14 0.00", ""},
-        {"vertical W inf", "NC-4100", reply("cfg m w", "W inf\r\n"), vertical, "-14 0.00", ""},
-        {"variation source 5", "NC-350", reply("cfg a v", "5 100\r\n"), variation, "0 2.00 0.00 ?",
-         ""},
-        {"variation nan", "NC-350", reply("cfg a v", "1 nan\r\n"), variation, "0 2.00 0.00 ?", ""},
+        {"vertical without W", "NC-4100", reply("cfg m w", "13\r\n"), vertical, "-14 0.00"},
+        {"vertical W inf", "NC-4100", reply("cfg m w", "W inf\r\n"), vertical, "-14 0.00"},
+        {"variation source 5", "NC-350", reply("cfg a v", "5 100\r\n"), variation, "0 2.00 0.00 ?"},
+        {"variation nan", "NC-350", reply("cfg a v", "1 nan\r\n"), variation, "0 2.00 0.00 ?"},
         {"variation without line end", "NC-350",
          shell_sentences("cfg a v NC> ") + shell_sentences("echo $?\r\n0\r\nNC> "), variation,
-         "0 2.00 0.00 ?", ""},
-        {"gnss", "NC-210", reply("cfg g s", "6b\r\n"), gnss, "[GPS SBAS BEIDOU GLONASS ]", ""},
+         "0 2.00 0.00 ?"},
+        {"gnss", "NC-210", reply("cfg g s", "6b\r\n"), gnss, "[GPS SBAS BEIDOU GLONASS ]"},
         {"gnss without a number", "NC-210", reply("cfg g s", "\r\n"), gnss, "[]",
          "Error: Failed to select gnss recivers\n"},
         // Device text is never taken as a format.
         {"gnss with format directives", "NC-210", reply("cfg g s", "%s%n\r\n"), gnss, "[]",
          "Error: Failed to select gnss recivers\n"},
         // The filter time is read whatever the exit status, so it has none here.
-        {"filter", "NC-4100", reply("cfg a f", "25\r\n", ""), filter, "0 2.50", ""},
+        {"filter", "NC-4100", reply("cfg a f", "25\r\n", ""), filter, "0 2.50"},
         {"filter without number", "NC-4100", reply("cfg a f", "no\r\n", ""), filter, "-14 9.00",
          FAILED_FILTER},
         {"filter without its prompt", "NC-4100", shell_sentences("cfg a f\r\n25\r\n"), filter,
@@ -169,26 +163,25 @@ TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
          FAILED_FILTER},
         {"sentence table cut short", "NC-4100",
          reply("cfg n s", "1 HE HDT 100 0\r\n2 -- at\r\n3 HE THS 100 0\r\n"), sentences,
-         "0 1HEHDT:100/0", ""},
-        {"options capacity 47", "NC-4100", reply("cfg h o", "6\r\n"),
-         [](DeviceRecord& d) { return options(d, 47); }, "-22 []", ""},
+         "0 1HEHDT:100/0"},
+        {"options capacity 47", "NC-4100", reply("cfg h o", "6\r\n"), options_in_47, "-22 []"},
         // The heading from the sentences that carry it.
         {"HDG with deviation and variation", "NC-4100", with_checksum("$HEHDG,100.0,2.0,W,3.0,E"),
-         heading, "1 101.00", ""},
+         heading, "1 101.00"},
         {"HDG without variation, NC-350 with variation off", "NC-350",
-         hdg_no_variation + reply("cfg a v", "3 0\r\n"), heading, "0 98.00", ""},
+         hdg_no_variation + reply("cfg a v", "3 0\r\n"), heading, "0 98.00"},
         {"HDG without variation, NC-350 with variation auto", "NC-350",
-         hdg_no_variation + reply("cfg a v", "0 340\r\n"), heading, "2 98.00", ""},
+         hdg_no_variation + reply("cfg a v", "0 340\r\n"), heading, "2 98.00"},
         {"HDG whose heading is nan", "NC-4100", with_checksum("$HEHDG,nan,2.0,W,3.0,E"), heading,
-         "-1 9.00", ""},
+         "-1 9.00"},
         {"HDG whose deviation is inf counts none", "NC-4100",
-         with_checksum("$HEHDG,100.0,inf,W,3.0,W"), heading, "1 97.00", ""},
+         with_checksum("$HEHDG,100.0,inf,W,3.0,W"), heading, "1 97.00"},
         {"THS not valid, HDT nan, then THS", "NC-4100",
          with_checksum("$HETHS,10.0,V") + with_checksum("$HEHDT,nan,T") +
              with_checksum("$GPTHS,12.5,A"),
-         heading, "1 12.50", ""},
+         heading, "1 12.50"},
         {"short sentence, then HDT", "NC-4100", with_checksum("$A") + with_checksum("$HEHDT,7.0,T"),
-         heading, "1 7.00", ""},
+         heading, "1 7.00"},
     };
     for (const QueryCase& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -213,22 +206,15 @@ TEST_F(ConfigQuery, SetRotationOffsetRoundsHalvesAwayFromZero) {
 }
 
 TEST_F(ConfigQuery, HeadingThatNeverBecomesValidGivesUpAfterAboutThreeSeconds) {
-    std::atomic<bool> done{false};
-    std::thread device_thread([&] {
+    std::jthread device_side([&](std::stop_token stop) {
         const std::string invalid = with_checksum("$HETHS,10.0,V");
-        while (!done) {
+        for (; !stop.stop_requested(); sleep_ms(100))
             (void)!write(pty.master, invalid.data(), invalid.size());
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
     });
     float heading = 0;
-    const auto start = std::chrono::steady_clock::now();
-    const int result = read_heading(device, &heading);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    done = true;
-    device_thread.join();
-    EXPECT_EQ(result, -1);
-    EXPECT_GT(seconds, 2.9);
-    EXPECT_LT(seconds, 4.5);
+    const uint64_t start = clock_ms();
+    EXPECT_EQ(read_heading(device, &heading), -1);
+    const uint64_t elapsed = clock_ms() - start;
+    EXPECT_GT(elapsed, 2900u);
+    EXPECT_LT(elapsed, 4500u);
 }

@@ -1,13 +1,26 @@
 // A simulated device on a simulated clock: what the tool would send goes in,
 // what the device puts on the line comes out with the time it left.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/frame.h"
 #include "link/nmea.h"
 #include "sim/device.h"
+#include "sim/nmea_gen.h"
+#include "tests/nmea_text.h"
+
+inline std::vector<uint8_t> le32(uint32_t value) {
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+}
+
+inline sim::SimSettings settings_of(const char* model) {
+    return sim::default_settings(*sim::find_profile_by_name(model));
+}
 
 struct TimedSentence {
     uint64_t time_us; // when its '$' was put on the line
@@ -15,36 +28,116 @@ struct TimedSentence {
 };
 
 struct ReceivedFrame {
-    uint8_t type;
+    uint8_t type; // 0: none came
     std::vector<uint8_t> payload;
 };
 
 class Bench {
   public:
-    explicit Bench(const sim::SimSettings& settings);
+    explicit Bench(const sim::SimSettings& settings)
+        : device_(settings, recorder_, 0, 1'765'000'000.0), frame_buffer_(1100) {
+        nmea_parser_init(&parser_, buffer_, NMEA_MAX_SENTENCE);
+        frame_parser_init(&frame_parser_, frame_buffer_.data(), 1100);
+    }
 
     // Runs the device's clock forward to the given time.
-    void run_until(uint64_t time_us);
+    void run_until(uint64_t time_us) {
+        while (now_ < time_us) {
+            device_.advance(now_);
+            for (sim::TxChunk chunk; !(chunk = device_.take_output(now_)).bytes.empty();)
+                collect(chunk.bytes);
+            now_ = std::min(std::max(device_.next_wake_us(now_), now_ + 1), time_us);
+        }
+    }
     void run_for(uint64_t duration_us) { run_until(now_ + duration_us); }
 
-    void send_bytes(const std::string& bytes);
-    void send_shell(const std::string& line); // in SH sentences
-    void send_frame(uint8_t type, const std::vector<uint8_t>& payload, bool raw);
+    void send_bytes(const std::string& bytes) {
+        device_.receive(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), now_);
+    }
+    void send_shell(const std::string& line) { send_bytes(shell_sentences(line)); }
+    void send_frame(uint8_t type, const std::vector<uint8_t>& payload, bool raw) {
+        std::vector<uint8_t> frame(payload.size() + FRAME_OVERHEAD);
+        frame_compose(frame.data(), type, ++sequence_, payload.data(),
+                      static_cast<uint16_t>(payload.size()));
+        if (raw)
+            return send_bytes(std::string(frame.begin(), frame.end()));
+        const uint8_t* in = frame.data();
+        for (uint32_t remaining = static_cast<uint32_t>(frame.size()); remaining > 0;) {
+            char hex[68]; // 34 frame bytes a sentence
+            char* out = hex;
+            uint32_t space = sizeof hex;
+            hex_encode(&out, &space, &in, &remaining, 1);
+            send_bytes(sim::finish_sentence("PNCX,0," + std::string(hex, out)));
+        }
+    }
 
-    // A shell transaction as the tool makes it: the reply text up to the prompt.
-    std::string shell(const std::string& line, uint64_t timeout_us = 2'000'000);
-    // Sends a frame and waits for the answer; type 0 when none came.
-    ReceivedFrame transact(uint8_t type, const std::vector<uint8_t>& payload, bool raw,
-                           uint64_t timeout_us = 1'000'000);
-
-    std::vector<TimedSentence> take_sentences(); // since the last call
+    // A shell transaction as the tool makes it: the reply text up to the
+    // prompt, within 2 s.
+    std::string shell(const std::string& line) {
+        shell_text_.clear();
+        send_shell(line);
+        for (const uint64_t end = now_ + 2'000'000; now_ < end;) {
+            run_for(1000);
+            if (const size_t prompt = shell_text_.find("> "); prompt != std::string::npos)
+                return std::exchange(shell_text_, {}).substr(0, prompt);
+        }
+        return {};
+    }
+    // Sends a raw frame and gives the answer that comes within a second.
+    ReceivedFrame transact(uint8_t type, const std::vector<uint8_t>& payload) {
+        frames_.clear();
+        send_frame(type, payload, true);
+        for (const uint64_t end = now_ + 1'000'000; now_ < end && frames_.empty();)
+            run_for(1000);
+        return frames_.empty() ? ReceivedFrame{0, {}} : frames_.front();
+    }
+    std::vector<TimedSentence> take_sentences() { return std::exchange(sentences_, {}); }
 
     sim::Device& device() { return device_; }
     uint64_t now() const { return now_; }
 
   private:
-    void collect(const std::string& bytes);
-    void on_sentence(const std::string& sentence);
+    // Sorts the device's output into sentences, shell text and frames.
+    void collect(const std::string& bytes) {
+        for (char ch : bytes) {
+            const uint8_t byte = static_cast<uint8_t>(ch);
+            if (parser_.count == 0 && byte != '$')
+                continue; // plain console text
+            if (parser_.count == 0)
+                sentence_start_ = now_;
+            nmea_parser_feed(&parser_, &byte, 1);
+            if (nmea_parser_complete(&parser_))
+                on_sentence(std::string(buffer_, parser_.count));
+            if (nmea_parser_complete(&parser_) || nmea_parser_failed(&parser_))
+                nmea_parser_reset(&parser_);
+        }
+    }
+    void on_sentence(const std::string& sentence) {
+        sentences_.push_back({sentence_start_, sentence});
+        if (!nmea_verify_checksum(sentence.data(), static_cast<uint32_t>(sentence.size())))
+            return;
+        const uint32_t star = static_cast<uint32_t>(sentence.rfind('*'));
+        if (sentence.rfind("$PNCX,SH,", 0) == 0) {
+            const char* src = sentence.data() + 9;
+            uint8_t text[100];
+            uint32_t error = 0;
+            const uint32_t n = nmea_unescape(text, sizeof text, &src, star - 9, &error);
+            shell_text_.append(reinterpret_cast<const char*>(text), n);
+        } else if (sentence.rfind("$PNCX,0,", 0) == 0) {
+            const char* in = sentence.data() + 8;
+            uint32_t remaining = star - 8;
+            uint8_t bytes[64];
+            uint8_t* out = bytes;
+            uint32_t space = sizeof bytes;
+            hex_decode(&in, &remaining, &out, &space);
+            frame_parser_feed(&frame_parser_, bytes, static_cast<uint32_t>(out - bytes));
+            const uint8_t* f = frame_buffer_.data();
+            if (frame_parser_complete(&frame_parser_) && frame_check(f))
+                frames_.push_back({frame_type(f), {f + 6, f + 6 + frame_payload_length(f)}});
+            if (frame_parser_complete(&frame_parser_) || frame_parser_failed(&frame_parser_))
+                frame_parser_reset(&frame_parser_);
+        }
+    }
 
     sim::Recorder recorder_;
     sim::Device device_;
@@ -59,6 +152,3 @@ class Bench {
     FrameParser frame_parser_{};
     std::vector<ReceivedFrame> frames_;
 };
-
-std::vector<uint8_t> le32(uint32_t value);
-sim::SimSettings settings_of(const char* model);

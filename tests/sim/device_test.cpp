@@ -1,9 +1,5 @@
-// The device on a simulated clock: the causes of its transfer answers,
-// settings that wait for a restart or take effect at once, its delay fault,
-// hostile line input, a capture replayed at a fixed rate and the
-// transmitter's timing. Each model's default table on the line, well formed
-// and on time, is seen by Stat.TableAndLogOfACleanLine and
-// Nav.LiveDisplayOfEachModel.
+// The device on a simulated clock. Each model's default table on the line,
+// well formed and on time: Stat.TableAndLogOfACleanLine, Nav.LiveDisplay*.
 #include <gtest/gtest.h>
 #include <map>
 
@@ -24,33 +20,34 @@ std::vector<uint8_t> transfer_request(uint32_t baud, uint32_t address, uint32_t 
 }
 
 ReceivedFrame identify(Bench& bench) {
-    return bench.transact(sim::FRAME_IDENT_REQUEST, {}, true);
+    return bench.transact(sim::FRAME_IDENT_REQUEST, {});
 }
 
 // The bootloader's refusals, which the tool never provokes; what it accepts is
 // the upload end to end (Upload.*). The rows run in order on one device, and
 // each answer carries its cause.
 TEST(Transfers, EveryRefusalHasItsCause) {
+    using namespace sim;
     Bench bench(settings_of("NC-4100"));
-    bench.send_frame(sim::FRAME_RUN, le32(make_part_number(70, 203954)), false);
+    bench.send_frame(FRAME_RUN, le32(make_part_number(70, 203954)), false);
     bench.run_for(200'000);
-    ASSERT_EQ(bench.device().mode(), sim::DeviceMode::BOOTLOADER);
+    ASSERT_EQ(bench.device().mode(), DeviceMode::BOOTLOADER);
     const struct {
         const char* legend;
         uint8_t type;
         std::vector<uint8_t> payload;
         uint16_t cause;
     } rows[] = {
-        {"short request", sim::FRAME_LOAD_BEGIN, le32(38400), sim::CAUSE_BAD_REQUEST},
-        {"unknown rate", sim::FRAME_LOAD_BEGIN, transfer_request(12345, 0, 100, 2), sim::CAUSE_BAD_BAUD},
-        {"size 0", sim::FRAME_LOAD_BEGIN, transfer_request(38400, 0, 0, 2), sim::CAUSE_BAD_SIZE},
-        {"segment without a begin", sim::FRAME_SEGMENT, {1, 2, 3}, sim::CAUSE_NOT_STARTED},
-        {"begin of 4 bytes", sim::FRAME_LOAD_BEGIN, transfer_request(38400, 0, 4, 2), sim::CAUSE_OK},
-        {"5 bytes", sim::FRAME_SEGMENT, {1, 2, 3, 4, 5}, sim::CAUSE_OVERFLOW},
-        {"end before the 4 bytes", sim::FRAME_LOAD_END, {}, sim::CAUSE_INCOMPLETE},
+        {"short request", FRAME_LOAD_BEGIN, le32(38400), CAUSE_BAD_REQUEST},
+        {"unknown rate", FRAME_LOAD_BEGIN, transfer_request(12345, 0, 100, 2), CAUSE_BAD_BAUD},
+        {"size 0", FRAME_LOAD_BEGIN, transfer_request(38400, 0, 0, 2), CAUSE_BAD_SIZE},
+        {"segment without a begin", FRAME_SEGMENT, {1, 2, 3}, CAUSE_NOT_STARTED},
+        {"begin of 4 bytes", FRAME_LOAD_BEGIN, transfer_request(38400, 0, 4, 2), CAUSE_OK},
+        {"5 bytes", FRAME_SEGMENT, {1, 2, 3, 4, 5}, CAUSE_OVERFLOW},
+        {"end before the 4 bytes", FRAME_LOAD_END, {}, CAUSE_INCOMPLETE},
     };
     for (const auto& row : rows) {
-        const ReceivedFrame answer = bench.transact(row.type, row.payload, true);
+        const ReceivedFrame answer = bench.transact(row.type, row.payload);
         ASSERT_EQ(answer.type, row.type + 1) << row.legend;
         ASSERT_GE(answer.payload.size(), 2u) << row.legend;
         EXPECT_EQ(answer.payload[0] | answer.payload[1] << 8, row.cause) << row.legend;
@@ -63,10 +60,9 @@ TEST(Restart, BaudRateReceiversAndFactoryDefaultsWaitForTheReboot) {
     sim::SimSettings settings = settings_of("NC-4100");
     settings.reboot_time_ms = 300;
     Bench bench(settings);
-    bench.shell("kestrel\r\r");
-    bench.shell("cfg n b 4800\r");
-    bench.shell("cfg g s 97\r");
-    bench.shell("cfg n s 1 GP HDT 200 0\r");
+    for (const char* line :
+         {"kestrel\r\r", "cfg n b 4800\r", "cfg g s 97\r", "cfg n s 1 GP HDT 200 0\r"})
+        bench.shell(line);
     EXPECT_EQ(bench.shell("cfg n b\r"), "cfg n b\r\n4800\r\nNC-4100");
     EXPECT_EQ(bench.device().line_baud(), 38400u);
 
@@ -83,8 +79,8 @@ TEST(Restart, BaudRateReceiversAndFactoryDefaultsWaitForTheReboot) {
     EXPECT_EQ(bench.shell("cfg g s\r"), "cfg g s\r\n61\r\nNC-4100");
 
     // Factory defaults, too, are loaded only by the next start.
-    bench.shell("cfg a f 25\r");
-    bench.shell("cfg f\r");
+    for (const char* line : {"cfg a f 25\r", "cfg f\r"})
+        bench.shell(line);
     EXPECT_EQ(bench.shell("cfg a f\r"), "cfg a f\r\n25\r\nNC-4100");
     bench.send_shell("reboot\r");
     bench.run_for(600'000);
@@ -156,10 +152,9 @@ TEST(HostileInput, NeitherBreaksNorSilencesTheDevice) {
 
 TEST(NmeaOutput, SentenceSettingsTakeEffectAtOnce) {
     Bench bench(settings_of("NC-350")); // HDT 200/0, ROT 1000/50, HDG 1000/100
-    bench.shell("kestrel\r\r");
-    bench.shell("cfg n s 6 HE HDG 1000 250\r");
-    bench.shell("cfg n s 1 HE HDT 500 0\r");
-    bench.shell("cfg n s 3 HE ROT 0 0\r");
+    for (const char* line : {"kestrel\r\r", "cfg n s 6 HE HDG 1000 250\r",
+                             "cfg n s 1 HE HDT 500 0\r", "cfg n s 3 HE ROT 0 0\r"})
+        bench.shell(line);
     bench.run_until(2'000'000);
     bench.take_sentences();
     bench.run_for(3'000'000);
@@ -192,30 +187,19 @@ TEST(NmeaOutput, ReplayAtAFixedRate) {
 // a client cannot answer sooner than a real line allows; navigation sentences
 // may go up to a millisecond early.
 TEST(Transmitter, ReplyIsCompleteOnlyAtItsWireEnd) {
+    // Ten bits a character at 38400: 40 characters take 10416 us, one 260 us.
+    const uint64_t wire_end = 10416;
     for (const uint32_t entry_id : {0u, 7u}) {
         sim::Transmitter tx(38400);
-        sim::TxItem item;
-        item.bytes = std::string(40, 'x');
-        item.entry_id = entry_id;
-        tx.enqueue(item);
-        uint64_t now = 0;
-        uint64_t last_byte_at = 0;
-        size_t wakes = 0;
+        tx.enqueue({.bytes = std::string(40, 'x'), .entry_id = entry_id});
+        uint64_t now = 0, last_byte_at = 0;
         size_t taken = 0;
-        while (taken < 40 && wakes < 100) {
-            const sim::TxChunk chunk = tx.take_due(now, [](uint64_t, uint64_t) { return true; });
-            taken += chunk.bytes.size();
+        for (size_t wakes = 0; taken < 40 && wakes < 100; ++wakes, now = tx.next_wake_us(now)) {
+            taken += tx.take_due(now, [](uint64_t, uint64_t) { return true; }).bytes.size();
             if (taken == 40)
                 last_byte_at = now;
-            now = tx.next_wake_us(now);
-            ++wakes;
         }
-        // Ten bits a character at 38400: 40 characters take 10416 us, one 260 us.
-        const uint64_t wire_end = 10416;
-        if (entry_id == 0)
-            EXPECT_GE(last_byte_at, wire_end);
-        else
-            EXPECT_GE(last_byte_at + 1000 + 260, wire_end);
-        EXPECT_LE(last_byte_at, wire_end + 10);
+        EXPECT_GE(last_byte_at + (entry_id == 0 ? 0 : 1000 + 260), wire_end) << entry_id;
+        EXPECT_LE(last_byte_at, wire_end + 10) << entry_id;
     }
 }

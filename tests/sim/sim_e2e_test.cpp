@@ -20,18 +20,16 @@ namespace {
 // The next line written to a pipe, waiting at most 5 s for it; empty when
 // none came.
 std::string next_line(int fd, std::string* pending) {
-    const uint64_t end = clock_ms() + 5000;
-    size_t lf;
-    while ((lf = pending->find('\n')) == std::string::npos) {
+    for (const uint64_t end = clock_ms() + 5000; pending->find('\n') == std::string::npos;) {
         pollfd pfd{fd, POLLIN, 0};
         char chunk[256];
-        const ssize_t n =
-            clock_ms() < end && poll(&pfd, 1, 500) > 0 ? read(fd, chunk, sizeof chunk) : 0;
+        const ssize_t n = poll(&pfd, 1, 500) > 0 ? read(fd, chunk, sizeof chunk) : 0;
         if (n > 0)
             pending->append(chunk, static_cast<size_t>(n));
         else if (clock_ms() >= end)
             return {};
     }
+    const size_t lf = pending->find('\n');
     std::string line = pending->substr(0, lf);
     pending->erase(0, lf + 1);
     return line;
@@ -54,14 +52,30 @@ std::string next_line(int fd, std::string* pending) {
     _exit(127);
 }
 
-// Kills what a test started when it stops early: the simulator, and the
-// session leader that waits for it (when there is one).
+// A child that becomes nc-sim (start gets the pipe for become_sim's output),
+// and the simulator's pid and port from it. What is left of either is killed
+// when a test stops early.
 struct Started {
-    pid_t child;
+    pid_t child = -1;
     pid_t sim = 0;
+    std::string path;
     bool reaped = false;
+
+    template <typename Start> explicit Started(Start start) {
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        child = fork();
+        if (child == 0)
+            start(out[1]);
+        close(out[1]);
+        std::string pending;
+        sim = static_cast<pid_t>(std::atoi(next_line(out[0], &pending).c_str()));
+        path = next_line(out[0], &pending);
+        close(out[0]);
+    }
     ~Started() {
-        if (reaped)
+        if (reaped || child <= 0)
             return;
         if (sim > 0)
             kill(sim, SIGKILL);
@@ -86,19 +100,9 @@ bool sends(const std::string& path) {
 // simulator clears it once the last holder is gone, or nobody but root could
 // open the port again. Its standard input ends at once, which must not stop it.
 TEST(SimEndToEnd, PortIsNotLeftExclusiveByAKilledTool) {
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t sim = fork();
-    if (sim == 0)
-        become_sim(-1, out[1], {"--no-nmea"});
-    const Started started{sim};
-    close(out[1]);
-    std::string pending;
-    next_line(out[0], &pending); // the pid
-    const std::string path = next_line(out[0], &pending);
-    close(out[0]);
-    ASSERT_FALSE(path.empty());
-    const int held = open(path.c_str(), O_RDWR | O_NOCTTY);
+    const Started sim([](int out) { become_sim(-1, out, {"--no-nmea"}); });
+    ASSERT_FALSE(sim.path.empty());
+    const int held = open(sim.path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(ioctl(held, TIOCEXCL), 0);
     close(held); // as the kernel does for a killed process
@@ -107,7 +111,7 @@ TEST(SimEndToEnd, PortIsNotLeftExclusiveByAKilledTool) {
     int exclusive = 1;
     for (const uint64_t end = clock_ms() + 2000; exclusive != 0 && clock_ms() < end;) {
         usleep(20'000);
-        const int probe = open(path.c_str(), O_RDWR | O_NOCTTY);
+        const int probe = open(sim.path.c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(probe, 0);
         ASSERT_EQ(ioctl(probe, TIOCGEXCL, &exclusive), 0);
         close(probe);
@@ -122,10 +126,7 @@ TEST(SimEndToEnd, PortIsNotLeftExclusiveByAKilledTool) {
 // simulator's own, 3 when it was stopped, 4 when a signal killed it.
 TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
     const std::string link = "/tmp/nc-sim-test-" + std::to_string(getpid()) + "-background";
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t leader = fork();
-    if (leader == 0) {
+    Started job([&](int out) {
         setsid();
         const int master = posix_openpt(O_RDWR | O_NOCTTY);
         if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
@@ -134,7 +135,7 @@ TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
         const pid_t sim = fork();
         if (sim == 0) {
             setpgid(0, 0); // a background job
-            become_sim(tty, out[1], {"--link", link.c_str()});
+            become_sim(tty, out, {"--link", link.c_str()});
         }
         setpgid(sim, sim);
         if (write(master, "status\n", 7) < 0)
@@ -144,22 +145,15 @@ TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
         if (WIFSTOPPED(status))
             kill(sim, SIGKILL);
         _exit(WIFSTOPPED(status) ? 3 : WIFEXITED(status) ? WEXITSTATUS(status) : 4);
-    }
-    Started job{leader};
-    close(out[1]);
-    std::string pending;
-    const pid_t sim = static_cast<pid_t>(std::atoi(next_line(out[0], &pending).c_str()));
-    job.sim = sim;
-    const std::string path = next_line(out[0], &pending);
-    close(out[0]);
-    ASSERT_GT(sim, 0);
-    ASSERT_FALSE(path.empty());
+    });
+    ASSERT_GT(job.sim, 0);
+    ASSERT_FALSE(job.path.empty());
 
     usleep(300'000); // time to meet the pending input
     EXPECT_TRUE(sends(link));
-    kill(sim, SIGHUP);
+    kill(job.sim, SIGHUP);
     int status = -1;
-    waitpid(leader, &status, 0);
+    waitpid(job.child, &status, 0);
     job.reaped = true;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     struct stat info {};
