@@ -90,8 +90,7 @@ TEST(Commands, Offsets) {
         {"heading offset at ten degrees", {"--model", "NC-4100", "--fault", "still 10 10.0 0"}, "38400",
          "heading offset 1\n", {"Heading offset set to: 1.00 degrees\n"}, {}, {"Warning"}},
     };
-    for (const Row& row : rows)
-        check(row);
+    check_at_once(rows, check);
 }
 
 TEST(Commands, ModelAndSoftwareGating) {
@@ -121,8 +120,7 @@ TEST(Commands, ModelAndSoftwareGating) {
          "nmea2000 bus term\nattitude filter 1\n",
          {NEWER_PROTOCOL}, {}, {"Error"}, "cfg .*", {"cfg v"}},
     };
-    for (const Row& row : rows)
-        check(row);
+    check_at_once(rows, check);
 }
 
 TEST(Commands, Nmea0183Schedule) {
@@ -152,8 +150,7 @@ TEST(Commands, Nmea0183Schedule) {
           "Error: Format error: HDT\nError: Unknown type: XYZ\n"},
          {}, "cfg n s (1|10) .*", {"cfg n s 1 GP HDT 0 0", "cfg n s 10 GN GGA 0 0"}},
     };
-    for (const Row& row : rows)
-        check(row);
+    check_at_once(rows, check);
 }
 
 TEST(Commands, CompassAndReceivers) {
@@ -185,8 +182,7 @@ TEST(Commands, CompassAndReceivers) {
           "Error: Illegal gnss receiver: galileo\n"},
          {}, "cfg [hg] [ms] [0-9].*", {"cfg h m 0", "cfg g s 99", "cfg g s 33"}},
     };
-    for (const Row& row : rows)
-        check(row);
+    check_at_once(rows, check);
 }
 
 TEST(Commands, VerPostAndEvent) {
@@ -210,8 +206,7 @@ TEST(Commands, VerPostAndEvent) {
           "nc> Error: Failed to get event list\n"},
          {}, {}, "event", {"event"}},
     };
-    for (const Row& row : rows)
-        check(row);
+    check_at_once(rows, check);
 }
 
 TEST(Commands, FactoryDefaultAndReboot) {
@@ -233,8 +228,7 @@ TEST(Commands, FactoryDefaultAndReboot) {
          {"--model", "NC-4100", "--no-nmea", "--fault", "stay-down on"}, "38400", "reboot\nabout\n", {},
          {"Error: Failed to re-connect to the device\n"}, {"NC_Service Tool, version"}},
     };
-    for (const Row& row : rows)
-        check(row);
+    check_at_once(rows, check);
 }
 
 TEST(Commands, OneShotAndPromptLines) {
@@ -253,6 +247,5 @@ TEST(Commands, OneShotAndPromptLines) {
           "\nnav\n\n  This command is a simple navigation display.", "Error: Unknown command: ncterm\n\n"},
          {}, {"NC_Service Tool"}},
     };
-    for (const Row& row : rows)
-        check(row);
+    check_at_once(rows, check);
 }

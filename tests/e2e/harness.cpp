@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -45,7 +46,7 @@ const std::string& temp_dir() {
 } // namespace
 
 std::string temp_path(const std::string& name) {
-    static int counter = 0;
+    static std::atomic<int> counter = 0; // rows may run at once
     return temp_dir() + "/" + std::to_string(++counter) + "-" + name;
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 struct ToolRun {
@@ -93,3 +94,13 @@ size_t count_of(const std::string& text, const std::string& part);
 // Every match of the regular expression in text, each as its groups ([0] is
 // the whole match).
 std::vector<std::vector<std::string>> all_matches(const std::string& text, const std::string& pattern);
+
+// Runs check on every row at once, each on a thread of its own: rows with a
+// simulator each mostly wait on its timing, and so wait side by side.
+template <typename Row, size_t N, typename Check> void check_at_once(const Row (&rows)[N], const Check& check) {
+    std::vector<std::thread> threads;
+    for (const Row& row : rows)
+        threads.emplace_back([&check, &row] { check(row); });
+    for (std::thread& thread : threads)
+        thread.join();
+}

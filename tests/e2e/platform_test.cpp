@@ -43,9 +43,9 @@ TEST(Platform, SilentPortIsReportedAsNoData) {
     }
 }
 
-// Ctrl-C, SIGTERM or SIGHUP at the prompt: the device's shell is told goodbye,
-// the port is released without its exclusive flag (so another user can open
-// it), and the tool ends by the signal.
+// Ctrl-C or SIGTERM at the prompt (SIGHUP: Console.TerminatingSignal*): the
+// device's shell is told goodbye, the port is released without its exclusive
+// flag (so another user can open it), and the tool ends by the signal.
 TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
     Simulator sim({"--model", "NC-4100", "--baud", "38400"});
     ASSERT_TRUE(sim.running());

@@ -167,9 +167,9 @@ TEST(Reconnect, WaitFindsTheDeviceAgainAfterTheReportStopsWhereTheLineWasLost) {
     EXPECT_FALSE(holds(run.out, "Attitude filter       Info    disabled")); // never read
 }
 
-// -w at start-up waits for a device to appear; later, a device that stays away
-// ends the session when the wait is over, as without -w.
-TEST(Reconnect, WaitAtStartUpAndForADeviceThatStaysAway) {
+// -w at start-up waits for a device to appear. A device that stays away ends
+// the session when the wait is over: the rig's "pulled for good" case.
+TEST(Reconnect, WaitAtStartUpForADeviceToAppear) {
     const std::string link = temp_path("late-compass");
     ToolProcess tool({"-w", "10", "-p", link});
     ASSERT_TRUE(tool.wait_for_output("Waiting up to 10 s for a device, press ESC or Ctrl-C to stop\n",
@@ -179,12 +179,7 @@ TEST(Reconnect, WaitAtStartUpAndForADeviceThatStaysAway) {
     ASSERT_TRUE(sim.running());
     ASSERT_TRUE(tool.wait_for_output(connected_line("NC-350", "00000350", link), 20000)) << tool.out();
     ASSERT_TRUE(tool.wait_for_output("nc> ", 10000));
-    sim.control("hangup");
-    const auto lost_at = std::chrono::steady_clock::now();
-    ASSERT_TRUE(tool.wait_for_output("\nNo devices found\n", 20000)) << tool.out();
-    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - lost_at).count();
-    EXPECT_GE(waited, 9.5);
-    EXPECT_LE(waited, 13.0);
+    tool.send("quit\n");
     const ToolRun run = tool.finish(60);
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(holds(run.out, " s left")); // a pipe gets no countdown

@@ -141,7 +141,7 @@ TEST(Upload, FaultsEndTheAttemptsTheyShould) {
         {"image without identity", {}, {"--no-identity-block"}, {}, "38400", {},
          "Upload failed for unknown reason\nUpload failed (-19)\n", 1, 0},
     };
-    for (const Attempts& row : rows) {
+    check_at_once(rows, [](const Attempts& row) {
         SCOPED_TRACE(row.legend);
         Simulator sim(concat({"--model", "NC-350", "--reboot-time", "300"}, row.sim));
         ASSERT_TRUE(sim.running());
@@ -159,7 +159,7 @@ TEST(Upload, FaultsEndTheAttemptsTheyShould) {
         if (row.runs) {
             EXPECT_EQ(received(record, 0x12).size(), row.runs);
         }
-    }
+    });
 }
 
 // Every attempt loses a segment answer at the transfer rate; the last one is
@@ -202,7 +202,7 @@ TEST(Upload, DeviceLostAfterTheUploadEndsTheSession) {
         {"lost after the new image", 1, "Upload failed (-32)\n", "Loading application\n"},
         {"lost after the data blocks", 2, "", "Device successfully updated to 1.07 Release\n"},
     };
-    for (const Unplug& c : cases) {
+    check_at_once(cases, [](const Unplug& c) {
         SCOPED_TRACE(c.legend);
         const std::string link = temp_path("port");
         Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--link", link});
@@ -220,5 +220,5 @@ TEST(Upload, DeviceLostAfterTheUploadEndsTheSession) {
         EXPECT_TRUE(holds(run.out, "\nNo devices found\n"));
         EXPECT_FALSE(holds(run.out, "NC_Service Tool, version"));
         EXPECT_EQ(run.status, 0);
-    }
+    });
 }
