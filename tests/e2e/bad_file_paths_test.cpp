@@ -1,7 +1,5 @@
 // File paths the tool cannot use, given to -l, upload, diag and stat -l: each
 // row is what the user typed and what the user then sees.
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +7,6 @@
 #include <fstream>
 
 #include "expect.h"
-#include "harness.h"
 
 namespace {
 
@@ -36,8 +33,7 @@ std::string unwritable_reason() {
 } // namespace
 
 TEST(BadFilePaths, TrafficLogThatCannotBeOpenedEndsTheProgram) {
-    const std::string dir = temp_path("log dir");
-    std::filesystem::create_directories(dir);
+    const std::string dir = temp_folder("log dir");
     const std::string long_name = dir + "/" + std::string(300, 'n') + ".log";
     const std::vector<PathRow> rows = {
         {"missing folder", dir + "/none/x.log", "ERROR opening log file:" + dir + "/none/x.log, No such file or directory\n"},
@@ -62,23 +58,17 @@ TEST(BadFilePaths, TrafficLogThatCannotBeOpenedEndsTheProgram) {
 // A report written into a folder with a space in its name:
 // Diag.ReportFileInTheGivenDirectory.
 TEST(BadFilePaths, CommandsAtThePromptSayWhatIsWrongAndGoOn) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    const std::string dir = temp_path("paths with spaces");
-    std::filesystem::create_directories(dir);
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
+    const std::string dir = temp_folder("paths with spaces");
     const std::string plain = dir + "/plain";
     std::ofstream(plain) << "x";
     const std::string long_path = dir + "/" + std::string(200, 'y');
     // Settings files that are refused whole: nothing of them reaches the device.
-    const auto settings_file = [&dir](const std::string& name, const std::string& text) {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    };
     const std::string model = "# model: NC-4100\n";
     const auto load_row = [&](const std::string& legend, const std::string& text, const std::string& seen) {
-        return PathRow{"settings, " + legend,
-                       "settings load \"" + settings_file(legend + ".ncs", text) + "\"", seen};
+        const std::string path = dir + "/" + legend + ".ncs";
+        std::ofstream(path, std::ios::binary) << text;
+        return PathRow{"settings, " + legend, "settings load \"" + path + "\"", seen};
     };
     const std::vector<PathRow> rows = {
         {"upload, missing file", "upload \"" + dir + "/none.nci\"",

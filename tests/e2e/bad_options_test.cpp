@@ -1,9 +1,6 @@
 // Options and option values the tool cannot use: each row is what the user
 // typed after the program's name, and what the user then sees.
-#include <gtest/gtest.h>
-
 #include "expect.h"
-#include "harness.h"
 
 namespace {
 

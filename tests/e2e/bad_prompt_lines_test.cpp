@@ -2,10 +2,7 @@
 // the prompt and what the user then sees. The lines go through one session
 // with a simulated device, in the order of the table; the test build's "words"
 // command shows the words a handler receives.
-#include <gtest/gtest.h>
-
 #include "expect.h"
-#include "harness.h"
 
 namespace {
 
@@ -32,8 +29,7 @@ std::string words_seen(int count) {
 } // namespace
 
 TEST(BadPromptLines, EachShowsItsMessageAndTheSessionGoesOn) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
     const std::string too_long = "Error: Line too long, at most 255 characters\n\n";
     const std::string sentences = "nmea0183 sentences " + [] {
         std::string items;

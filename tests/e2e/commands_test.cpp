@@ -1,12 +1,7 @@
 // Commands from the prompt (or the command line) to the device and back, one
 // row a run: what the technician types, what the tool prints, and the exact
 // command lines the simulated device executes.
-#include <gtest/gtest.h>
-
-#include <regex>
-
 #include "expect.h"
-#include "harness.h"
 
 namespace {
 
@@ -43,8 +38,7 @@ struct Row {
 
 void check(const Row& row) {
     SCOPED_TRACE(row.legend);
-    Simulator sim(row.sim);
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, row.sim);
     const Lines args = concat(concat(row.options, {"-a", "-b", row.baud, "-p", sim.port()}),
                               row.words);
     const ToolRun run = run_tool(args, row.input, {}, 90);
@@ -93,36 +87,6 @@ TEST(Commands, Offsets) {
     check_at_once(rows, check);
 }
 
-TEST(Commands, ModelAndSoftwareGating) {
-    const Row rows[] = {
-        {"commands the NC-210 lacks", {"--model", "NC-210", "--no-nmea"}, "38400",
-         "roll offset\nvertical offset\nautolevel\ndeviation calibration\nvariation source\n"
-         "attitude filter\nheading 10\nnmea0183 baudrate\n",
-         {"Unknown command: roll\n\n", "Unknown command: vertical\n\n", "Unknown command: autolevel\n\n",
-          "Unknown command: deviation\n\n", "Unknown command: variation\n\n",
-          "Unknown command: attitude\n\n", "Unknown command: heading\n\n"},
-         {"Error: Illegal parameter: baudrate\n"}, {}, "cfg [^v].*", {}},
-        {"commands software 1.01 lacks, no version query",
-         {"--model", "NC-4100", "--sw-version", "1.01", "--no-nmea"}, "38400",
-         "factory default\nautolevel reset\ndeviation calibration\nattitude filter\nnmea0183 sentences\n"
-         "nmea0183 baudrate 4800\n",
-         {}, {UNSUPPORTED + UNSUPPORTED + UNSUPPORTED + UNSUPPORTED + UNSUPPORTED +
-              "Error: Illegal parameter: baudrate\n"},
-         {NEWER_PROTOCOL}, "cfg .*", {}},
-        {"NC-350 1.01 has the levelling reset and the rate",
-         {"--model", "NC-350", "--sw-version", "1.01", "--no-nmea"}, "4800",
-         "autolevel reset\nnmea0183 baudrate 38400\n",
-         {"NMEA-183 baudrate: 38400\nThe configuration takes effect when the device is rebooted\n"}, {},
-         {"Error"}, "cfg (m r r|n b.*)", {"cfg m r r", "cfg n b 38400", "cfg n b"}},
-        {"newer configuration protocol: every command ends silently",
-         {"--model", "NC-350", "--protocol-version", "1"}, "4800",
-         "roll offset 1\nvertical offset 2\nnmea0183 sentences\ndeviation calibration off\n"
-         "nmea2000 bus term\nattitude filter 1\n",
-         {NEWER_PROTOCOL}, {}, {"Error"}, "cfg .*", {"cfg v"}},
-    };
-    check_at_once(rows, check);
-}
-
 TEST(Commands, Nmea0183Schedule) {
     const Row rows[] = {
         // The offsets and the schedule's listing in detail: NmeaSchedule.*.
@@ -135,15 +99,13 @@ TEST(Commands, Nmea0183Schedule) {
          {"Warning: too many sentences assigned to the 25ms interval\n"}, {}, "cfg n s [1236w].*",
          {"cfg n s 1 HE HDT 100 0", "cfg n s 2 HE THS 100 25", "cfg n s 3 HE ROT 200 75",
           "cfg n s 6 HE HDG 1000 175", "cfg n s w", "cfg n s 1 HE HDT 25 0", "cfg n s 2 HE THS 25 25",
-          "cfg n s 3 HE ROT 25 0", "cfg n s 6 HE HDG 0 0", "cfg n s w"},
-         {"-v"}},
+          "cfg n s 3 HE ROT 25 0", "cfg n s 6 HE HDG 0 0", "cfg n s w"}, {"-v"}},
         // Only the last, valid command writes; the later item for a sentence wins.
         {"invalid schedule items send nothing", {"--model", "NC-4100", "--no-nmea"}, "38400",
          "nmea0183 sentences HDT:100 GPhdt:100\nnmea0183 sentences gpHDT:100\nnmea0183 sentences GPatt:100\n"
          "nmea0183 sentences HDT:10\nnmea0183 sentences HDT:110\nnmea0183 sentences GGA:500\n"
          "nmea0183 sentences RMC:1000 HDT\nnmea0183 sentences XYZ:100\n"
-         "nmea0183 sentences GPHDT:100 GGA:1000 GGA:0 HDT:0\n",
-         {},
+         "nmea0183 sentences GPHDT:100 GGA:1000 GGA:0 HDT:0\n", {},
          {"Error: Unknown type: hdt\nError: HDT: illegal talker id: gp\n"
           "Error: talker id can not be set for sentence: att\nError: HDT: interval must at least be 25ms\n"
           "Error: HDT: interval must a multiple of 25ms\nError: GGA: interval can't be changed (fixed 1000ms)\n"
@@ -174,8 +136,8 @@ TEST(Commands, CompassAndReceivers) {
          "gnss receiver sbas\ngnss receiver qzss\ngnss receiver galileo\ngnss receiver GPS QZSS\n"
          "gnss receiver\nnmea2000 bus\nvariation source\n",
          {"deviation calibration: standard\n",
-          "Selected GNSS receivers: GPS SBAS GLONASS \nThe configuration takes effect when the device is "
-          "rebooted\n",
+          "Selected GNSS receivers: GPS SBAS GLONASS \n"
+          "The configuration takes effect when the device is rebooted\n",
           "Error: Unknown command: nmea2000\n", "Error: Unknown command: variation\n"},
          {"Error: BEIDOU and GLONASS can not be selected at the same time\nError: SBAS only works with GPS\n"
           "Error: GPS and QZSS must be either both selected or both omitted\n"
@@ -191,8 +153,7 @@ TEST(Commands, VerPostAndEvent) {
         // which would cost two 4 s identification time-outs.
         {"ver shows the build of developer software",
          {"--model", "NC-4100", "--no-nmea", "--serial", "4711", "--sw-release", "developer", "--sw-tag",
-          "abcd", "--sw-build", "17", "--sw-hash", "1234abcd"},
-         "38400", "",
+          "abcd", "--sw-build", "17", "--sw-hash", "1234abcd"}, "38400", "",
          {"\nProduct NC-4100:\nPart no: 37-203952\nSerial no: 00004711\n"
           "Software version: 1.05 Developer (abcd-17 1234abcd)\n"},
          {}, {}, "", {}, {}, {"ver"}, 6.5},
@@ -200,17 +161,41 @@ TEST(Commands, VerPostAndEvent) {
          "", {"Software version: 1.02 Release\n"}, {}, {NEWER_PROTOCOL}, "ver|cfg v", {"cfg v"}, {}, {"ver"}},
         {"post and event print the report or their error",
          {"--model", "NC-350", "--baud", "38400", "--no-nmea", "--fault", "post-fail on", "--fault",
-          "fail 1 event"},
-         "38400", "post\nevent\n",
+          "fail 1 event"}, "38400", "post\nevent\n",
          {"Power on self test\r\n  RAM             Pass\r\n", "Fail (out of tolerance)",
-          "nc> Error: Failed to get event list\n"},
-         {}, {}, "event", {"event"}},
+          "nc> Error: Failed to get event list\n"}, {}, {}, "event", {"event"}},
     };
     check_at_once(rows, check);
 }
 
-TEST(Commands, FactoryDefaultAndReboot) {
+// What a model or its software lacks, the factory reset and restart, one-shot
+// commands and prompt lines.
+TEST(Commands, GatingResetRebootAndOneShot) {
     const Row rows[] = {
+        {"commands the NC-210 lacks", {"--model", "NC-210", "--no-nmea"}, "38400",
+         "roll offset\nvertical offset\nautolevel\ndeviation calibration\nvariation source\n"
+         "attitude filter\nheading 10\nnmea0183 baudrate\n",
+         {"Unknown command: roll\n\n", "Unknown command: vertical\n\n", "Unknown command: autolevel\n\n",
+          "Unknown command: deviation\n\n", "Unknown command: variation\n\n",
+          "Unknown command: attitude\n\n", "Unknown command: heading\n\n"},
+         {"Error: Illegal parameter: baudrate\n"}, {}, "cfg [^v].*", {}},
+        {"commands software 1.01 lacks, no version query",
+         {"--model", "NC-4100", "--sw-version", "1.01", "--no-nmea"}, "38400",
+         "factory default\nautolevel reset\ndeviation calibration\nattitude filter\nnmea0183 sentences\n"
+         "nmea0183 baudrate 4800\n",
+         {}, {UNSUPPORTED + UNSUPPORTED + UNSUPPORTED + UNSUPPORTED + UNSUPPORTED +
+              "Error: Illegal parameter: baudrate\n"},
+         {NEWER_PROTOCOL}, "cfg .*", {}},
+        {"NC-350 1.01 has the levelling reset and the rate",
+         {"--model", "NC-350", "--sw-version", "1.01", "--no-nmea"}, "4800",
+         "autolevel reset\nnmea0183 baudrate 38400\n",
+         {"NMEA-183 baudrate: 38400\nThe configuration takes effect when the device is rebooted\n"}, {},
+         {"Error"}, "cfg (m r r|n b.*)", {"cfg m r r", "cfg n b 38400", "cfg n b"}},
+        {"newer configuration protocol: every command ends silently",
+         {"--model", "NC-350", "--protocol-version", "1"}, "4800",
+         "roll offset 1\nvertical offset 2\nnmea0183 sentences\ndeviation calibration off\n"
+         "nmea2000 bus term\nattitude filter 1\n",
+         {NEWER_PROTOCOL}, {}, {"Error"}, "cfg .*", {"cfg v"}},
         // Only a lower-case y resets; input that ends before the answer cancels.
         {"factory default only after a lower-case y", {"--model", "NC-4100", "--no-nmea"}, "38400",
          "factory default\nn\nfactory default\nN\nfactory default\nY\nfactory default\n\nfactory reset\n"
@@ -222,17 +207,10 @@ TEST(Commands, FactoryDefaultAndReboot) {
          "", {"reset to factory default.\n"}, {}, {QUESTION}, "cfg f", {"cfg f"}, {}, {"factory", "default"}},
         // At 4800 the active search after the restart finds it in its first pass.
         {"reboot comes back", {"--model", "NC-4100", "--no-nmea", "--baud", "4800"}, "4800",
-         "reboot\nabout\n",
-         {"Device is rebooting...\n", "NC_Service Tool, version 1.05."}, {}},
+         "reboot\nabout\n", {"Device is rebooting...\n", "NC_Service Tool, version 1.05."}, {}},
         {"reboot without the device coming back ends the program",
          {"--model", "NC-4100", "--no-nmea", "--fault", "stay-down on"}, "38400", "reboot\nabout\n", {},
          {"Error: Failed to re-connect to the device\n"}, {"NC_Service Tool, version"}},
-    };
-    check_at_once(rows, check);
-}
-
-TEST(Commands, OneShotAndPromptLines) {
-    const Row rows[] = {
         // Found only by an active search, and only by its second attempt: a
         // device that sends nothing and answers raw frames alone. That nothing
         // is found passively on a silent port: Platform.SilentPortIsReportedAsNoData.

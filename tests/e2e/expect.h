@@ -7,6 +7,17 @@
 
 #include "harness.h"
 
+// Declares the Simulator name, given the options, and ends the test when it did not start.
+#define START_SIMULATOR(name, ...)                                                                 \
+    Simulator name(__VA_ARGS__);                                                                   \
+    ASSERT_TRUE(name.running()) << "nc-sim did not start: " #__VA_ARGS__
+
+// Declares the ToolProcess name, given its arguments, and ends the test unless
+// the tool comes to its prompt.
+#define START_AT_PROMPT(name, ...)                                                                 \
+    ToolProcess name(__VA_ARGS__);                                                                 \
+    ASSERT_TRUE(name.wait_for_output("nc> ", 20000)) << name.out() << name.err()
+
 // Whether text holds part, for EXPECT_TRUE and EXPECT_FALSE alike: the
 // message shows the part and the text.
 inline testing::AssertionResult holds(const std::string& text, const std::string& part) {

@@ -1,9 +1,7 @@
 #include "harness.h"
 
 #include <atomic>
-#include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -16,8 +14,6 @@
 #include <termios.h>
 #include <sstream>
 #include <sys/wait.h>
-#include <thread>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +44,12 @@ const std::string& temp_dir() {
 std::string temp_path(const std::string& name) {
     static std::atomic<int> counter = 0; // rows may run at once
     return temp_dir() + "/" + std::to_string(++counter) + "-" + name;
+}
+
+std::string temp_folder(const std::string& name) {
+    const std::string path = temp_path(name);
+    std::filesystem::create_directories(path);
+    return path;
 }
 
 std::string read_text_file(const std::string& path) {
@@ -135,11 +137,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
                          bool terminal)
     : start_(Clock::now()) {
     std::vector<std::string> argv = concat({program.empty() ? NC_SERVICE_PATH : program}, args);
-    static const std::string home = [] {
-        const std::string path = temp_path("home");
-        mkdir(path.c_str(), 0700);
-        return path;
-    }();
+    static const std::string home = temp_folder("home");
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
         pipe2(err_pipe, O_CLOEXEC) != 0)

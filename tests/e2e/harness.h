@@ -86,8 +86,8 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& input 
 
 // A path in a fresh temporary directory that is removed at exit.
 std::string temp_path(const std::string& name);
-
-
+// A directory made at temp_path(name).
+std::string temp_folder(const std::string& name);
 std::string read_text_file(const std::string& path);
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b);
 size_t count_of(const std::string& text, const std::string& part);

@@ -1,15 +1,12 @@
 // The prompt on a technician's terminal: the line can be edited, earlier lines
 // come back (also after a restart), Tab completes what the connected model
 // takes, and Ctrl-C in the middle of an edit leaves the terminal as it was.
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include "expect.h"
-#include "harness.h"
 #include "screen.h"
 
 namespace {
@@ -20,11 +17,9 @@ const std::string UP = "\x1b[A";
 // nc-service on a terminal connected to sim, with its own home folder.
 std::unique_ptr<ToolProcess> start_on_terminal(const Simulator& sim, const std::string& home,
                                               const std::vector<std::string>& options = {}) {
-    std::filesystem::create_directories(home);
     auto tool = std::make_unique<ToolProcess>(
         concat(options, {"-p", sim.port(), "-b", "38400"}),
-        std::map<std::string, std::string>{{"HOME", home}, {"TERM", "xterm"}, {"NO_COLOR", "1"}}, "",
-        /*terminal=*/true);
+        std::map<std::string, std::string>{{"HOME", home}, {"NO_COLOR", "1"}}, "", /*terminal=*/true);
     EXPECT_TRUE(tool->wait_for_output("nc> ", 15000)) << tool->out();
     return tool;
 }
@@ -34,10 +29,9 @@ std::string last_prompt_row(const std::string& out) {
     Screen screen;
     screen.feed(out);
     std::string row;
-    for (int r = 0; r < 50; ++r) {
+    for (int r = 0; r < 50; ++r)
         if (screen.row(r).rfind("nc> ", 0) == 0)
             row = screen.row(r);
-    }
     return row;
 }
 
@@ -50,28 +44,23 @@ bool wait_for_line(ToolProcess& tool, const std::string& line) {
 // Waits until the tool waits at an empty prompt: keys typed before it are
 // read as a whole line, not edited.
 bool wait_for_prompt(ToolProcess& tool) {
-    return tool.wait_until([](const std::string& out) { return out.size() >= 4 && out.substr(out.size() - 4) == "nc> "; },
-                           5000);
+    return tool.wait_until([](const std::string& out) { return out.ends_with("nc> "); }, 5000);
 }
 
 } // namespace
 
-// Against an NC-350 and then an NC-4100: Tab completes what the connected
-// model takes, and an edited line runs as typed; Up recalls earlier lines,
-// also after a restart; Ctrl-C in the middle of an edit leaves the terminal as
-// it was.
+// Against an NC-350 and then an NC-4100; an edited line runs as typed.
 TEST(LineEditing, TabCompletesWhatTheModelTakesAndUpRecallsEarlierLines) {
-    Simulator nc350({"--model", "NC-350", "--baud", "38400"});
-    ASSERT_TRUE(nc350.running());
-    auto tool = start_on_terminal(nc350, temp_path("home"));
+    START_SIMULATOR(nc350, {"--model", "NC-350", "--baud", "38400"});
+    auto tool = start_on_terminal(nc350, temp_folder("home"));
     tool->send("nmea0\t");
     EXPECT_TRUE(wait_for_line(*tool, "nmea0183"));
     tool->send("\t");
     EXPECT_TRUE(tool->wait_for_output("baudrate   sentences\r\n", 5000)) << tool->out();
     EXPECT_TRUE(wait_for_line(*tool, "nmea0183"));
 
-    const std::string folder = temp_path("files");
-    std::filesystem::create_directories(folder + "/reports");
+    const std::string folder = temp_folder("files");
+    std::filesystem::create_directory(folder + "/reports");
     std::ofstream(folder + "/my stats.log") << "";
     tool->send("\x15stat -l " + folder + "/my\t");
     EXPECT_TRUE(wait_for_line(*tool, "stat -l \"" + folder + "/my stats.log\"")) << tool->out();
@@ -84,9 +73,8 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndUpRecallsEarlierLines) {
     // line is what runs. Edited lines follow the rules of the prompt: words and
     // quotes are cut as on a pipe, and a line longer than 255 characters is
     // refused whole, never run in pieces.
-    Simulator nc4100({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(nc4100.running());
-    const std::string home = temp_path("home");
+    START_SIMULATOR(nc4100, {"--model", "NC-4100", "--baud", "38400"});
+    const std::string home = temp_folder("home");
     tool = start_on_terminal(nc4100, home);
     tool->send("nmea0183 \t");
     EXPECT_TRUE(wait_for_line(*tool, "nmea0183 sentences")) << tool->out();
@@ -133,9 +121,8 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndUpRecallsEarlierLines) {
 // terminal, and when the device is back the line is there to finish. ESC ends
 // a wait for a device that stays away, and the terminal is left as found.
 TEST(LineEditing, LineBeingTypedOutlivesAHangUpAndEscEndsTheWait) {
-    Simulator sim({"--model", "NC-4100", "--link", temp_path("compass"), "--serial", "41"});
-    ASSERT_TRUE(sim.running());
-    auto tool = start_on_terminal(sim, temp_path("home"), {"-w", "30"});
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--link", temp_path("compass"), "--serial", "41"});
+    auto tool = start_on_terminal(sim, temp_folder("home"), {"-w", "30"});
     tool->send("sta");
     ASSERT_TRUE(wait_for_line(*tool, "sta"));
     sim.control("hangup 1000");

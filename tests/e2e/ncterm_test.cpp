@@ -1,11 +1,7 @@
 // The pass-through terminal against a simulated device's plain console: keys
 // in, device output shown, the way back to the tunnelled shell and the prompt.
-#include <gtest/gtest.h>
-
-#include <regex>
 
 #include "expect.h"
-#include "harness.h"
 
 namespace {
 
@@ -38,10 +34,8 @@ std::string console_lines(const std::string& record, std::vector<double>* times 
 //    ESC included, are read.
 // After each the prompt works.
 TEST(Ncterm, PlainConsoleByHandAndBackToThePrompt) {
-    Simulator sim({"--model", "NC-350"});
-    ASSERT_TRUE(sim.running());
-    ToolProcess tool({"-p", sim.port()});
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
+    START_SIMULATOR(sim, {"--model", "NC-350"});
+    START_AT_PROMPT(tool, {"-p", sim.port()});
     tool.send("ncterm\n");
     ASSERT_TRUE(tool.wait_for_output("Entering NC-350 shell, press ESC to exit\nUser:", 10000));
     tool.send(ESC);

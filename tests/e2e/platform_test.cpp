@@ -1,16 +1,13 @@
 // The tool as a well-behaved Linux program: ports left as found, signals that
 // end it through its closing steps, closed standard streams and permissions.
 // Line speeds outside the usual table and ports named by a link:
-// Discovery.UnusualRate* and Reconnect.ReportOnALostLine*.
-#include <gtest/gtest.h>
-
+// Discovery.UnusualRate* and Reconnect.LostLine*.
 #include <csignal>
 #include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "expect.h"
-#include "harness.h"
 #include "tests/io/pty.h"
 
 namespace {
@@ -47,12 +44,10 @@ TEST(Platform, SilentPortIsReportedAsNoData) {
 // device's shell is told goodbye, the port is released without its exclusive
 // flag (so another user can open it), and the tool ends by the signal.
 TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
     const std::string released = "\"port released\"";
     for (int signal_number : {SIGTERM, SIGINT}) {
-        ToolProcess tool({"-p", sim.port(), "-b", "38400"});
-        ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
+        START_AT_PROMPT(tool, {"-p", sim.port(), "-b", "38400"});
         const std::string at_prompt = sim.record();
         tool.signal(signal_number);
         ToolRun run = tool.finish(20);
@@ -71,8 +66,7 @@ TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
 // the port is never read as the console and the log never takes the console's
 // output.
 TEST(Platform, ClosedStandardStreamsAreNotTakenByThePortOrTheLog) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
     ToolRun no_input = run_through_shell("<&-", {"-p", sim.port(), "-b", "38400"});
     EXPECT_EQ(no_input.status, 0) << no_input.out << no_input.err;
     EXPECT_FALSE(holds(no_input.out, "Unknown command"));
@@ -94,8 +88,7 @@ TEST(Platform, MissingPermissionIsExplainedNotCalledAConflict) {
     TestPty port; // nobody answers on it
     ASSERT_EQ(chmod(port.path.c_str(), 0600), 0);
     ToolRun run = run_tool({"--reuid=65534", "--regid=65534", "--clear-groups", NC_SERVICE_PATH,
-                            "-p", port.path, "ver"},
-                           "", {}, 60, "/usr/bin/setpriv");
+                            "-p", port.path, "ver"}, "", {}, 60, "/usr/bin/setpriv");
     if (run.status == 127 || getuid() != 0)
         GTEST_SKIP() << "needs root and setpriv to play a user without permission";
     EXPECT_EQ(run.status, 1);

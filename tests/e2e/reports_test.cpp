@@ -1,20 +1,16 @@
 // nav, mon and stat against simulated devices, watched as a technician sees
 // them: the tool runs on a pseudo-terminal and a terminal model keeps the
 // screen. Then the status and diagnostic reports.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <numeric>
 #include <regex>
 #include <sstream>
 
 #include "expect.h"
-#include "harness.h"
 #include "plot/drawing.h"
 #include "plot/stat_log.h"
 #include "screen.h"
@@ -67,12 +63,8 @@ ToolRun watch(Simulator& sim, const std::string& baud, const std::vector<std::st
 
 // The row of the last cursor move (counted from 0), -1 without one.
 int last_cursor_row(const std::string& out) {
-    const std::regex move("\x1b\\[(\\d+);\\d+H");
-    int row = -1;
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), move); it != std::sregex_iterator();
-         ++it)
-        row = std::stoi((*it)[1]) - 1;
-    return row;
+    const auto moves = all_matches(out, "\x1b\\[(\\d+);\\d+H");
+    return moves.empty() ? -1 : std::stoi(moves.back()[1]) - 1;
 }
 
 // The numbers of the stat table row of an identifier: lengths, freq, avg,
@@ -145,14 +137,12 @@ TEST(Nav, LiveDisplayOfEachModel) {
     } models[] = {
         {"NC-4100", "38400",
          {{1, UTC}, {2, GPS}, {4, POSITION}, {6, HEADING}, {11, HEAVE}, {13, ROT}, {14, SOG},
-          {15, COG}, {18, TEMP}, {19, PRESSURE}},
-         23, true},
+          {15, COG}, {18, TEMP}, {19, PRESSURE}}, 23, true},
         {"NC-350", "4800", {{1, HEADING}, {8, ROT}, {10, TEMP}, {11, PRESSURE}}, 14, false},
         {"NC-210", "38400", {{1, UTC}, {2, GPS}, {4, POSITION}, {6, SOG}, {7, COG}}, 10, false}};
     for (const auto& m : models) {
         SCOPED_TRACE(m.model);
-        Simulator sim({"--model", m.model, "--baud", m.baud});
-        ASSERT_TRUE(sim.running());
+        START_SIMULATOR(sim, {"--model", m.model, "--baud", m.baud});
         const auto drawn = [&m](size_t times) {
             return [&m, times](const std::string& out) {
                 return count_of(out, "press ECS to interrupt") == times &&
@@ -172,8 +162,7 @@ TEST(Nav, LiveDisplayOfEachModel) {
 }
 
 TEST(Mon, ShowsTheRawStreamUntilEsc) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
     const ToolRun run = watch(sim, "38400", {"mon"}, [](const std::string& out) {
         return count_of(out, "$HEHDT,") >= 10 && count_of(out, "$PFEC,GPatt,") >= 10;
     });
@@ -184,8 +173,7 @@ TEST(Mon, ShowsTheRawStreamUntilEsc) {
 // sentence), intervals as the device sends them, no errors on a clean line, the
 // load once five seconds have passed; the log holds every sentence received.
 TEST(Stat, TableAndLogOfACleanLine) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
     const std::string log = temp_path("stat.log");
     const std::map<std::string, double> table = {
         {"HEHDT", 100},  {"HETHS", 100},  {"HEROT", 100},  {"GPatt", 100},   {"GPhev", 100},
@@ -243,8 +231,7 @@ TEST(Stat, TableAndLogOfACleanLine) {
 // sentences and all. The picture renders with a real SVG renderer. Real
 // captures drawn: StatPlot.RealCapturesDrawWithoutWarnings.
 TEST(StatPlot, PauseAndBreaksOfALiveStreamArePictured) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
     const std::string log_path = temp_path("paused.log");
     const auto pause_now = [&sim](ToolProcess& tool) {
         sim.control("corrupt 0.1");
@@ -305,13 +292,10 @@ TEST(Status, LinesOfEachModel) {
         const char* model;
         const char* baud;
         const char* present; // of the labels
-    } models[] = {{"NC-4100", "38400", "11111011111101"},
-                  {"NC-350", "4800", "11111101111111"},
-                  {"NC-210", "38400", "11000010000011"},
-                  {"37-000042", "38400", "11000000000001"}};
+    } models[] = {{"NC-4100", "38400", "11111011111101"}, {"NC-350", "4800", "11111101111111"},
+                  {"NC-210", "38400", "11000010000011"}, {"37-000042", "38400", "11000000000001"}};
     check_at_once(models, [&labels](const auto& m) {
-        Simulator sim({"--model", m.model, "--baud", m.baud});
-        ASSERT_TRUE(sim.running());
+        START_SIMULATOR(sim, {"--model", m.model, "--baud", m.baud});
         const ToolRun run = run_tool({"-a", "-q", "-p", sim.port(), "-b", m.baud, "status"});
         EXPECT_EQ(run.status, 0);
         std::string present;
@@ -328,10 +312,8 @@ TEST(Status, LinesOfEachModel) {
 // counts it once. An "event" that is not answered is no "OK": its label stays
 // open, as the self test's does.
 TEST(Status, OldSoftwareTotalsAndAnUnansweredEventQuery) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400", "--sw-version", "1.01"});
-    ASSERT_TRUE(sim.running());
-    ToolProcess tool({"-a", "-p", sim.port(), "-b", "38400"});
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400", "--sw-version", "1.01"});
+    START_AT_PROMPT(tool, {"-a", "-p", sim.port(), "-b", "38400"});
     tool.send("roll offset 1.5\n");
     ASSERT_TRUE(tool.wait_for_output("Static roll offset set to: 1.50 degrees\n\nnc> ", 10000));
     sim.control("drop 1");
@@ -348,10 +330,8 @@ TEST(Status, OldSoftwareTotalsAndAnUnansweredEventQuery) {
 // answered command and a few seconds of the device's output; -q takes the
 // dots away but not the result.
 TEST(Diag, ReportFileInTheGivenDirectory) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400", "--serial", "4711"});
-    ASSERT_TRUE(sim.running());
-    const std::string dir = temp_path("diag reports");
-    std::filesystem::create_directories(dir);
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400", "--serial", "4711"});
+    const std::string dir = temp_folder("diag reports");
     const ToolRun quiet = run_tool({"-a", "-q", "-p", sim.port(), "-b", "38400", "diag", dir});
     std::smatch name;
     ASSERT_TRUE(std::regex_search(
@@ -364,10 +344,8 @@ TEST(Diag, ReportFileInTheGivenDirectory) {
         << text.substr(0, 200);
     EXPECT_TRUE(holds(text, "Baudrate              Info    38400\n\n> ver\r\n"));
     EXPECT_GE(count_of(text, "\n> "), 40u);
-    const std::regex captured("\n\\d+: \\$[^\r\n]*\r\n");
-    const auto sentences = std::distance(std::sregex_iterator(text.begin(), text.end(), captured),
-                                         std::sregex_iterator());
-    EXPECT_GE(sentences, 100); // five seconds of the default table
+    // Five seconds of the default table.
+    EXPECT_GE(all_matches(text, "\n\\d+: \\$[^\r\n]*\r\n").size(), 100u);
     EXPECT_TRUE(sim.wait_for_record(R"("text":"uptime r")", 1000));
 
     const ToolRun loud = run_tool({"-a", "-p", sim.port(), "-b", "38400", "diag", dir});
@@ -379,14 +357,11 @@ TEST(Diag, ReportFileInTheGivenDirectory) {
 // with the error, never with "written to". Folders that are no folders:
 // bad_file_paths_test.cpp.
 TEST(Diag, FailedWriteIsReportedNotClaimedWritten) {
-    Simulator sim({"--model", "NC-210", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
-    const std::string dir = temp_path("diag-small");
-    std::filesystem::create_directories(dir);
+    START_SIMULATOR(sim, {"--model", "NC-210", "--baud", "38400"});
+    const std::string dir = temp_folder("diag-small");
     const ToolRun full = run_tool(
         {"-c", "trap '' XFSZ; ulimit -f 2; exec \"$0\" -a -p \"$1\" -b 38400 diag \"$2\"",
-         NC_SERVICE_PATH, sim.port(), dir},
-        "", {}, 60, "/bin/sh");
+         NC_SERVICE_PATH, sim.port(), dir}, "", {}, 60, "/bin/sh");
     EXPECT_TRUE(std::regex_search(full.err, std::regex("Error: writing NC-210_\\S+\\.log failed: File too large\n")))
         << full.err;
     EXPECT_FALSE(holds(full.out, "written to"));

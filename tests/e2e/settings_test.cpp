@@ -1,14 +1,9 @@
 // A unit's settings saved to a file, put on a second unit of the model and
 // compared; a file of another model; what the wire then shows. Files that are
 // refused: BadFilePaths.CommandsAtThePromptSayWhatIsWrongAndGoOn.
-#include <gtest/gtest.h>
-
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "expect.h"
-#include "harness.h"
 
 namespace {
 
@@ -38,7 +33,6 @@ std::string save_and_load(const RoundTrip& trip, Simulator& first, Simulator& se
         run_tool({"-p", first.port()}, lines_of(trip.changes) + "settings save " + file + "\nquit\n");
     EXPECT_TRUE(holds(saved.out, "saved to " + file + "\n")) << saved.err;
     const std::string text = read_text_file(file);
-    EXPECT_TRUE(holds(text, "# model: " + trip.model + "\n"));
     for (const std::string& line : trip.saved)
         EXPECT_TRUE(holds(text, "\n" + line + "\n"));
     const ToolRun loaded = run_tool({"-p", second.port()}, "settings load " + file + "\nquit\n");
@@ -57,9 +51,8 @@ std::string save_and_load(const RoundTrip& trip, Simulator& first, Simulator& se
 // and compare names exactly those two, with exit status 3; a save that cannot
 // write leaves nothing behind.
 TEST(Settings, NC4100SavedLoadedAndCompared) {
-    Simulator first({"--model", "NC-4100", "--serial", "1"});
-    Simulator second({"--model", "NC-4100", "--serial", "2"});
-    ASSERT_TRUE(first.running() && second.running());
+    START_SIMULATOR(first, {"--model", "NC-4100", "--serial", "1"});
+    START_SIMULATOR(second, {"--model", "NC-4100", "--serial", "2"});
     const std::string file = save_and_load(
         {"NC-4100",
          {"roll offset 1.5", "pitch offset -2.25", "heading offset 10", "vertical offset 3.5",
@@ -70,8 +63,7 @@ TEST(Settings, NC4100SavedLoadedAndCompared) {
           "gnss receiver GPS SBAS",
           "nmea0183 sentences HEHDT:200 HETHS:0 HEROT:0 att:0 hev:0 HEHDG:0 HEHDM:0 YXXDR:0 WIMDA:0 "
           "GNGGA:1000 GNRMC:0 GNVTG:0 GNZDA:0 GSV:1000 GSA:0 GNGLL:0 GNDTM:0"},
-         {"cfg a f 25", "cfg h m 1", "cfg g s 35", "cfg n s w"}},
-        first, second);
+         {"cfg a f 25", "cfg h m 1", "cfg g s 35", "cfg n s w"}}, first, second);
     run_tool({"-p", second.port()}, "roll offset 0.5\nnmea0183 sentences HEHDT:100 GGA:1000 GSV:1000\n");
     const ToolRun differ = run_tool({"-p", second.port(), "settings", "compare", file});
     EXPECT_EQ(differ.status, 3);
@@ -89,9 +81,8 @@ TEST(Settings, NC4100SavedLoadedAndCompared) {
 // An NC-350 file on an NC-4100 is refused; with -f the settings both have are
 // loaded and the others named.
 TEST(Settings, NC350SavedLoadedAndLoadedOnAnotherModelWithForce) {
-    Simulator first({"--model", "NC-350", "--serial", "1", "--baud", "38400"});
-    Simulator second({"--model", "NC-350", "--serial", "2", "--baud", "38400"});
-    ASSERT_TRUE(first.running() && second.running());
+    START_SIMULATOR(first, {"--model", "NC-350", "--serial", "1", "--baud", "38400"});
+    START_SIMULATOR(second, {"--model", "NC-350", "--serial", "2", "--baud", "38400"});
     const std::string file = save_and_load(
         {"NC-350",
          {"roll offset -1", "pitch offset 0.5", "heading offset -20", "vertical offset 1.25",
@@ -102,10 +93,8 @@ TEST(Settings, NC350SavedLoadedAndLoadedOnAnotherModelWithForce) {
           "deviation options none", "variation source user 3.5", "nmea0183 baudrate 38400",
           "nmea0183 sentences HEHDT:1000 HETHS:0 HEROT:0 att:0 hev:0 HCHDG:500 HEHDM:0 YXXDR:0 WIMDA:0",
           "nmea2000 bus term"},
-         {"cfg h m 7", "cfg a v 1 350", "cfg n b 38400", "cfg c t 1", "cfg a f 0"}},
-        first, second);
-    Simulator other({"--model", "NC-4100"});
-    ASSERT_TRUE(other.running());
+         {"cfg h m 7", "cfg a v 1 350", "cfg n b 38400", "cfg c t 1", "cfg a f 0"}}, first, second);
+    START_SIMULATOR(other, {"--model", "NC-4100"});
     const ToolRun refused = run_tool({"-p", other.port()}, "settings load " + file + "\nquit\n");
     EXPECT_TRUE(holds(refused.err, "Error: the file is for an NC-350, this is an NC-4100 (-f loads "
                                    "the settings they share)\n"));
@@ -118,13 +107,11 @@ TEST(Settings, NC350SavedLoadedAndLoadedOnAnotherModelWithForce) {
 }
 
 TEST(Settings, NC210SavedAndLoaded) {
-    Simulator first({"--model", "NC-210", "--serial", "1"});
-    Simulator second({"--model", "NC-210", "--serial", "2"});
-    ASSERT_TRUE(first.running() && second.running());
+    START_SIMULATOR(first, {"--model", "NC-210", "--serial", "1"});
+    START_SIMULATOR(second, {"--model", "NC-210", "--serial", "2"});
     save_and_load({"NC-210",
                    {"gnss receiver gps beidou", "nmea0183 sentences GGA:1000 GSV:1000", "nmea2000 bus term"},
                    {"gnss receiver GPS BEIDOU", "nmea2000 bus term",
                     "nmea0183 sentences GNGGA:1000 GNRMC:0 GNVTG:0 GNZDA:0 GSV:1000 GSA:0 GNGLL:0 GNDTM:0"},
-                   {"cfg g s 41", "cfg c t 1"}},
-                  first, second);
+                   {"cfg g s 41", "cfg c t 1"}}, first, second);
 }

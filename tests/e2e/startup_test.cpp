@@ -1,8 +1,5 @@
 // From start-up to the prompt: discovery, choice, connection, one-shot commands,
 // the loop, reconnection and the traffic log, against simulated devices.
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -11,7 +8,6 @@
 #include <unistd.h>
 
 #include "expect.h"
-#include "harness.h"
 
 namespace {
 
@@ -28,8 +24,7 @@ std::string connected_line(const std::string& model, const std::string& serial,
 // the second pass falls back to 38400. The traffic log holds the
 // identification, login, a query and exit in both directions.
 TEST(Discovery, UnusualRateFallsBackTo38400AndTheTrafficIsLogged) {
-    Simulator sim({"--model", "NC-4100", "--baud", "38400", "--serial", "4711"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400", "--serial", "4711"});
     const std::string log_path = temp_path("traffic.log");
     ToolRun run = run_tool({"-p", sim.port(), "-b", "3840", "-l", log_path, "about"});
     EXPECT_EQ(run.status, 0);
@@ -107,14 +102,11 @@ TEST(Discovery, SeveralPortsListedInOrderAndChosenFromInput) {
 // under that name. A device that does not come back after an upload:
 // Upload.DeviceLostAfterTheUploadEndsTheSession.
 TEST(Reconnect, LostLineLeadsToTheReconnectAndAHangUpAtThePromptIsSeenAtOnce) {
-    const std::string by_id = temp_path("serial-by-id");
-    std::filesystem::create_directories(by_id);
+    const std::string by_id = temp_folder("serial-by-id");
     const std::string link = by_id + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    Simulator sim({"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "4800"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "4800"});
     const std::string connected = connected_line("NC-4100", "00000077", link);
-    ToolProcess tool({"-v", "-p", link});
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
+    START_AT_PROMPT(tool, {"-v", "-p", link});
     tool.send("mon\n");
     ASSERT_TRUE(tool.wait_for_output("$HEHDT", 10000));
     sim.control("hangup 200"); // back before the dispatcher's 500 ms pause ends
@@ -137,11 +129,9 @@ TEST(Reconnect, LostLineLeadsToTheReconnectAndAHangUpAtThePromptIsSeenAtOnce) {
 // interrupted command is named, and the next report is whole.
 TEST(Reconnect, WaitFindsTheDeviceAgainAfterTheReportStopsWhereTheLineWasLost) {
     const std::string link = temp_path("compass");
-    Simulator sim({"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "38400"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "38400"});
     const std::string connected = connected_line("NC-4100", "00000077", link);
-    ToolProcess tool({"-w", "20", "-p", link});
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 15000));
+    START_AT_PROMPT(tool, {"-w", "20", "-p", link});
     sim.control("delay 150");
     tool.send("status\n");
     ASSERT_TRUE(sim.wait_for_record(R"("text":"post\u000d")", 5000));
@@ -172,11 +162,9 @@ TEST(Reconnect, WaitFindsTheDeviceAgainAfterTheReportStopsWhereTheLineWasLost) {
 TEST(Reconnect, WaitAtStartUpForADeviceToAppear) {
     const std::string link = temp_path("late-compass");
     ToolProcess tool({"-w", "10", "-p", link});
-    ASSERT_TRUE(tool.wait_for_output("Waiting up to 10 s for a device, press ESC or Ctrl-C to stop\n",
-                                     10000))
+    ASSERT_TRUE(tool.wait_for_output("Waiting up to 10 s for a device, press ESC or Ctrl-C to stop\n", 10000))
         << tool.out();
-    Simulator sim({"--model", "NC-350", "--link", link, "--serial", "350", "--baud", "4800"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-350", "--link", link, "--serial", "350", "--baud", "4800"});
     ASSERT_TRUE(tool.wait_for_output(connected_line("NC-350", "00000350", link), 20000)) << tool.out();
     ASSERT_TRUE(tool.wait_for_output("nc> ", 10000));
     tool.send("quit\n");

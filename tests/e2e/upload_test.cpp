@@ -1,14 +1,9 @@
 // Firmware upload against simulated devices: the command's words, the checks
 // of the file, the frames on the wire at their rates, the retries after
 // injected faults, and what the device runs afterwards.
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <csignal>
-#include <regex>
 
 #include "expect.h"
-#include "harness.h"
 
 namespace {
 
@@ -28,8 +23,7 @@ std::vector<std::string> received(const std::string& record, int type) {
 // software checked, the data block in sentences of at most 34 frame bytes,
 // and the device restarted with it.
 TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
-    Simulator sim({"--model", "NC-350", "--reboot-time", "300"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-350", "--reboot-time", "300"});
     const std::string file = make_image({"--data-size", "0x10:200"});
 
     const ToolRun run = run_tool({"-v", "-p", sim.port(), "upload", "-b", "38400", file});
@@ -78,15 +72,13 @@ TEST(Upload, ImageAndDataBlockReachTheDeviceAndItRunsThem) {
 // its closing steps; no attempt follows. The command's words: UploadWords;
 // files that cannot be read: BadFilePaths.
 TEST(Upload, FileChecksStopBeforeAnyFrameAndCtrlCEndsTheTransfer) {
-    Simulator sim({"--model", "NC-350", "--min-version", "1.06"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-350", "--min-version", "1.06"});
     // About 70 s at 4800 baud.
     const std::string foreign =
         make_image({"--model", "NC-210", "--sw-part", "73-204107", "--code-size", "40000"});
     const std::string old = make_image({"--sw-version", "1.05"});
     const std::string damaged = make_image({"--bad-span-crc"});
-    ToolProcess tool({"-p", sim.port()});
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
+    START_AT_PROMPT(tool, {"-p", sim.port()});
     const size_t frames_at_prompt = count_of(sim.record(), R"("kind":"frame")");
     tool.send("upload " + damaged + "\nupload " + foreign + "\nupload " + old + "\nabout\n");
     ASSERT_TRUE(tool.wait_for_output("NC_Service Tool, version", 30000));
@@ -143,8 +135,7 @@ TEST(Upload, FaultsEndTheAttemptsTheyShould) {
     };
     check_at_once(rows, [](const Attempts& row) {
         SCOPED_TRACE(row.legend);
-        Simulator sim(concat({"--model", "NC-350", "--reboot-time", "300"}, row.sim));
-        ASSERT_TRUE(sim.running());
+        START_SIMULATOR(sim, concat({"--model", "NC-350", "--reboot-time", "300"}, row.sim));
         const ToolRun run = run_tool(concat(row.options, {"-p", sim.port(), "upload", "-b",
                                                           row.baud, make_image(row.image)}),
                                      "", {}, 120);
@@ -166,11 +157,9 @@ TEST(Upload, FaultsEndTheAttemptsTheyShould) {
 // not followed by a reconnect, yet the port is back at the link's rate: the
 // next upload starts without a single character of line noise.
 TEST(Upload, FailureAtTheTransferRateLeavesThePortAtTheLinkRate) {
-    Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--fault", "skip-segment 2 4"});
-    ASSERT_TRUE(sim.running());
+    START_SIMULATOR(sim, {"--model", "NC-350", "--reboot-time", "300", "--fault", "skip-segment 2 4"});
     const std::string file = make_image();
-    ToolProcess tool({"-p", sim.port()});
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
+    START_AT_PROMPT(tool, {"-p", sim.port()});
     tool.send("upload -b 115200 " + file + "\n");
     ASSERT_TRUE(tool.wait_for_output("nc> ", 100000, 2));
     EXPECT_EQ(received(sim.record(), 0x13).size(), 4u);
@@ -205,11 +194,9 @@ TEST(Upload, DeviceLostAfterTheUploadEndsTheSession) {
     check_at_once(cases, [](const Unplug& c) {
         SCOPED_TRACE(c.legend);
         const std::string link = temp_path("port");
-        Simulator sim({"--model", "NC-350", "--reboot-time", "300", "--link", link});
-        ASSERT_TRUE(sim.running());
+        START_SIMULATOR(sim, {"--model", "NC-350", "--reboot-time", "300", "--link", link});
         const std::string file = make_image({"--data-size", "0x10:20"});
-        ToolProcess tool({"-p", link});
-        ASSERT_TRUE(tool.wait_for_output("nc> ", 20000));
+        START_AT_PROMPT(tool, {"-p", link});
         tool.send("upload -b 38400 " + file + "\nabout\n");
         tool.close_input();
         ASSERT_TRUE(sim.wait_for_record("rebooting", 30000, c.restarts));

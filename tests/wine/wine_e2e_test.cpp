@@ -58,8 +58,7 @@ class WinePrefix {
         fs::create_directory_symlink("/", path_ + "/dosdevices/z:");
         // A run of the tool that touches no port: wine's start-up takes seconds
         // that are not the tool's.
-        run_tool({"-c", START_WINE, "start-wine", NC_WINESERVER, NC_WINE64, NC_WINDOWS_TOOL_PATH,
-                  "-h"},
+        run_tool({"-c", START_WINE, "start-wine", NC_WINESERVER, NC_WINE64, NC_WINDOWS_TOOL_PATH, "-h"},
                  "", environment(), 60, "/bin/sh");
     }
     ~WinePrefix() { run_tool({"-k"}, "", environment(), 30, NC_WINESERVER); }
@@ -67,9 +66,7 @@ class WinePrefix {
     WinePrefix& operator=(const WinePrefix&) = delete;
 
     std::map<std::string, std::string> environment() const {
-        return {{"WINEPREFIX", path_},
-                {"WINEDEBUG", "-all"},
-                {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
+        return {{"WINEPREFIX", path_}, {"WINEDEBUG", "-all"}, {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
     }
     // The COM ports wine made for this prefix.
     std::vector<std::string> com_ports() const {
@@ -143,21 +140,12 @@ void expect_same(const Runs& runs) {
     EXPECT_EQ(runs.on_windows.err, runs.on_linux.err);
 }
 
-std::string matches_in(const std::string& text, const std::string& pattern) {
+// Every match of the pattern in what the simulator recorded, a line each.
+std::string matches_in(const Simulator& sim, const std::string& pattern) {
     std::string found;
-    for (const auto& match : all_matches(text, pattern))
+    for (const auto& match : all_matches(sim.record(), pattern))
         found += match[0] + "\n";
     return found;
-}
-
-// The shell lines that changed the configuration, as the simulator recorded them.
-std::string configuration_writes(const Simulator& sim) {
-    return matches_in(sim.record(), "\"text\":\"cfg m [rw] -?[0-9][^\"]*\"");
-}
-
-// The frames the simulator received, without their times.
-std::string frames_received(const Simulator& sim) {
-    return matches_in(sim.record(), "\"dir\":\"rx\",\"kind\":\"frame\"[^}]*");
 }
 
 } // namespace
@@ -171,47 +159,49 @@ TEST(OnWine, StartUpAndScan) {
         GTEST_SKIP() << "wine also lists this machine's serial ports: no rights to hide them";
     Runs runs = run_both(sims, prefix, {"about"}, "");
     EXPECT_EQ(runs.on_linux.status, 0) << runs.on_linux.out << runs.on_linux.err;
-    EXPECT_NE(runs.on_linux.out.find("PORT 38400"), std::string::npos) << runs.on_linux.out;
+    EXPECT_TRUE(holds(runs.on_linux.out, "PORT 38400"));
     expect_same(runs);
 }
 
-// The prompt with help texts, an unknown command, the version and the status
-// report.
-TEST(OnWine, PromptReadsLinesFromAPipe) {
-    SimPair sims({"--model", "NC-4100", "--baud", "38400"});
-    WinePrefix prefix(sims.for_windows.port());
-    Runs runs = run_both(sims, prefix, {"-b", "38400", "-p", "@PORT"},
-                         "help\nabout\nbogus\nhelp ver\nver\nstatus\nquit\n");
-    EXPECT_NE(runs.on_linux.out.find("nc> "), std::string::npos);
-    expect_same(runs);
-}
-
-// The value reaches the device and is read back; values that are no numbers
-// never reach it, whatever the C library makes of "nan".
-TEST(OnWine, ConfigurationChange) {
-    SimPair sims({"--model", "NC-4100", "--no-nmea"});
-    WinePrefix prefix(sims.for_windows.port());
-    Runs runs = run_both(sims, prefix, {"-a", "-b", "38400", "-p", "@PORT"},
-                         "roll offset 1.5\nroll offset nan\nvertical offset abc\nroll offset\n");
-    EXPECT_NE(runs.on_linux.out.find("Static roll offset set to: 1.50 degrees\n"),
-              std::string::npos);
-    expect_same(runs);
-    EXPECT_EQ(configuration_writes(sims.for_windows), configuration_writes(sims.for_linux));
-    EXPECT_NE(configuration_writes(sims.for_windows).find("cfg m r -150 0 0"), std::string::npos);
-}
-
-// An image and a data block in frames, the image at the transfer rate: the
-// same frames reach the device, and it runs the new software.
-TEST(OnWine, Upload) {
-    const std::string image = make_image({"--data-size", "0x10:200"});
-    SimPair sims({"--model", "NC-350", "--reboot-time", "300"});
-    WinePrefix prefix(sims.for_windows.port());
-    Runs runs = run_both(sims, prefix, {"-v", "-p", "@PORT", "upload", "-b", "38400", image}, "");
-    EXPECT_NE(runs.on_linux.out.find("Device successfully updated to 1.07 Release\n"),
-              std::string::npos)
-        << runs.on_linux.out;
-    expect_same(runs);
-    EXPECT_EQ(frames_received(sims.for_windows), frames_received(sims.for_linux));
+// Each row runs both tools at once, each against a simulator of its own, and
+// they must print the same and the devices receive the same: the lines that
+// match the pattern, among them the one given.
+TEST(OnWine, SameOutputAndTrafficAsOnLinux) {
+    const struct {
+        const char* legend;
+        std::vector<std::string> sim, args;
+        std::string input, out; // out: part of the Linux tool's output
+        const char* pattern;    // of what the devices received, "" for none
+        const char* received;
+    } rows[] = {
+        {"help texts, an unknown command, the version and the status report",
+         {"--model", "NC-4100", "--baud", "38400"}, {"-b", "38400", "-p", "@PORT"},
+         "help\nabout\nbogus\nhelp ver\nver\nstatus\nquit\n", "nc> ", "", ""},
+        // Values that are no numbers never reach the device, whatever the C
+        // library makes of "nan".
+        {"configuration change", {"--model", "NC-4100", "--no-nmea"}, {"-a", "-b", "38400", "-p", "@PORT"},
+         "roll offset 1.5\nroll offset nan\nvertical offset abc\nroll offset\n",
+         "Static roll offset set to: 1.50 degrees\n", "\"text\":\"cfg m [rw] -?[0-9][^\"]*\"",
+         "cfg m r -150 0 0"},
+        // An image and a data block in frames, the image at the transfer rate.
+        {"upload", {"--model", "NC-350", "--reboot-time", "300"},
+         {"-v", "-p", "@PORT", "upload", "-b", "38400", make_image({"--data-size", "0x10:200"})}, "",
+         "Device successfully updated to 1.07 Release\n", "\"dir\":\"rx\",\"kind\":\"frame\"[^}]*",
+         "\"type\":18"},
+    };
+    check_at_once(rows, [](const auto& row) {
+        SCOPED_TRACE(row.legend);
+        SimPair sims(row.sim);
+        WinePrefix prefix(sims.for_windows.port());
+        const Runs runs = run_both(sims, prefix, row.args, row.input);
+        EXPECT_TRUE(holds(runs.on_linux.out, row.out)) << runs.on_linux.err;
+        expect_same(runs);
+        if (*row.pattern) {
+            const std::string received = matches_in(sims.for_linux, row.pattern);
+            EXPECT_EQ(matches_in(sims.for_windows, row.pattern), received);
+            EXPECT_TRUE(holds(received, row.received));
+        }
+    });
 }
 
 // Ctrl-C while the prompt waits for a line from a pipe: the tool logs out
@@ -235,8 +225,7 @@ TEST(OnWine, CtrlCWithPipedInputEndsAtOnce) {
 TEST(OnWine, DiagReportKeepsTheDevicesLineEnds) {
     Simulator sim({"--model", "NC-4100", "--baud", "38400"});
     WinePrefix prefix(sim.port());
-    const std::string dir = temp_path("diag");
-    fs::create_directories(dir);
+    const std::string dir = temp_folder("diag");
     const ToolRun run = run_tool({NC_WINDOWS_TOOL_PATH, "-b", "38400", "-p", COM_PORT, "diag", dir},
                                  "", prefix.environment(), 120, NC_WINE64);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
