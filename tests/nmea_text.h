@@ -2,26 +2,20 @@
 // line end, and shell text in as many shell sentences as it needs.
 #pragma once
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "link/nmea.h"
 
 inline std::string with_checksum(const std::string& body) {
-    std::string sentence(body.size() + 5, '\0');
-    std::memcpy(sentence.data(), body.data(), body.size());
-    uint32_t length = static_cast<uint32_t>(body.size());
-    length += nmea_append_checksum(sentence.data(), length);
-    length += nmea_append_crlf(sentence.data(), length);
-    sentence.resize(length);
+    std::string sentence = body + "*00\r\n";
+    nmea_append_checksum(sentence.data(), static_cast<uint32_t>(body.size()));
     return sentence;
 }
 
 inline std::string shell_sentences(const std::string& text) {
     std::string sentences;
     const auto* src = reinterpret_cast<const uint8_t*>(text.data());
-    uint32_t remaining = static_cast<uint32_t>(text.size());
-    while (remaining > 0) {
+    for (uint32_t remaining = static_cast<uint32_t>(text.size()); remaining > 0;) {
         char buffer[NMEA_MAX_SENTENCE];
         sentences.append(buffer, nmea_shell_sentence(buffer, 77, &src, &remaining));
     }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "app/prompt_completion.h"
@@ -16,9 +16,25 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-bool offers(const CompletionCandidates& candidates, const std::string& word) {
-    return std::find(candidates.words.begin(), candidates.words.end(), word) !=
-           candidates.words.end();
+std::string bracketed(const Words& words) {
+    std::string text;
+    for (const std::string& word : words)
+        text += "[" + word + "]";
+    return text;
+}
+
+// The words before the cursor, <the word it is in>, @where that starts, and
+// whether a quote is open.
+std::string context_of(const std::string& line) {
+    const CompletionContext c = completion_context(line);
+    return bracketed(c.words_before) + "<" + c.partial + ">@" + std::to_string(c.word_start) +
+           (c.quoted ? " quoted" : "");
+}
+
+// What Tab does to the line: the text it puts in, then the choices it shows.
+std::string completed(const std::string& line, const Words& candidates, bool ignore_case = false) {
+    const CompletionEdit edit = complete_word(completion_context(line), candidates, ignore_case);
+    return edit.replacement + bracketed(edit.choices);
 }
 
 // The "command keyword" pairs that help's overview lists under SETUP.
@@ -32,89 +48,52 @@ std::set<std::string> setup_pairs_in_help(const char* model) {
     std::istringstream overview(testing::internal::GetCapturedStdout());
     std::set<std::string> pairs;
     bool in_setup = false;
-    for (std::string line; std::getline(overview, line);) {
-        if (line == "SETUP" || line == "UTILITIES")
-            in_setup = line == "SETUP";
+    for (std::string line; std::getline(overview, line) && line != "UTILITIES";) {
+        in_setup = in_setup || line == "SETUP";
         std::istringstream words(line);
         std::string command, keyword;
         if (!in_setup || !(words >> command >> keyword) || keyword[0] == '<')
             continue;
-        if (keyword[0] != '[') {
-            pairs.insert(command + " " + keyword);
-            continue;
-        }
-        std::istringstream choices(keyword.substr(1, keyword.find(']') - 1)); // "[run|reset]"
+        // One keyword, or a choice of them: "[run|reset]".
+        std::istringstream choices(keyword[0] == '[' ? keyword.substr(1, keyword.find(']') - 1)
+                                                     : keyword);
         for (std::string choice; std::getline(choices, choice, '|');)
             pairs.insert(command + " " + choice);
     }
     return pairs;
 }
 
-const std::set<std::string> SETUP_COMMANDS = {"attitude", "autolevel", "deviation", "gnss",
-                                              "heading",  "nmea0183",  "nmea2000",  "pitch",
-                                              "roll",     "variation", "vertical"};
+// The commands with keywords that help lists elsewhere, or not at all.
+const std::set<std::string> NOT_SETUP = {"factory", "help", "settings", "stat"};
 
 } // namespace
 
-// A first word and one after a blank: LineEditing.TabCompletesWhatTheModelTakes.
-TEST(Completion, FindsTheWordAtTheCursorAsThePromptCutsIt) {
-    const struct {
-        std::string line;
-        Words words_before;
-        std::string partial;
-        size_t word_start;
-        bool quoted;
-    } cases[] = {
-        {"", {}, "", 0, false},
-        {"gnss\treceiver g", {"gnss", "receiver"}, "g", 14, false},
-        {"upload \"/tmp/my fi", {"upload"}, "/tmp/my fi", 7, true}, // open quote keeps spaces
-        {"help \"a b\" c", {"help", "a b"}, "c", 11, false},        // closed quote: one word
-    };
-    for (const auto& c : cases) {
-        const CompletionContext got = completion_context(c.line);
-        EXPECT_EQ(std::tie(got.words_before, got.partial, got.word_start, got.quoted),
-                  std::tie(c.words_before, c.partial, c.word_start, c.quoted))
-            << c.line;
-    }
-}
-
-TEST(Completion, CompletesAsFarAsTheCandidatesAgree) {
-    const struct {
-        const char* legend;
-        std::string line;
-        Words candidates;
-        bool ignore_case;
-        std::string replacement;
-        Words choices;
-    } cases[] = {
-        {"ambiguous", "nmea", {"nmea0183", "nmea2000"}, false, "", {"nmea0183", "nmea2000"}},
-        {"common part added", "n", {"nmea0183", "nmea2000"}, false, "nmea", {}},
-        {"empty word", "nmea0183 ", {"sentences", "baudrate"}, true, "", {"baudrate", "sentences"}},
-        {"keyword in any case", "deviation CAL", {"calibration", "options"}, true, "calibration ",
-         {}},
-        {"command names exactly", "NAV", {"nav"}, false, "", {}},
-        {"no match", "xyz", {"nav"}, false, "", {}},
-        {"sentence wants its interval", "nmea0183 sentences HDT", {"HDT:", "HDG:"}, false, "HDT:", {}},
-        {"open quote closed", "upload \"/tmp/a", {"/tmp/abc"}, false, "\"/tmp/abc\" ", {}},
-        {"quote open while ambiguous", "upload /tmp/m", {"/tmp/my a", "/tmp/my b"}, false,
-         "\"/tmp/my ", {}},
-    };
-    for (const auto& c : cases) {
-        const CompletionEdit edit = complete_word(completion_context(c.line), c.candidates, c.ignore_case);
-        EXPECT_EQ(edit.replacement, c.replacement) << c.legend;
-        EXPECT_EQ(edit.choices, c.choices) << c.legend;
-    }
-}
-
-TEST(Completion, ChoicesFillColumnsDownThenAcross) {
+// The word at the cursor, cut as the prompt cuts the line, is completed as
+// far as the candidates agree. A first word and one after a blank, the words
+// after nmea0183 on either model, and file names after upload -f and stat -l
+// are completed end to end by
+// LineEditing.TabCompletesWhatTheModelTakesAndUpRecallsEarlierLines.
+TEST(Completion, CompletesTheWordAtTheCursorAsFarAsTheCandidatesAgree) {
+    EXPECT_EQ(context_of(""), "<>@0");
+    EXPECT_EQ(context_of("gnss\treceiver g"), "[gnss][receiver]<g>@14");
+    EXPECT_EQ(context_of("upload \"/tmp/my fi"), "[upload]</tmp/my fi>@7 quoted"); // keeps spaces
+    EXPECT_EQ(context_of("help \"a b\" c"), "[help][a b]<c>@11"); // closed quote: one word
+    const Words nmea = {"nmea0183", "nmea2000"};
+    EXPECT_EQ(completed("nmea", nmea), "[nmea0183][nmea2000]"); // ambiguous
+    EXPECT_EQ(completed("n", nmea), "nmea");                     // common part added
+    EXPECT_EQ(completed("nmea0183 ", {"sentences", "baudrate"}, true), "[baudrate][sentences]");
+    EXPECT_EQ(completed("deviation CAL", {"calibration", "options"}, true), "calibration ");
+    EXPECT_EQ(completed("NAV", {"nav"}), ""); // command names exactly
+    EXPECT_EQ(completed("nmea0183 sentences HDT", {"HDT:", "HDG:"}), "HDT:"); // wants its interval
+    EXPECT_EQ(completed("upload \"/tmp/a", {"/tmp/abc"}), "\"/tmp/abc\" "); // open quote closed
+    EXPECT_EQ(completed("upload /tmp/m", {"/tmp/my a", "/tmp/my b"}), "\"/tmp/my "); // opened
+    // The choices fill columns down, then across.
     EXPECT_EQ(completion_columns({"a", "bb", "c", "d", "e"}, 8), (Words{"a   d", "bb  e", "c"}));
     EXPECT_EQ(completion_columns({"a-very-long-name"}, 4), (Words{"a-very-long-name"}));
 }
 
-// Each row: what must be offered after the words, and what must not. The
-// words after nmea0183 on either model, and file names after upload -f and
-// stat -l, are completed end to end by LineEditing.TabCompletesWhatTheModelTakes.
-TEST(Completion, OffersWhatTheConnectedModelTakes) {
+// Each row: what must be offered after the words, and what must not.
+TEST(Completion, OffersWhatTheConnectedModelTakesAsHelpListsIt) {
     const struct {
         const char* model;
         Words before, offered, refused;
@@ -123,34 +102,29 @@ TEST(Completion, OffersWhatTheConnectedModelTakes) {
         {"NC-350", {"deviation", "calibration"}, {"on", "off", "reset"}, {"standard", "adaptive"}},
         {"NC-210", {"gnss", "receiver", "gps"}, {"sbas"}, {}},
         {"NC-350", {"Deviation"}, {}, {"calibration", "options"}}, // command names exactly
-        {"NC-4100", {"nmea0183", "sentences"}, {"default", "HDT:"}, {}},
         {"NC-4100", {"nmea0183", "sentences", "HDT:100"}, {"RMC:"}, {"default"}},
         {"NC-210", {}, {"gnss", "help"}, {"attitude", "ncterm"}},
-        {"NC-210", {"help"}, {"attitude"}, {"ncterm"}},
-        {"NC-210", {"settings"}, {"save", "compare", "load"}, {}},
     };
     for (const auto& row : rows) {
-        const CompletionCandidates candidates = prompt_candidates(row.model, row.before);
-        const std::string legend = row.model + (" " + testing::PrintToString(row.before));
+        const Words words = prompt_candidates(row.model, row.before).words;
+        const std::string legend = row.model + (" " + testing::PrintToString(row.before)) + ": ";
         for (const std::string& word : row.offered)
-            EXPECT_TRUE(offers(candidates, word)) << legend << ": " << word;
+            EXPECT_EQ(std::count(words.begin(), words.end(), word), 1) << legend << word;
         for (const std::string& word : row.refused)
-            EXPECT_FALSE(offers(candidates, word)) << legend << ": " << word;
+            EXPECT_EQ(std::count(words.begin(), words.end(), word), 0) << legend << word;
     }
     for (const Words& before : {Words{"upload"}, Words{"upload", "-b", "38400"}, Words{"diag"},
-                                Words{"settings", "save"}, Words{"settings", "load", "-f"}})
+                                Words{"settings", "load", "-f"}})
         EXPECT_TRUE(prompt_candidates("NC-4100", before).file_path) << before.back();
     EXPECT_FALSE(prompt_candidates("NC-4100", {"upload", "-b"}).file_path);
     EXPECT_FALSE(prompt_candidates("NC-4100", {"diag", "/tmp"}).file_path);
-}
 
-// The keywords offered after each setup command are those help lists for the
-// model, so that the two tables cannot drift apart.
-TEST(Completion, SetupKeywordsAgreeWithHelp) {
+    // The keywords offered after each setup command are those help lists for
+    // the model, so that the two tables cannot drift apart.
     for (const char* model : {"NC-4100", "NC-350", "NC-210", "NC-999"}) {
         std::set<std::string> offered;
         for (const std::string& command : prompt_candidates(model, {}).words) {
-            if (SETUP_COMMANDS.count(command) == 0)
+            if (NOT_SETUP.count(command) != 0)
                 continue;
             for (const std::string& keyword : prompt_candidates(model, {command}).words)
                 offered.insert(command + " " + keyword);
@@ -158,23 +132,17 @@ TEST(Completion, SetupKeywordsAgreeWithHelp) {
         EXPECT_FALSE(offered.empty()) << model;
         EXPECT_EQ(offered, setup_pairs_in_help(model)) << model;
     }
-}
 
-// bash completes the commands of the table that help lists (on Linux, where
-// the script is installed).
+    // bash completes the commands of the table that help lists (on Linux,
+    // where the script is installed).
 #ifdef NC_BASH_COMPLETION
-TEST(Completion, BashCompletionKnowsEveryListedCommand) {
     std::ifstream script(NC_BASH_COMPLETION);
     std::string line;
     while (std::getline(script, line) && line.rfind("_nc_service_commands=", 0) != 0) {
     }
     std::istringstream listed(line.substr(line.find('"') + 1, line.rfind('"') - line.find('"') - 1));
-    std::set<std::string> in_script, in_table;
-    for (std::string name; listed >> name;)
-        in_script.insert(name);
-    for (const CommandEntry& entry : command_table())
-        if (std::string(entry.name) != "ncterm")
-            in_table.insert(entry.name);
-    EXPECT_EQ(in_script, in_table);
-}
+    const Words commands = prompt_candidates("NC-210", {"help"}).words; // but ncterm, on any model
+    EXPECT_EQ(std::set<std::string>(std::istream_iterator<std::string>(listed), {}),
+              std::set<std::string>(commands.begin(), commands.end()));
 #endif
+}

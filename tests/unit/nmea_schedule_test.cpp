@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/console.h"
@@ -9,81 +10,56 @@
 
 namespace {
 
-struct Row {
-    const char* formatter;
-    uint32_t interval;
-};
-
-struct Scheduled {
-    std::vector<uint32_t> offsets;
-    std::string verbose; // level 0 goes to standard output
-    std::string errors;
-    size_t without_jitter = 0; // sentences listed with "jitter: 0ms"
-};
-
-// A table of the rows, scheduled at the rate with the listing on.
-Scheduled schedule(const std::vector<Row>& rows, uint32_t baud) {
-    std::vector<SentenceEntry> entries(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        entries[i].id = static_cast<uint32_t>(i + 1);
-        std::strcpy(entries[i].talker, "HE");
-        std::strcpy(entries[i].formatter, rows[i].formatter);
-        entries[i].interval = rows[i].interval;
-        entries[i].offset = 999; // every entry must be given an offset
-        entries[i].length = nmea_sentence_length(rows[i].formatter);
+// The offsets a table of the rows (formatter, interval) is given at the rate,
+// with the listing on, and how many sentences the listing shows without
+// jitter; then whatever was printed as an error, and the listing when it warns.
+std::string scheduled(uint32_t baud, const std::vector<std::pair<const char*, uint32_t>>& rows) {
+    std::vector<SentenceEntry> entries;
+    for (const auto& [formatter, interval] : rows) {
+        SentenceEntry& entry = entries.emplace_back();
+        std::strcpy(entry.formatter, formatter);
+        entry.interval = interval;
+        entry.offset = 999; // every entry must be given an offset
+        entry.length = nmea_sentence_length(formatter);
     }
     verbose_mode = 1;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     nmea_schedule(entries, baud);
-    Scheduled s{{}, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+    const std::string listing = testing::internal::GetCapturedStdout();
+    const std::string errors = testing::internal::GetCapturedStderr();
     verbose_mode = 0;
+    std::string result;
     for (const SentenceEntry& entry : entries)
-        s.offsets.push_back(entry.offset);
-    const std::string no_jitter = "jitter: 0ms\n";
-    for (size_t at = s.verbose.find(no_jitter); at != std::string::npos;
-         at = s.verbose.find(no_jitter, at + 1))
-        ++s.without_jitter;
-    return s;
+        result += std::to_string(entry.offset) + " ";
+    int without_jitter = 0;
+    for (size_t at = 0; (at = listing.find("jitter: 0ms\n", at)) != std::string::npos; ++at)
+        ++without_jitter;
+    result += "/ " + std::to_string(without_jitter) + " without jitter" + errors;
+    return listing.find("Warning") == std::string::npos ? result : result + "\n" + listing;
 }
 
 } // namespace
 
-// Each row: the sentences' intervals at a rate, the offsets they are given,
-// and how many sentences go without jitter (-1: not counted); none warns.
 // Sentences that run over into the next slot at 4800 and an overloaded
 // shortest interval, with the listing and both warnings, are seen end to end
-// by Commands.Nmea0183Schedule.
+// by Commands.OffsetsScheduleCompassAndReceivers.
 TEST(NmeaSchedule, OffsetsAndJitter) {
-    const struct {
-        const char* legend;
-        std::vector<Row> rows;
-        uint32_t baud;
-        std::vector<uint32_t> offsets;
-        int without_jitter;
-    } cases[] = {
-        {"slow sentences share the free room at 38400",
-         {{"HDT", 100}, {"ROT", 200}, {"HDG", 500}, {"XDR", 1000}, {"att", 1000}}, 38400,
-         {0, 0, 0, 0, 25}, 5},
-        // 111850 ms x 38400 baud is just above 2^32: taken modulo 2^32 the slot
-        // would hold 7 characters, give a false jitter warning and move HDG.
-        {"slot longer than the 32-bit product", {{"HDT", 111850}, {"ROT", 223700}, {"HDG", 223700}},
-         38400, {0, 0, 0}, 3},
-        {"equal shortest intervals are all base sentences",
-         {{"HDT", 200}, {"XDR", 1000}, {"HDG", 200}}, 4800, {0, 100, 25}, -1},
-        {"slow sentences run over into the next slot, and one not placed",
-         {{"HDT", 100}, {"THS", 100}, {"ROT", 200}, {"HDG", 1000}, {"GGA", 1000}, {"VTG", 0}}, 4800,
-         {0, 25, 75, 175, 0, 0}, 2},
-        {"nothing placed", {{"HDT", 0}, {"GGA", 0}}, 4800, {0, 0}, -1},
-        {"no link speed, no timing", {{"HDT", 100}}, 0, {0}, -1},
-    };
-    for (const auto& c : cases) {
-        const Scheduled s = schedule(c.rows, c.baud);
-        EXPECT_EQ(s.offsets, c.offsets) << c.legend;
-        EXPECT_EQ(s.verbose.find("Warning"), std::string::npos) << c.legend << "\n" << s.verbose;
-        EXPECT_EQ(s.errors, "") << c.legend;
-        if (c.without_jitter >= 0) {
-            EXPECT_EQ(s.without_jitter, static_cast<size_t>(c.without_jitter)) << c.legend;
-        }
-    }
+    // Slow sentences share the free room.
+    EXPECT_EQ(scheduled(38400, {{"HDT", 100}, {"ROT", 200}, {"HDG", 500}, {"XDR", 1000},
+                                {"att", 1000}}),
+              "0 0 0 0 25 / 5 without jitter");
+    // 111850 ms x 38400 baud is just above 2^32: taken modulo 2^32 the slot
+    // would hold 7 characters, give a false jitter warning and move HDG.
+    EXPECT_EQ(scheduled(38400, {{"HDT", 111850}, {"ROT", 223700}, {"HDG", 223700}}),
+              "0 0 0 / 3 without jitter");
+    // Equal shortest intervals are all base sentences.
+    EXPECT_EQ(scheduled(4800, {{"HDT", 200}, {"XDR", 1000}, {"HDG", 200}}),
+              "0 100 25 / 3 without jitter");
+    // Slow sentences run over into the next slot, and one is not placed.
+    EXPECT_EQ(scheduled(4800, {{"HDT", 100}, {"THS", 100}, {"ROT", 200}, {"HDG", 1000},
+                               {"GGA", 1000}, {"VTG", 0}}),
+              "0 25 75 175 0 0 / 2 without jitter");
+    EXPECT_EQ(scheduled(4800, {{"HDT", 0}, {"GGA", 0}}), "0 0 / 0 without jitter"); // none placed
+    EXPECT_EQ(scheduled(0, {{"HDT", 100}}), "0 / 0 without jitter"); // no link speed, no timing
 }

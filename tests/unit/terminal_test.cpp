@@ -1,5 +1,6 @@
-// The pass-through terminal's login prompt. What it shows of the device's
-// output (a backspace erases) is seen end to end by Ncterm.PlainConsoleByHand.
+// The pass-through terminal's login prompt. A prompt at a line's start, and
+// what it shows of the device's output (a backspace erases), are seen end to
+// end by Ncterm.PlainConsoleByHandAndBackToThePrompt.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,20 +11,17 @@ namespace {
 
 bool prompt_in(const std::string& stream) {
     LoginPromptMatcher matcher;
-    for (char c : stream) {
-        if (matcher.feed(static_cast<uint8_t>(c)))
-            return true;
-    }
-    return false;
+    bool found = false;
+    for (char c : stream)
+        found = matcher.feed(static_cast<uint8_t>(c)) || found;
+    return found;
 }
 
 } // namespace
 
-// A prompt at a line's start: Ncterm.PlainConsoleByHandAndBackToThePrompt.
 TEST(Terminal, LoginPromptComparedByteByByte) {
     EXPECT_TRUE(prompt_in("UsxUser:"));
     EXPECT_FALSE(prompt_in("user:"));
     EXPECT_FALSE(prompt_in("Use"));
-    // The byte that breaks a partial match is not compared again.
-    EXPECT_FALSE(prompt_in("UUser:"));
+    EXPECT_FALSE(prompt_in("UUser:")); // the byte that breaks a match is not compared again
 }

@@ -1,84 +1,104 @@
-// The upload command's words and its decision about a file. Which bootloader
-// it runs: device_test.cpp.
+// The upload command's words, its decision about a file, and what it reads
+// from the device's identification answer: which software runs, and which
+// bootloader it is to start.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "link/device.h"
 #include "upload/upload.h"
 
 namespace {
 
-struct Parsed {
-    int result;
-    UploadOptions options;
-    std::string err;
-};
-
-Parsed parse(std::vector<std::string> words) {
+// What the words give: the path, rate and -f, or the result and what went to
+// standard error.
+std::string parsed(std::vector<std::string> words) {
     words.insert(words.begin(), "upload");
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
-    Parsed parsed{};
+    UploadOptions options{};
     testing::internal::CaptureStderr();
-    parsed.result =
-        parse_upload_words(static_cast<int32_t>(argv.size()), argv.data(), parsed.options);
-    parsed.err = testing::internal::GetCapturedStderr();
-    parsed.options.path = nullptr; // points into words, which are gone
-    return parsed;
+    const int result = parse_upload_words(static_cast<int32_t>(argv.size()), argv.data(), options);
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (result != 0 || !err.empty())
+        return std::to_string(result) + " " + err;
+    return std::string(options.path) + " at " + std::to_string(options.baud) +
+           (options.force ? ", forced" : "");
+}
+
+void put_le(uint8_t* at, uint32_t value, int size) {
+    for (int i = 0; i < size; ++i)
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// An identification answer as the device sends it (header + payload), with
+// the part numbers of its software entries; the payload holds two entries.
+DeviceRecord identified(std::vector<uint32_t> software, uint16_t payload_length = 68,
+                        uint32_t part = 0, uint32_t serial = 0) {
+    DeviceRecord record;
+    uint8_t* payload = record.identification + 4;
+    put_le(record.identification + 2, payload_length, 2);
+    put_le(payload + IDENT_PART_NUMBER, part, 4);
+    put_le(payload + IDENT_SERIAL, serial, 4);
+    payload[IDENT_SOFTWARE_COUNT] = static_cast<uint8_t>(software.size());
+    for (size_t i = 0; i < software.size() && i < 2; ++i)
+        put_le(payload + IDENT_SOFTWARE_1 + i * IDENT_SOFTWARE_ENTRY_SIZE, software[i], 4);
+    return record;
 }
 
 } // namespace
 
 // -b and -f as words of their own are in Upload.*; a plain path is the row
 // after "--".
-TEST(UploadWords, OptionsPathAndUsageErrors) {
-    const struct {
-        std::vector<std::string> words;
-        int result;
-        uint32_t baud;
-        bool force;
-        const char* err;
-    } cases[] = {
-        {{"-fb115200", "fw.nci"}, 0, 115200, true, ""},
-        {{"--", "-fw.nci"}, 0, 0, false, ""},
-        {{"fw.nci", "-f"}, 1, 0, false, "upload: Illegal argument: -f\n"}, // scanning stops at the path
-        {{"-x", "fw.nci"}, 1, 0, false, "upload: invalid option: x\n"},
-        {{"-f"}, 1, 0, true, "upload: missing filename\n"},
-        {{"-b"}, 1, 0, false, "upload: option requires an argument: b\n"},
-        // A rate that is no positive number would switch the bootloader to 0 baud.
-        {{"-b", "0", "fw.nci"}, 1, 0, false, "upload: Illegal argument: 0\n"},
-        {{"-b", "fast", "fw.nci"}, 1, 0, false, "upload: Illegal argument: fast\n"},
-        {{"-b", "115200x", "fw.nci"}, 1, 0, false, "upload: Illegal argument: 115200x\n"},
-        {{"-b", "-9600", "fw.nci"}, 1, 0, false, "upload: Illegal argument: -9600\n"},
-        {{"-b", "4294967296", "fw.nci"}, 1, 0, false, "upload: Illegal argument: 4294967296\n"},
-    };
-    for (const auto& c : cases) {
-        const Parsed parsed = parse(c.words);
-        const std::string legend = testing::PrintToString(c.words);
-        EXPECT_EQ(parsed.result, c.result) << legend;
-        EXPECT_EQ(parsed.err, c.err) << legend;
-        if (c.result == 0) {
-            EXPECT_EQ(parsed.options.baud, c.baud) << legend;
-            EXPECT_EQ(parsed.options.force, c.force) << legend;
-        }
-    }
-}
+TEST(UploadWords, OptionsPathUsageErrorsAndTheProductListOfTheFile) {
+    EXPECT_EQ(parsed({"-fb115200", "fw.nci"}), "fw.nci at 115200, forced");
+    EXPECT_EQ(parsed({"--", "-fw.nci"}), "-fw.nci at 0");
+    EXPECT_EQ(parsed({"fw.nci", "-f"}), "1 upload: Illegal argument: -f\n"); // stops at the path
+    EXPECT_EQ(parsed({"-x", "fw.nci"}), "1 upload: invalid option: x\n");
+    EXPECT_EQ(parsed({"-f"}), "1 upload: missing filename\n");
+    EXPECT_EQ(parsed({"-b"}), "1 upload: option requires an argument: b\n");
+    // A rate that is no positive number would switch the bootloader to 0 baud.
+    for (const std::string rate : {"0", "115200x", "-9600", "4294967296"})
+        EXPECT_EQ(parsed({"-b", rate, "fw.nci"}), "1 upload: Illegal argument: " + rate + "\n");
 
-// Real files have one header; the first one that names products counts.
-TEST(UploadDecisions, ProductListOfTheFirstHeaderThatNamesProducts) {
+    // Real files have one header; the first one that names products counts.
     const auto header = [](std::vector<uint32_t> products) {
-        ImageRecord record{IMAGE_RECORD_HEADER, 0, std::vector<uint8_t>(8)};
+        ImageRecord record{IMAGE_RECORD_HEADER, 0, std::vector<uint8_t>(8 + 4 * products.size())};
         record.data[6] = static_cast<uint8_t>(products.size());
-        for (uint32_t product : products)
-            for (int i = 0; i < 4; ++i)
-                record.data.push_back(static_cast<uint8_t>(product >> (8 * i)));
-        record.length = static_cast<uint32_t>(record.data.size() + 8);
+        for (size_t i = 0; i < products.size(); ++i)
+            put_le(&record.data[8 + 4 * i], products[i], 4);
         return record;
     };
     const std::vector<ImageRecord> records = {header({}), header({5, 7}), header({9})};
     EXPECT_TRUE(image_lists_product(records, 7));
     EXPECT_FALSE(image_lists_product(records, 9));
     EXPECT_FALSE(image_lists_product({header({})}, 0));
+}
+
+// The fields of a full answer reach the user through "ver"
+// (Commands.VerPostAndEvent); here what is read from answers that lack them,
+// which software runs, and the bootloader the upload starts: in either entry,
+// the first one that is one.
+TEST(DeviceRecord, ShortAnswerWhatSoftwareRunsAndWhichIsTheBootloader) {
+    // A payload of 10 bytes carries the part number and half the serial only.
+    const DeviceRecord record =
+        identified({make_part_number(73, 1)}, 10, make_part_number(37, 204106), 0x00ABCDEF);
+    EXPECT_EQ(ident_part_number(record), make_part_number(37, 204106));
+    EXPECT_EQ(ident_serial(record), 0xCDEFu);
+    EXPECT_FALSE(application_running(record)); // its software entries are missing
+
+    EXPECT_TRUE(application_running(identified({make_part_number(71, 1)})));
+    EXPECT_FALSE(application_running(identified({make_part_number(70, 1)})));
+    EXPECT_STREQ(lookup_model(make_part_number(38, 203952)), "?"); // the prefix counts too
+
+    const uint32_t app = make_part_number(73, 1), boot = make_part_number(70, 2);
+    EXPECT_EQ(bootloader_part_number(identified({app, boot})), boot);
+    EXPECT_EQ(bootloader_part_number(identified({boot})), boot); // rescue mode
+    EXPECT_EQ(bootloader_part_number(identified({boot, make_part_number(70, 3)})), boot);
+    EXPECT_EQ(bootloader_part_number(identified({app, make_part_number(71, 3)})), 0u);
+    EXPECT_EQ(bootloader_part_number(identified({})), 0u);
+    // A count beyond the two entries reads nothing more.
+    EXPECT_EQ(bootloader_part_number(identified({app, app, boot})), 0u);
 }

@@ -14,18 +14,17 @@
 
 namespace {
 
-INPUT_RECORD key(char ch, bool down = true, WORD repeat = 1) {
-    INPUT_RECORD event{};
-    event.EventType = KEY_EVENT;
-    event.Event.KeyEvent.bKeyDown = down;
-    event.Event.KeyEvent.wRepeatCount = repeat;
-    event.Event.KeyEvent.uChar.AsciiChar = ch;
-    return event;
-}
-
 INPUT_RECORD of_type(WORD type) {
     INPUT_RECORD event{};
     event.EventType = type;
+    return event;
+}
+
+INPUT_RECORD key(char ch, bool down = true, WORD repeat = 1) {
+    INPUT_RECORD event = of_type(KEY_EVENT);
+    event.Event.KeyEvent.bKeyDown = down;
+    event.Event.KeyEvent.wRepeatCount = repeat;
+    event.Event.KeyEvent.uChar.AsciiChar = ch;
     return event;
 }
 
@@ -36,97 +35,76 @@ std::string keys_of(const std::vector<INPUT_RECORD>& events, uint32_t max = 16) 
     return keys.substr(0, stored);
 }
 
-// Stands in for QueryDosDeviceA: the list needs `needed` bytes, and each call
-// is counted.
-std::string listed;
-DWORD needed = 0;
-DWORD refusal = ERROR_INSUFFICIENT_BUFFER;
-int calls = 0;
+// Stands in for QueryDosDeviceA: the list needs `needed` bytes, a smaller
+// buffer is refused with `refusal`, and each call is counted.
+struct {
+    std::string listed;
+    DWORD needed = 0, refusal = 0;
+    int calls = 0;
+} fake;
 
 DWORD WINAPI fake_query(LPCSTR, LPSTR names, DWORD size) {
-    ++calls;
-    if (size < needed) {
-        SetLastError(refusal);
+    ++fake.calls;
+    if (size < fake.needed) {
+        SetLastError(fake.refusal);
         return 0;
     }
-    std::copy(listed.begin(), listed.end(), names);
-    return static_cast<DWORD>(listed.size());
+    std::copy(fake.listed.begin(), fake.listed.end(), names);
+    return static_cast<DWORD>(fake.listed.size());
 }
 
-std::vector<std::string> ports_listed(const std::string& list, DWORD list_needs, DWORD error) {
-    listed = list;
-    needed = list_needs;
-    refusal = error;
-    calls = 0;
-    return com_ports_in(dos_device_names(fake_query));
+// The COM ports in the list, and how often it was asked for.
+std::string ports_listed(const std::string& list, DWORD needed, DWORD refusal) {
+    fake = {list, needed, refusal, 0};
+    std::string ports;
+    for (const std::string& port : com_ports_in(dos_device_names(fake_query)))
+        ports += port + " ";
+    return ports + "in " + std::to_string(fake.calls) + " calls";
 }
-
-using Ports = std::vector<std::string>;
 
 } // namespace
 
-TEST(Win32Console, InputFlagsGiveTheConsoleModes) {
-    const struct {
-        int flags;
-        DWORD mode;
-    } cases[] = {
-        {0, 0x09}, {INPUT_HIDE_CURSOR, 0x09}, {INPUT_COMMAND, 0xAF}, {INPUT_PROMPT, 0xEF},
-        {INPUT_QUICK_EDIT, 0x49}, {INPUT_COOKED, 0xAF},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(console_mode_for(c.flags), c.mode) << "flags " << c.flags;
-}
-
-TEST(Win32Console, KeyEventsGiveOneCharacterPerPressAndTwelveForAResize) {
-    EXPECT_EQ(keys_of({key('a', true, 3)}), "a") << "a held down repeats, and counts once";
-    EXPECT_EQ(keys_of({key(0)}), "") << "Shift or an arrow has no character for the device";
-    EXPECT_EQ(keys_of({of_type(MOUSE_EVENT), of_type(FOCUS_EVENT), of_type(MENU_EVENT)}), "");
-    EXPECT_EQ(keys_of({key('\x1b'), key('\x1b', false), of_type(WINDOW_BUFFER_SIZE_EVENT),
-                       key('\r')}),
-              "\x1b\x0c\r")
-        << "a release gives nothing, a resize Ctrl-L";
+TEST(Win32Console, ModesForTheInputFlagsAndKeysFromTheEvents) {
+    EXPECT_EQ(console_mode_for(0), 0x09u);
+    EXPECT_EQ(console_mode_for(INPUT_HIDE_CURSOR), 0x09u);
+    EXPECT_EQ(console_mode_for(INPUT_COMMAND), 0xAFu);
+    EXPECT_EQ(console_mode_for(INPUT_PROMPT), 0xEFu);
+    EXPECT_EQ(console_mode_for(INPUT_QUICK_EDIT), 0x49u);
+    // A held key counts once; a key without a character (Shift, an arrow), a
+    // release, mouse, focus and menu events give nothing; a resize Ctrl-L.
+    EXPECT_EQ(keys_of({key('a', true, 3), key(0), key('\x1b'), key('\x1b', false),
+                       of_type(MOUSE_EVENT), of_type(FOCUS_EVENT), of_type(MENU_EVENT),
+                       of_type(WINDOW_BUFFER_SIZE_EVENT), key('\r')}),
+              "a\x1b\x0c\r");
     EXPECT_EQ(keys_of({key('1'), key('2'), key('3')}, 2), "12") << "never more than max";
 }
 
-TEST(Win32Serial, PortListKeepsComNamesInTheSystemsOrder) {
-    const std::string list = std::string("COM3\0LPT1\0COM10\0com4\0NUL\0COM1\0\0", 31);
-    EXPECT_EQ(ports_listed(list, 1, 0), (Ports{"COM3", "COM10", "COM1"}));
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(ports_listed(std::string("\0", 1), 1, 0), Ports{}) << "no ports at all";
-}
-
-TEST(Win32Serial, PortListGrowsItsBufferOnlyWhileTooSmall) {
+// The port list keeps the COM names in order and grows its buffer only while
+// it is too small; what a failed open means, and how an error is printed.
+TEST(Win32Serial, PortListOpenFailuresAndSystemErrors) {
+    const std::string coms = std::string("COM3\0LPT1\0COM10\0com4\0NUL\0COM1\0\0", 31);
+    EXPECT_EQ(ports_listed(coms, 1, 0), "COM3 COM10 COM1 in 1 calls");
+    EXPECT_EQ(ports_listed(std::string("\0", 1), 1, 0), "in 1 calls"); // no ports at all
     const std::string list = std::string("COM7\0\0", 6);
-    EXPECT_EQ(ports_listed(list, 3 * 4096 + 1, ERROR_INSUFFICIENT_BUFFER), Ports{"COM7"});
-    EXPECT_EQ(calls, 4) << "4096, 8192, 12288, then 16384 bytes";
+    // 4096, 8192 and so on up to 409600 bytes; any other failure is not retried.
+    EXPECT_EQ(ports_listed(list, 409600, ERROR_INSUFFICIENT_BUFFER), "COM7 in 100 calls");
+    EXPECT_EQ(ports_listed(list, 409601, ERROR_INSUFFICIENT_BUFFER), "in 100 calls");
+    EXPECT_EQ(ports_listed(list, 1 << 20, ERROR_ACCESS_DENIED), "in 1 calls");
 
-    EXPECT_EQ(ports_listed(list, 409600, ERROR_INSUFFICIENT_BUFFER), Ports{"COM7"});
-    EXPECT_EQ(calls, 100) << "the last size tried is 409600";
-
-    EXPECT_EQ(ports_listed(list, 409601, ERROR_INSUFFICIENT_BUFFER), Ports{});
-    EXPECT_EQ(calls, 100);
-
-    EXPECT_EQ(ports_listed(list, 1 << 20, ERROR_ACCESS_DENIED), Ports{});
-    EXPECT_EQ(calls, 1) << "any other failure is not retried";
-}
-
-// wine lets a second program open a port, so the conflict is only seen here.
-TEST(Win32Serial, OnlyAccessDeniedMeansThePortIsHeldElsewhere) {
+    // Only access denied means that the port is held elsewhere: wine lets a
+    // second program open a port, so the conflict is only seen here.
     EXPECT_EQ(open_failure_errno(ERROR_ACCESS_DENIED), EACCES);
     for (DWORD error : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_SHARING_VIOLATION,
                         ERROR_INVALID_PARAMETER, ERROR_GEN_FAILURE})
         EXPECT_EQ(open_failure_errno(error), EBADF) << "system error " << error;
-}
-
-TEST(Win32Serial, MissingPortFailsSilentlyWithEbadf) {
+    // A missing port fails so, and silently.
     testing::internal::CaptureStderr();
     errno = 0;
     EXPECT_EQ(serial_open("COM249", 38400), INVALID_PORT);
     EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-}
 
-TEST(Win32Serial, SystemErrorIsOneLineAndKeepsTheErrorCodes) {
+    // The system's message is one line and keeps the error codes.
     testing::internal::CaptureStderr();
     SetLastError(ERROR_FILE_NOT_FOUND);
     errno = EACCES;
