@@ -1,5 +1,4 @@
-// The console on real terminals and pipes: a terminating signal, Enter on a
-// terminal left raw, and the screen put back.
+// The console on real terminals and pipes.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -15,8 +14,8 @@
 
 namespace {
 
-// Runs body in a child whose standard input is the given descriptor. The child's
-// exit code is the line of the first failed check, 0 when all held.
+// Runs body in a child whose standard input is fd. The child's exit code is
+// the line of the first failed check, 0 when all held.
 template <typename Body> int in_child_with_stdin(int fd, Body body) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -37,34 +36,26 @@ template <typename Body> int in_child_with_stdin(int fd, Body body) {
 } // namespace
 
 // A signal only asks the program to end: the wait for a line returns, the
-// program unwinds, and end_on_pending_signal ends it by that very signal with
-// the terminal put back. A signal the program was started to ignore stays so.
+// program unwinds, and end_on_pending_signal ends it by that very signal. A
+// signal the program was started to ignore stays so. SIGINT and SIGTERM at
+// the prompt, the terminal put back: Platform.SignalAtThePrompt*, the rig.
 TEST(Console, TerminatingSignalEndsTheWaitThenTheProgramBySignal) {
     TestPty pty;
-    termios before{};
-    ASSERT_EQ(tcgetattr(pty.master, &before), 0);
-    ASSERT_NE(before.c_lflag & ICANON, 0u);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        const int status = in_child_with_stdin(pty.slave, [&] {
-            console_setup("test");
-            set_input_mode(INPUT_LINES); // raw, so the restore is seen
-            if (fork() == 0) {
-                sleep_ms(100);
-                kill(getppid(), signal_number);
-                _exit(0);
-            }
-            char line[16];
-            CHILD_CHECK(read_input(line, sizeof line) == -1);
-            CHILD_CHECK(termination_requested() == signal_number);
-            end_on_pending_signal();
-            return 99; // not reached
-        });
-        EXPECT_TRUE(WIFSIGNALED(status)) << signal_number << " exit " << WEXITSTATUS(status);
-        EXPECT_EQ(WTERMSIG(status), signal_number);
-        termios after{};
-        ASSERT_EQ(tcgetattr(pty.master, &after), 0);
-        EXPECT_EQ(after.c_lflag, before.c_lflag) << signal_number;
-    }
+    const int status = in_child_with_stdin(pty.slave, [&] {
+        console_setup("test");
+        set_input_mode(INPUT_LINES);
+        if (fork() == 0) {
+            sleep_ms(100);
+            kill(getppid(), SIGHUP);
+            _exit(0);
+        }
+        char line[16];
+        CHILD_CHECK(read_input(line, sizeof line) == -1);
+        CHILD_CHECK(termination_requested() == SIGHUP);
+        end_on_pending_signal();
+        return 99; // not reached
+    });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << WEXITSTATUS(status);
     const int ignored = in_child_with_stdin(pty.slave, [&] {
         signal(SIGHUP, SIG_IGN);
         console_setup("test");
@@ -75,46 +66,32 @@ TEST(Console, TerminatingSignalEndsTheWaitThenTheProgramBySignal) {
     EXPECT_TRUE(WIFEXITED(ignored) && WEXITSTATUS(ignored) == 0) << WEXITSTATUS(ignored);
 }
 
-// Started from a terminal another program left without CR-to-LF mapping, a
-// typed line still ends with Enter.
-TEST(Console, CookedModeEndsLinesWithEnterOnARawLeftTerminal) {
+// Another program may leave the terminal without CR-to-LF mapping: Enter still
+// ends a line. The displays' title and colours, and the cursor and colours put
+// back at the end; what the displays draw: Nav.LiveDisplayOfEachModel.
+TEST(Console, EnterEndsALineAndTheScreenIsPutBackOnARawLeftTerminal) {
     TestPty pty;
     termios raw_left{};
     ASSERT_EQ(tcgetattr(pty.slave, &raw_left), 0);
     raw_left.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
     ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &raw_left), 0);
     const int status = in_child_with_stdin(pty.slave, [&] {
-        console_setup("test");
+        dup2(pty.slave, STDOUT_FILENO);
+        unsetenv("NO_COLOR");
+        console_setup("title");
         CHILD_CHECK(set_input_mode(INPUT_PROMPT) == 0);
         CHILD_CHECK(write(pty.master, "ver\r", 4) == 4);
         char line[16];
         CHILD_CHECK(read_input(line, sizeof line) == 4 && std::memcmp(line, "ver\n", 4) == 0);
-        return 0;
-    });
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
-}
-
-// The title and colours of the full-screen displays, and the cursor and
-// colours put back at the end. Where the cursor goes and what is written
-// there: Nav.LiveDisplayOfEachModel.
-TEST(Console, TitleColoursAndWhatIsPutBackOnATerminal) {
-    TestPty pty;
-    const int status = in_child_with_stdin(pty.slave, [&] {
-        dup2(pty.slave, STDOUT_FILENO);
-        unsetenv("NO_COLOR");
-        console_setup("title");
         set_text_highlight(1);
         restore_input_mode();
         return 0;
     });
-    ASSERT_EQ(WEXITSTATUS(status), 0);
-    // The child has ended: everything it wrote is queued, possibly in pieces.
-    const std::string shown = pty.drain_master(100);
-    ASSERT_GE(shown.size(), 10u);
-    EXPECT_NE(shown.find("\x1b]0;title\a"), std::string::npos);
-    EXPECT_NE(shown.find("\x1b[0;37;44m"), std::string::npos);
-    EXPECT_NE(shown.find("\x1b[1;97;44m"), std::string::npos);
-    EXPECT_EQ(shown.substr(shown.size() - 10), "\x1b[?25h\x1b[0m"); // put back at the end
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "failed check on line " << WEXITSTATUS(status);
+    const std::string shown = pty.drain_master(100); // all of it: the child has ended
+    for (const char* part : {"\x1b]0;title\a", "\x1b[0;37;44m", "\x1b[1;97;44m"})
+        EXPECT_NE(shown.find(part), std::string::npos) << part;
+    EXPECT_TRUE(shown.ends_with("\x1b[?25h\x1b[0m")) << shown;
 }
 
 // The prompt reading lines from a pipe also watches the serial port: its
@@ -131,19 +108,17 @@ TEST(Console, PromptWatchesThePortAndKeepsThePartOfALine) {
     ASSERT_EQ(write(port.master, "$HEHDT,1.0,T*00\r\n", 17), 17);
     ASSERT_EQ(write(lines[1], "ver\nsta", 7), 7);
     EXPECT_EQ(read_command_input("", line, sizeof line), 4);
-    std::thread unplug([&] {
+    const uint64_t start = clock_ms();
+    std::jthread unplug([&] {
         sleep_ms(100);
         port.close_master();
     });
-    const uint64_t start = clock_ms();
     EXPECT_EQ(read_command_input("", line, sizeof line), INPUT_WATCH_FIRED);
     EXPECT_LT(clock_ms() - start, 2000u);
-    unplug.join();
     ASSERT_EQ(write(lines[1], "tus\n", 4), 4);
     EXPECT_EQ(read_command_input("", line, sizeof line), 7);
     EXPECT_EQ(std::string(line, 7), "status\n");
     dup2(saved_stdin, STDIN_FILENO);
-    close(saved_stdin);
-    close(lines[0]);
-    close(lines[1]);
+    for (int fd : {saved_stdin, lines[0], lines[1]})
+        close(fd);
 }

@@ -1,5 +1,4 @@
-// The transport against an in-process device: the test queues the device's
-// sentences on the master side of a pty.
+// The transport against a device played on a pty.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,21 +42,30 @@ using Transport = PtyDevice;
 
 } // namespace
 
-// What a wait takes from the line: the shell reply up to the prompt (split
-// across sentences or not, without the sentences that did not fit, NUL and
-// all), or the next navigation sentence; neither kind ends the wait for the
-// other or lingers, and a sentence cut off by a time-out does not swallow
-// the next one. A row's steps run in order: the device sends, or a wait
-// gives the text, or times out when there is none.
-TEST_F(Transport, RepliesAndSentencesAreSortedApart) {
+// What each wait takes from the line, a row's steps in order: the device sends,
+// or a wait gives the text, or times out when there is none. A shell reply
+// runs to the prompt, a navigation wait takes the next sentence, a frame
+// answer is whole; no kind ends the wait for another or lingers. Answers that
+// are no success never read as one, nor overrun the caller's buffer. The log
+// of a session: Discovery.UnusualRate*.
+TEST_F(Transport, RepliesSentencesAndFramesAreSortedApart) {
+    char log_path[] = "/tmp/nc-traffic-XXXXXX";
+    close(mkstemp(log_path));
+    ASSERT_EQ(log_open(log_path), 0);
     const std::string nav = with_checksum("$GPGGA,1,2,3");
     const std::string rmc = with_checksum("$GPRMC,2");
-    enum Kind { SENDS, SHELL, NMEA };
+    const std::string bad = "$GPGGA,1*00\r\n";
+    const auto answer = frame_bytes(0x11, std::vector<uint8_t>(68, 0xA5));
+    const auto whole = frame_bytes(0x11, {});
+    std::string bad_frame = frame_sentences(frame_bytes(0x11, {1, 2}));
+    bad_frame[bad_frame.size() - 4] ^= 1;
+    enum Kind { SENDS, SHELL, NMEA, FRAME };
     struct Step {
         Kind kind;
-        std::string text;
+        std::string text; // of a FRAME: the answer's type, sequence, length and payload
         uint32_t timeout_ms = 2000;
-        uint32_t reply_size = SHELL_REPLY_SIZE;
+        uint32_t size = SHELL_REPLY_SIZE; // of the caller's buffer
+        int result = 1;                   // of a FRAME
     };
     const struct {
         const char* legend;
@@ -74,6 +82,10 @@ TEST_F(Transport, RepliesAndSentencesAreSortedApart) {
          {{SENDS, shell_sentences("late text> ") + nav}, {NMEA, nav}, {SHELL, "", 300}}},
         {"an address longer than five characters is no sentence",
          {{SENDS, with_checksum("$GPGGAX,1") + nav}, {NMEA, nav}}},
+        {"sentences with a wrong checksum are dropped (and logged)",
+         {{SENDS, bad + "$PNCX,SH,lost> *00\r\n" + shell_sentences("ver\r\n> ") + nav},
+          {SHELL, "ver\r\n"},
+          {NMEA, nav}}},
         {"several sentences in one read",
          {{SENDS, nav + rmc}, {NMEA, nav}, {NMEA, rmc}, {NMEA, "", 200}}},
         {"sentence cut off by a time-out",
@@ -87,7 +99,21 @@ TEST_F(Transport, RepliesAndSentencesAreSortedApart) {
           {SHELL, std::string("abc\0d", 5), 2000, 16}}},
         {"the prompt does not fit",
          {{SENDS, shell_sentences("0123456789") + shell_sentences("xyz> ")}, {SHELL, "", 400, 12}}},
+        {"frame in pieces after bad sentences",
+         {{SENDS, with_checksum("$PNCX,0,98A") + bad_frame + frame_sentences(answer, 20)},
+          {FRAME, std::string(answer.begin() + 2, answer.begin() + 74), 400, 72}}},
+        {"frame of another type: its type negated",
+         {{SENDS, frame_sentences(frame_bytes(0x05, {0, 0}))}, {FRAME, "", 400, 72, -5}}},
+        {"frame of type 0: not \"nothing awaited\"",
+         {{SENDS, frame_sentences(frame_bytes(0x00, {}))}, {FRAME, "", 400, 72, -11}}},
+        {"odd hex, though it holds a whole frame",
+         {{SENDS, with_checksum("$PNCX,0," + hex_of(whole.data(), whole.size()) + "0")},
+          {FRAME, "", 400, 72, -11}}},
+        {"frame longer than the buffer",
+         {{SENDS, frame_sentences(frame_bytes(0x11, std::vector<uint8_t>(40, 7)))},
+          {FRAME, "", 400, 16, -11}}},
     };
+    const uint8_t request[4] = {0x10, 0, 0, 0};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.legend);
         link_purge(device.link);
@@ -95,78 +121,36 @@ TEST_F(Transport, RepliesAndSentencesAreSortedApart) {
             if (step.kind == SENDS) {
                 device_sends(step.text);
             } else if (step.kind == SHELL) {
-                std::vector<char> reply(step.reply_size, '#');
+                std::vector<char> reply(step.size, '#');
                 const int result =
-                    shell_transact(device, "", reply.data(), step.reply_size, step.timeout_ms);
+                    shell_transact(device, "", reply.data(), step.size, step.timeout_ms);
                 EXPECT_EQ(result, step.text.empty() ? -11 : 2);
                 if (result == 2) {
                     EXPECT_EQ(std::string(reply.data(), step.text.size() + 1), step.text + '\0');
                 }
-            } else {
+            } else if (step.kind == NMEA) {
                 const char* sentence = nullptr;
                 const int result = nmea_read_sentence(device, &sentence, step.timeout_ms);
                 EXPECT_EQ(result, step.text.empty() ? -11 : static_cast<int>(step.text.size()));
                 if (result > 0) {
                     EXPECT_EQ(std::string(sentence, static_cast<size_t>(result)), step.text);
                 }
+            } else {
+                uint8_t response[72];
+                EXPECT_EQ(
+                    frame_transact(device, request, 0x11, response, step.size, step.timeout_ms, 0),
+                    step.result);
+                if (step.result == 1) {
+                    EXPECT_EQ(std::string(response, response + step.text.size()), step.text);
+                }
             }
         }
     }
-}
-
-// A frame answer is taken whole from sentences of any size, after sentences
-// that hold no frame or fail their checksum. Answers that are no success:
-// another type gives its negated type, type 0 must not read as "nothing
-// awaited", odd hex is no frame even when it holds a whole one, and an answer
-// longer than the caller's buffer is refused instead of overrunning it.
-TEST_F(Transport, FrameAnswers) {
-    const auto answer = frame_bytes(0x11, std::vector<uint8_t>(68, 0xA5));
-    const auto whole = frame_bytes(0x11, {});
-    std::string bad_checksum = frame_sentences(frame_bytes(0x11, {1, 2}));
-    bad_checksum[bad_checksum.size() - 4] ^= 1;
-    const struct {
-        const char* legend;
-        std::string sentences;
-        uint32_t response_size;
-        int result;
-    } cases[] = {
-        {"in pieces after bad sentences",
-         with_checksum("$PNCX,0,98A") + bad_checksum + frame_sentences(answer, 20), 72, 1},
-        {"another type", frame_sentences(frame_bytes(0x05, {0, 0})), 72, -5},
-        {"type 0", frame_sentences(frame_bytes(0x00, {})), 72, -11},
-        {"odd hex", with_checksum("$PNCX,0," + hex_of(whole.data(), whole.size()) + "0"), 72, -11},
-        {"longer than the buffer", frame_sentences(frame_bytes(0x11, std::vector<uint8_t>(40, 7))),
-         16, -11},
-    };
-    const uint8_t request[4] = {0x10, 0, 0, 0};
-    for (const auto& c : cases) {
-        link_purge(device.link);
-        device_sends(c.sentences);
-        uint8_t response[72];
-        EXPECT_EQ(frame_transact(device, request, 0x11, response, c.response_size, 400, 0),
-                  c.result)
-            << c.legend;
-        if (c.result == 1) { // type, sequence, length and payload
-            EXPECT_TRUE(std::equal(response, response + 72, answer.begin() + 2)) << c.legend;
-        }
-    }
-}
-
-// The log marks a sentence with a wrong checksum, and shows raw frames in hex.
-// What it holds of a session: Discovery.UnusualRate*.
-TEST_F(Transport, TrafficLogMarksBadSentencesAndShowsRawFrames) {
-    char path[] = "/tmp/nc-traffic-XXXXXX";
-    close(mkstemp(path));
-    ASSERT_EQ(log_open(path), 0);
-    const std::string bad = "$GPGGA,1*00\r\n";
-    device_sends(bad + shell_sentences("x\r\n> "));
-    shell_transact(device, "x\r", shell_reply_buffer, SHELL_REPLY_SIZE, 2000);
-    const uint8_t request[4] = {0x10, 0, 0, 0};
     frame_transact(device, request, 0x11, nullptr, 0, 0, /*raw=*/1);
     log_close();
     std::string log, error;
-    ASSERT_TRUE(read_file_whole(path, 1 << 20, "a log", &log, &error)) << error;
-    unlink(path);
+    ASSERT_TRUE(read_file_whole(log_path, 1 << 20, "a log", &log, &error)) << error;
+    unlink(log_path);
     EXPECT_NE(log.find(" RX: " + bad), std::string::npos) << log;
     EXPECT_NE(log.find(" RX CRC: " + bad), std::string::npos) << log;
     EXPECT_NE(log.find(" TX: 98a810"), std::string::npos) << log;

@@ -10,7 +10,6 @@
 #include "link/frame.h"
 #include "link/nmea.h"
 #include "sim/device.h"
-#include "sim/nmea_gen.h"
 #include "tests/nmea_text.h"
 
 inline std::vector<uint8_t> le32(uint32_t value) {
@@ -35,9 +34,9 @@ struct ReceivedFrame {
 class Bench {
   public:
     explicit Bench(const sim::SimSettings& settings)
-        : device_(settings, recorder_, 0, 1'765'000'000.0), frame_buffer_(1100) {
+        : device_(settings, recorder_, 0, 1'765'000'000.0) {
         nmea_parser_init(&parser_, buffer_, NMEA_MAX_SENTENCE);
-        frame_parser_init(&frame_parser_, frame_buffer_.data(), 1100);
+        frame_parser_init(&frame_parser_, frame_buffer_, sizeof frame_buffer_);
     }
 
     // Runs the device's clock forward to the given time.
@@ -55,20 +54,19 @@ class Bench {
         device_.receive(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), now_);
     }
     void send_shell(const std::string& line) { send_bytes(shell_sentences(line)); }
+    // Raw, or in frame sentences of 34 frame bytes each.
     void send_frame(uint8_t type, const std::vector<uint8_t>& payload, bool raw) {
         std::vector<uint8_t> frame(payload.size() + FRAME_OVERHEAD);
         frame_compose(frame.data(), type, ++sequence_, payload.data(),
                       static_cast<uint16_t>(payload.size()));
-        if (raw)
-            return send_bytes(std::string(frame.begin(), frame.end()));
-        const uint8_t* in = frame.data();
-        for (uint32_t remaining = static_cast<uint32_t>(frame.size()); remaining > 0;) {
-            char hex[68]; // 34 frame bytes a sentence
-            char* out = hex;
-            uint32_t space = sizeof hex;
-            hex_encode(&out, &space, &in, &remaining, 1);
-            send_bytes(sim::finish_sentence("PNCX,0," + std::string(hex, out)));
+        for (size_t at = 0; !raw && at < frame.size(); at += 34) {
+            std::string hex;
+            for (size_t i = at; i < std::min(frame.size(), at + 34); ++i)
+                hex += {hex_digit(frame[i] >> 4, 1), hex_digit(frame[i], 1)};
+            send_bytes(with_checksum("$PNCX,0," + hex));
         }
+        if (raw)
+            send_bytes(std::string(frame.begin(), frame.end()));
     }
 
     // A shell transaction as the tool makes it: the reply text up to the
@@ -117,21 +115,20 @@ class Bench {
         if (!nmea_verify_checksum(sentence.data(), static_cast<uint32_t>(sentence.size())))
             return;
         const uint32_t star = static_cast<uint32_t>(sentence.rfind('*'));
-        if (sentence.rfind("$PNCX,SH,", 0) == 0) {
+        if (sentence.starts_with("$PNCX,SH,")) {
             const char* src = sentence.data() + 9;
             uint8_t text[100];
             uint32_t error = 0;
             const uint32_t n = nmea_unescape(text, sizeof text, &src, star - 9, &error);
             shell_text_.append(reinterpret_cast<const char*>(text), n);
-        } else if (sentence.rfind("$PNCX,0,", 0) == 0) {
+        } else if (sentence.starts_with("$PNCX,0,")) {
             const char* in = sentence.data() + 8;
-            uint32_t remaining = star - 8;
+            uint32_t remaining = star - 8, space = 64;
             uint8_t bytes[64];
             uint8_t* out = bytes;
-            uint32_t space = sizeof bytes;
             hex_decode(&in, &remaining, &out, &space);
             frame_parser_feed(&frame_parser_, bytes, static_cast<uint32_t>(out - bytes));
-            const uint8_t* f = frame_buffer_.data();
+            const uint8_t* f = frame_buffer_;
             if (frame_parser_complete(&frame_parser_) && frame_check(f))
                 frames_.push_back({frame_type(f), {f + 6, f + 6 + frame_payload_length(f)}});
             if (frame_parser_complete(&frame_parser_) || frame_parser_failed(&frame_parser_))
@@ -148,7 +145,7 @@ class Bench {
     uint64_t sentence_start_ = 0;
     std::vector<TimedSentence> sentences_;
     std::string shell_text_;
-    std::vector<uint8_t> frame_buffer_;
+    uint8_t frame_buffer_[1100];
     FrameParser frame_parser_{};
     std::vector<ReceivedFrame> frames_;
 };

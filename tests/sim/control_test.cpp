@@ -1,5 +1,5 @@
 // What the simulator must refuse: control lines and their values, and
-// command-line options. A refused value leaves the faults as they were.
+// command-line options.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -16,52 +16,40 @@ auto fields(const sim::Faults& f) {
                     f.stay_down, f.no_console, f.post_fail, f.events_active);
 }
 
-TEST(ControlLines, RefusedLinesLeaveTheFaultsAsTheyWere) {
+// Whether the line parses and applies; its error, if any, in *error.
+bool applied(sim::Faults& faults, const char* line, std::string* error) {
+    error->clear();
+    const std::optional<sim::ControlCommand> command = sim::parse_control_line(line, error);
+    return command && sim::apply_fault(faults, *command, error);
+}
+
+// A refused line leaves the faults as they were. An injected failure hits a
+// command line that starts with its whole words.
+TEST(ControlLines, RefusedLinesChangeNothingAndFailuresMatchWholeWords) {
     std::string error;
-    const auto preset = [&] {
-        sim::Faults faults;
-        for (const char* line : {"corrupt 0.25", "delay 40", "skip-segment 3", "short-answer end 2",
-                                 "stay-down on", "fail 4 cfg m r"}) {
-            const std::optional<sim::ControlCommand> command =
-                sim::parse_control_line(line, &error);
-            EXPECT_TRUE(command && sim::apply_fault(faults, *command, &error))
-                << line << ": " << error;
-        }
-        return faults;
-    };
-    const sim::Faults before = preset();
+    sim::Faults before;
+    for (const char* line : {"corrupt 0.25", "delay 40", "skip-segment 3", "short-answer end 2",
+                             "stay-down on", "fail 4 cfg m r"})
+        ASSERT_TRUE(applied(before, line, &error)) << line << ": " << error;
     for (const char* line :
          {"explode", "drop", "hangup 1 2", "corrupt 1.5", "noise -0.1", "corrupt x", "delay -3",
           "skip-segment x", "skip-segment 5 x", "short-answer middle", "short-answer end x",
           "stay-down maybe", "fail x cfg", "bad-crc 1e3"}) {
-        sim::Faults faults = preset();
-        error.clear();
-        const std::optional<sim::ControlCommand> command = sim::parse_control_line(line, &error);
-        EXPECT_FALSE(command && sim::apply_fault(faults, *command, &error)) << line;
+        sim::Faults faults = before;
+        EXPECT_FALSE(applied(faults, line, &error)) << line;
         EXPECT_FALSE(error.empty()) << line;
         EXPECT_EQ(fields(faults), fields(before)) << line;
     }
     const std::optional<sim::ControlCommand> comment = sim::parse_control_line("  # x", &error);
     ASSERT_TRUE(comment.has_value());
     EXPECT_TRUE(comment->name.empty());
-}
 
-// An injected failure hits a command line that starts with its whole words.
-TEST(ControlLines, FailingCommandsMatchWholeLeadingWords) {
-    sim::Faults faults;
-    std::string error;
-    ASSERT_TRUE(
-        sim::apply_fault(faults, *sim::parse_control_line("fail 4 cfg m r", &error), &error));
-    const struct {
-        const char* line;
-        uint32_t status; // 0: not failed
-    } rows[] = {
+    const std::pair<const char*, uint32_t> lines[] = {
         {"cfg m r", 4}, {"cfg  m r 1 2 3", 4}, {"cfg m w", 0}, {"cfg m", 0}, {"cfg m rr", 0}};
-    for (const auto& row : rows)
-        EXPECT_EQ(faults.failure_for(row.line).value_or(0), row.status) << row.line;
-    ASSERT_TRUE(
-        sim::apply_fault(faults, *sim::parse_control_line("fail 0 cfg m r", &error), &error));
-    EXPECT_FALSE(faults.failure_for("cfg m r"));
+    for (const auto& [line, status] : lines) // 0: not failed
+        EXPECT_EQ(before.failure_for(line).value_or(0), status) << line;
+    ASSERT_TRUE(applied(before, "fail 0 cfg m r", &error)) << error;
+    EXPECT_FALSE(before.failure_for("cfg m r"));
 }
 
 // Each row: an option and the value the error names, or a stray word alone.

@@ -1,5 +1,5 @@
-// The device shell without the line: values it must refuse without changing
-// anything, and output that never cuts the tool's reply short.
+// The device shell as the tool meets it: values it must refuse without
+// changing anything, and output that never cuts the tool's reply short.
 #include <gtest/gtest.h>
 
 #include "bench.h"
@@ -7,34 +7,22 @@
 
 namespace {
 
-// One device's shell state.
-struct Shell {
-    explicit Shell(const char* model)
-        : settings(settings_of(model)), config(sim::factory_config(settings.profile)) {}
+// A device on the bench, logged in.
+struct Shell : Bench {
+    explicit Shell(const sim::SimSettings& settings) : Bench(settings) { shell("kestrel\r\r"); }
 
-    sim::CommandResult run(const std::string& line) {
-        sim::ShellContext c;
-        c.profile = &settings.profile;
-        c.identity = &settings.identity;
-        c.config = &config;
-        c.calibration = &calibration;
-        c.counters = &counters;
-        c.line_baud = 38400;
-        return sim::run_command(c, line, 0);
+    uint32_t status() {
+        const std::string reply = shell("echo $?\r");
+        return static_cast<uint32_t>(std::stoul(reply.substr(reply.find('\n') + 1)));
     }
     // Everything the settings' queries show.
     std::string settings_shown() {
         std::string text;
         for (const char* query : {"cfg a f", "cfg a v", "cfg c t", "cfg g s", "cfg h m", "cfg h o",
                                   "cfg m r", "cfg m w", "cfg n b", "cfg n s"})
-            text += run(query).output;
+            text += shell(std::string(query) + "\r");
         return text;
     }
-
-    sim::SimSettings settings;
-    sim::DeviceConfig config;
-    sim::Calibration calibration;
-    sim::LinkCounters counters;
 };
 
 TEST(Shell, RefusedValuesChangeNothing) {
@@ -67,17 +55,19 @@ TEST(Shell, RefusedValuesChangeNothing) {
                 {"NC-350", sim::STATUS_NOT_FOUND, {"frobnicate"}}};
     for (const auto& row : rows) {
         for (const char* line : row.lines) {
-            Shell shell(row.model);
+            Shell shell(settings_of(row.model));
             const std::string before = shell.settings_shown();
-            EXPECT_EQ(shell.run(line).status, row.status) << row.model << ": " << line;
+            shell.shell(std::string(line) + "\r");
+            EXPECT_EQ(shell.status(), row.status) << row.model << ": " << line;
             EXPECT_EQ(shell.settings_shown(), before) << row.model << ": " << line;
-            EXPECT_FALSE(shell.config.factory_pending) << row.model << ": " << line;
+            EXPECT_FALSE(shell.device().config().factory_pending) << row.model << ": " << line;
         }
     }
 }
 
-// "> " inside an output would end the tool's reply there. And the output is
-// plain text, even with a build tag from an uploaded image.
+// "> " inside an output would end the tool's reply there: each reply runs to
+// the prompt. And the output is plain text, even with a build tag from an
+// uploaded image.
 TEST(Shell, EveryOutputIsPlainTextWithoutThePromptMark) {
     const char* const lines[] = {
         "help",    "ver",     "post",    "event",   "hsiron",  "cfg v",   "cfg a v", "cfg c t",
@@ -86,16 +76,17 @@ TEST(Shell, EveryOutputIsPlainTextWithoutThePromptMark) {
         "ffs l 6", "ffs l 7", "ffs l 8", "ffs l 9", "flog",    "lps",     "n1",      "pool",
         "queue",   "rxs",     "sched",   "spi d",   "spi b",   "stack",   "ublox",   "uptime r",
         "utctime", "uart",    "shell",   "cfg x y", "nothing"};
-    for (const char* model : {"NC-4100", "NC-350", "NC-210"}) {
-        Shell shell(model);
-        shell.settings.identity.application.build_tag = "\x1b[2J\xff";
-        for (const char* line : lines) {
-            const std::string output = shell.run(line).output;
-            EXPECT_EQ(output.find("> "), std::string::npos) << model << ": " << line;
-            EXPECT_FALSE(output.empty()) << model << ": " << line;
-            for (char ch : output)
-                EXPECT_TRUE((ch >= 0x20 && ch <= 0x7E) || ch == '\r' || ch == '\n')
-                    << model << ": " << line;
+    for (const std::string model : {"NC-4100", "NC-350", "NC-210"}) {
+        sim::SimSettings settings = settings_of(model.c_str());
+        settings.identity.application.build_tag = "\x1b[2J\xff";
+        Shell shell(settings);
+        for (const std::string line : lines) {
+            const std::string reply = shell.shell(line + "\r");
+            EXPECT_TRUE(reply.starts_with(line + "\r\n") && reply.ends_with("\r\n" + model) &&
+                        reply.size() > line.size() + 2 + model.size())
+                << reply;
+            for (char ch : reply)
+                EXPECT_TRUE((ch >= 0x20 && ch <= 0x7E) || ch == '\r' || ch == '\n') << reply;
         }
     }
 }

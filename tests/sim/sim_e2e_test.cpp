@@ -1,11 +1,13 @@
 // nc-sim as a process on real pseudo-terminals, where the tool's tests do
 // not take it: a port a killed tool left exclusive, and a run in the
 // background of an interactive shell.
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,24 +18,6 @@
 #include "link/serial.h"
 
 namespace {
-
-// The next line written to a pipe, waiting at most 5 s for it; empty when
-// none came.
-std::string next_line(int fd, std::string* pending) {
-    for (const uint64_t end = clock_ms() + 5000; pending->find('\n') == std::string::npos;) {
-        pollfd pfd{fd, POLLIN, 0};
-        char chunk[256];
-        const ssize_t n = poll(&pfd, 1, 500) > 0 ? read(fd, chunk, sizeof chunk) : 0;
-        if (n > 0)
-            pending->append(chunk, static_cast<size_t>(n));
-        else if (clock_ms() >= end)
-            return {};
-    }
-    const size_t lf = pending->find('\n');
-    std::string line = pending->substr(0, lf);
-    pending->erase(0, lf + 1);
-    return line;
-}
 
 // In a child: nc-sim with these arguments, standard input from in, and
 // standard output into out, where its own pid comes before the path of its
@@ -53,8 +37,8 @@ std::string next_line(int fd, std::string* pending) {
 }
 
 // A child that becomes nc-sim (start gets the pipe for become_sim's output),
-// and the simulator's pid and port from it. What is left of either is killed
-// when a test stops early.
+// and the simulator's pid and port from it, waited for at most 5 s. What is
+// left of either is killed when a test stops early.
 struct Started {
     pid_t child = -1;
     pid_t sim = 0;
@@ -69,10 +53,19 @@ struct Started {
         if (child == 0)
             start(out[1]);
         close(out[1]);
-        std::string pending;
-        sim = static_cast<pid_t>(std::atoi(next_line(out[0], &pending).c_str()));
-        path = next_line(out[0], &pending);
+        std::string text;
+        pollfd pfd{out[0], POLLIN, 0};
+        char chunk[256];
+        for (const uint64_t end = clock_ms() + 5000;
+             std::count(text.begin(), text.end(), '\n') < 2 && clock_ms() < end;) {
+            const ssize_t n = poll(&pfd, 1, 500) > 0 ? read(out[0], chunk, sizeof chunk) : -1;
+            if (n == 0)
+                break; // it ended
+            if (n > 0)
+                text.append(chunk, static_cast<size_t>(n));
+        }
         close(out[0]);
+        std::istringstream(text) >> sim >> path;
     }
     ~Started() {
         if (reaped || child <= 0)
@@ -84,18 +77,6 @@ struct Started {
     }
 };
 
-// Whether the device sends anything on the port within a second.
-bool sends(const std::string& path) {
-    const PortHandle port = serial_open(path.c_str(), 38400);
-    if (port == INVALID_PORT)
-        return false;
-    serial_set_read_timeout(port, 1000);
-    uint8_t bytes[64];
-    const bool sent = serial_read(port, bytes, sizeof bytes) > 0;
-    serial_close(port);
-    return sent;
-}
-
 // A tool killed while it held the port never cleared its exclusive flag; the
 // simulator clears it once the last holder is gone, or nobody but root could
 // open the port again. Its standard input ends at once, which must not stop it.
@@ -106,8 +87,8 @@ TEST(SimEndToEnd, PortIsNotLeftExclusiveByAKilledTool) {
     ASSERT_GE(held, 0);
     ASSERT_EQ(ioctl(held, TIOCEXCL), 0);
     close(held); // as the kernel does for a killed process
-    // The simulator notices within a few of its polls; a stalled machine may
-    // take longer, so look again for up to 2 s.
+    // Seen within a few of the simulator's polls; a stalled machine may take
+    // longer, so look again for up to 2 s.
     int exclusive = 1;
     for (const uint64_t end = clock_ms() + 2000; exclusive != 0 && clock_ms() < end;) {
         usleep(20'000);
@@ -150,7 +131,12 @@ TEST(SimEndToEnd, RunsInTheBackgroundOfATerminalAndEndsOnHangUp) {
     ASSERT_FALSE(job.path.empty());
 
     usleep(300'000); // time to meet the pending input
-    EXPECT_TRUE(sends(link));
+    const PortHandle port = serial_open(link.c_str(), 38400);
+    ASSERT_NE(port, INVALID_PORT);
+    serial_set_read_timeout(port, 1000);
+    uint8_t bytes[64];
+    EXPECT_GT(serial_read(port, bytes, sizeof bytes), 0); // it still serves the line
+    serial_close(port);
     kill(job.sim, SIGHUP);
     int status = -1;
     waitpid(job.child, &status, 0);
