@@ -2,17 +2,16 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <regex>
 #include <pty.h>
-#include <sys/ioctl.h>
-#include <termios.h>
+#include <regex>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,25 +24,20 @@ struct TempDir {
     std::string path;
     TempDir() {
         char pattern[] = "/tmp/nc-e2e-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        path = made ? made : "";
+        path = mkdtemp(pattern) ? pattern : "";
     }
     ~TempDir() {
-        if (!path.empty())
-            std::filesystem::remove_all(path);
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
 };
-
-const std::string& temp_dir() {
-    static const TempDir dir;
-    return dir.path;
-}
 
 } // namespace
 
 std::string temp_path(const std::string& name) {
+    static const TempDir dir;
     static std::atomic<int> counter = 0; // rows may run at once
-    return temp_dir() + "/" + std::to_string(++counter) + "-" + name;
+    return dir.path + "/" + std::to_string(++counter) + "-" + name;
 }
 
 std::string temp_folder(const std::string& name) {
@@ -53,22 +47,9 @@ std::string temp_folder(const std::string& name) {
 }
 
 std::string read_text_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
     std::stringstream content;
-    content << file.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
-}
-
-std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-size_t count_of(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
 }
 
 std::vector<std::vector<std::string>> all_matches(const std::string& text, const std::string& pattern) {
@@ -83,127 +64,94 @@ std::vector<std::vector<std::string>> all_matches(const std::string& text, const
 Simulator::Simulator(const std::vector<std::string>& options)
     : record_path_(temp_path("record.jsonl")),
       process_(concat({"--record", record_path_}, options), {}, NC_SIM_PATH) {
-    // The first line of its output names the pty; it ends at once if it
-    // fails, and then has no port under either name.
+    // The first line of its output names the pty; when it fails it ends at once.
     if (!process_.wait_for_output("\n", 10000))
         return;
     port_ = process_.out().substr(0, process_.out().find('\n'));
-    for (size_t i = 0; i + 1 < options.size(); ++i) {
+    for (size_t i = 0; i + 1 < options.size(); ++i)
         if (options[i] == "--link")
             port_ = options[i + 1];
-    }
 }
-
-std::string Simulator::record() const { return read_text_file(record_path_); }
 
 bool Simulator::wait_for_record(const std::string& text, int timeout_ms,
                                 size_t occurrences) const {
     const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (Clock::now() < end) {
-        if (count_of(record(), text) >= occurrences)
-            return true;
+    while (count_of(record(), text) < occurrences) {
+        if (Clock::now() >= end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return false;
+    return true;
 }
-
-namespace {
-
-// What the programs' output depends on, the same on every machine: the
-// character set (the degree sign), the time zone (local times in reports),
-// the terminal type, a home of the test's own (the prompt's history) and
-// colours on a terminal; then what the test itself asks for (an empty value
-// removes the variable).
-void set_test_environment(const std::map<std::string, std::string>& env, const std::string& home) {
-    unsetenv("LANG");
-    unsetenv("LANGUAGE");
-    setenv("LC_ALL", "C.UTF-8", 1);
-    setenv("TZ", "UTC", 1);
-    setenv("TERM", "xterm", 1);
-    setenv("HOME", home.c_str(), 1);
-    unsetenv("NO_COLOR");
-    for (const auto& [name, value] : env) {
-        if (value.empty())
-            unsetenv(name.c_str());
-        else
-            setenv(name.c_str(), value.c_str(), 1);
-    }
-}
-
-} // namespace
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env, const std::string& program,
                          bool terminal)
     : start_(Clock::now()) {
     std::vector<std::string> argv = concat({program.empty() ? NC_SERVICE_PATH : program}, args);
+    std::vector<char*> pointers;
+    for (std::string& arg : argv)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    // What the output depends on, the same on every machine (the degree sign,
+    // local times, the terminal, the prompt's history in a home of the tests'
+    // own, colours), after what the test asks for (an empty value unsets).
     static const std::string home = temp_folder("home");
-    int in_pipe[2], out_pipe[2], err_pipe[2];
-    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
-        pipe2(err_pipe, O_CLOEXEC) != 0)
+    std::map<std::string, std::string> environment = env;
+    environment.insert({{"LANG", ""}, {"LANGUAGE", ""}, {"LC_ALL", "C.UTF-8"}, {"TZ", "UTC"},
+                        {"TERM", "xterm"}, {"HOME", home}, {"NO_COLOR", ""}});
+    int in[2], out[2], err[2]; // [0] the reading end, [1] the writing end
+    if (pipe2(err, O_CLOEXEC) != 0)
         return;
-    int master = -1, slave = -1;
     if (terminal) {
         const winsize size{50, 80, 0, 0};
-        if (openpty(&master, &slave, nullptr, nullptr, &size) != 0)
+        if (openpty(&out[0], &out[1], nullptr, nullptr, &size) != 0)
             return;
-        fcntl(master, F_SETFD, FD_CLOEXEC);
-        termios modes{};
-        tcgetattr(slave, &modes);
-        const auto* bytes = reinterpret_cast<const unsigned char*>(&modes);
-        terminal_modes_.assign(bytes, bytes + sizeof modes);
+        for (int fd : out)
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        tcgetattr(out[1], &terminal_modes_);
+        in[0] = out[1];
+        in[1] = fcntl(out[0], F_DUPFD_CLOEXEC, 0);
+        terminal_ = fcntl(out[0], F_DUPFD_CLOEXEC, 0); // kept to read the modes after the end
+    } else if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+        return;
     }
     pid_ = fork();
     if (pid_ == 0) {
         if (terminal) {
             setsid();
-            ioctl(slave, TIOCSCTTY, 0);
+            ioctl(out[1], TIOCSCTTY, 0);
         }
-        dup2(terminal ? slave : in_pipe[0], STDIN_FILENO);
-        dup2(terminal ? slave : out_pipe[1], STDOUT_FILENO);
-        dup2(err_pipe[1], STDERR_FILENO);
-        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-            close(fd);
-        if (slave > STDERR_FILENO)
-            close(slave);
-        set_test_environment(env, home);
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
         // A test run started in the background ignores Ctrl-C; a technician's
         // shell starts the tool with it in force.
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGQUIT, SIG_DFL);
-        std::vector<char*> pointers;
-        for (std::string& arg : argv)
-            pointers.push_back(arg.data());
-        pointers.push_back(nullptr);
+        for (const auto& [name, value] : environment) {
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
         execv(pointers[0], pointers.data());
         _exit(127);
     }
-    for (int fd : {in_pipe[0], out_pipe[1], err_pipe[1]})
-        close(fd);
-    err_ = err_pipe[0];
-    if (terminal) {
-        close(slave);
-        for (int fd : {in_pipe[1], out_pipe[0]})
-            close(fd);
-        in_ = dup(master);
-        out_ = master;
-        terminal_ = master;
-    } else {
-        in_ = in_pipe[1];
-        out_ = out_pipe[0];
-    }
+    close(out[1]);
+    close(err[1]);
+    if (!terminal)
+        close(in[0]);
+    in_ = in[1];
+    from_[0] = out[0];
+    from_[1] = err[0];
     ::signal(SIGPIPE, SIG_IGN);
 }
 
 bool ToolProcess::terminal_as_before() const {
-    termios now{};
-    if (terminal_ < 0 || tcgetattr(terminal_, &now) != 0)
-        return false;
-    termios before{};
-    std::memcpy(&before, terminal_modes_.data(), sizeof before);
-    return now.c_iflag == before.c_iflag && now.c_oflag == before.c_oflag &&
-           now.c_cflag == before.c_cflag && now.c_lflag == before.c_lflag &&
-           std::memcmp(now.c_cc, before.c_cc, sizeof now.c_cc) == 0;
+    termios now{}; // zeroed as terminal_modes_ is: the gaps between fields compare equal
+    return terminal_ >= 0 && tcgetattr(terminal_, &now) == 0 &&
+           std::memcmp(&now, &terminal_modes_, offsetof(termios, c_ispeed)) == 0; // all but speeds
 }
 
 ToolProcess::~ToolProcess() {
@@ -211,47 +159,31 @@ ToolProcess::~ToolProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    close_input();
-    for (int fd : {out_, err_})
+    for (int fd : {in_, from_[0], from_[1], terminal_})
         if (fd >= 0)
             close(fd);
 }
 
-void ToolProcess::send(const std::string& input) {
-    if (in_ >= 0)
-        (void)!write(in_, input.data(), input.size());
-}
-
-void ToolProcess::close_input() {
-    if (in_ >= 0)
-        close(in_);
-    in_ = -1;
-}
-
 bool ToolProcess::read_output(int timeout_ms) {
-    if (!out_open_ && !err_open_)
+    if (from_[0] < 0 && from_[1] < 0)
         return false;
-    pollfd fds[2] = {{out_open_ ? out_ : -1, POLLIN, 0}, {err_open_ ? err_ : -1, POLLIN, 0}};
+    pollfd fds[2] = {{from_[0], POLLIN, 0}, {from_[1], POLLIN, 0}}; // poll skips an ended one
     if (poll(fds, 2, timeout_ms) <= 0)
         return true;
-    bool* open[2] = {&out_open_, &err_open_};
-    std::string* text[2] = {&run_.out, &run_.err};
+    std::string* texts[2] = {&run_.out, &run_.err};
     for (int i = 0; i < 2; ++i) {
         if (!fds[i].revents)
             continue;
         char chunk[4096];
-        const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
-        if (n > 0)
-            text[i]->append(chunk, static_cast<size_t>(n));
-        else
-            *open[i] = false;
+        const ssize_t n = read(from_[i], chunk, sizeof chunk);
+        if (n > 0) {
+            texts[i]->append(chunk, static_cast<size_t>(n));
+        } else {
+            close(from_[i]);
+            from_[i] = -1;
+        }
     }
     return true;
-}
-
-bool ToolProcess::wait_for_output(const std::string& text, int timeout_ms, size_t occurrences) {
-    return wait_until([&](const std::string& out) { return count_of(out, text) >= occurrences; },
-                      timeout_ms);
 }
 
 bool ToolProcess::wait_until(const std::function<bool(const std::string&)>& done, int timeout_ms) {
@@ -263,20 +195,16 @@ bool ToolProcess::wait_until(const std::function<bool(const std::string&)>& done
     return true;
 }
 
-void ToolProcess::signal(int signal_number) {
-    if (pid_ > 0)
-        kill(pid_, signal_number);
-}
-
 ToolRun ToolProcess::finish(int timeout_s) {
     const auto deadline = start_ + std::chrono::seconds(timeout_s);
-    while ((out_open_ || err_open_) && Clock::now() < deadline)
-        read_output(200);
-    int status = 0;
-    if (out_open_ || err_open_)
+    while (Clock::now() < deadline && read_output(200))
+        continue;
+    const bool ended = from_[0] < 0 && from_[1] < 0;
+    if (!ended)
         kill(pid_, SIGKILL);
+    int status = 0;
     waitpid(pid_, &status, 0);
-    if (!out_open_ && !err_open_) {
+    if (ended) {
         run_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     }

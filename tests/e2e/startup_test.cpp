@@ -1,13 +1,15 @@
-// From start-up to the prompt: discovery, choice, connection, one-shot commands,
-// the loop, reconnection and the traffic log, against simulated devices.
+// From start-up to the end: discovery, choice, connection, reconnection and the
+// traffic log; then the tool as a well-behaved Linux program: signals that end it
+// through its closing steps, closed standard streams, ports and permissions.
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <filesystem>
-#include <regex>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "expect.h"
+#include "tests/io/pty.h"
 
 namespace {
 
@@ -16,9 +18,17 @@ std::string connected_line(const std::string& model, const std::string& serial,
     return "\nConnected to " + model + " (serial:" + serial + ") at " + port + "\n\n";
 }
 
+const std::string EXIT_RECEIVED = R"("dir":"rx","kind":"shell","text":"exit\u000d")";
+
+// Runs nc-service through the shell, to start it with a standard stream closed.
+ToolRun run_through_shell(const std::string& redirections, const std::vector<std::string>& args) {
+    return run_tool(concat({"-c", "exec \"$0\" \"$@\" " + redirections, NC_SERVICE_PATH}, args), "",
+                    {}, 60, "/bin/sh");
+}
+
 } // namespace
 
-// Bad options and option values, and -h: bad_options_test.cpp.
+// Bad options and option values, and -h: BadOptions.*.
 
 // A rate the standard table lacks is tried as given; when it finds nothing,
 // the second pass falls back to 38400. The traffic log holds the
@@ -36,15 +46,11 @@ TEST(Discovery, UnusualRateFallsBackTo38400AndTheTrafficIsLogged) {
     EXPECT_TRUE(holds(run.out, connected_line("NC-4100", "00004711", sim.port())));
     EXPECT_FALSE(holds(run.out, "\x1b")); // no escape sequences into a pipe
     EXPECT_TRUE(sim.wait_for_record(R"("dir":"rx","kind":"shell","text":"exit\u000d")", 2000));
-
     const std::string log = read_text_file(log_path);
-    const auto has = [&](const std::string& pattern) {
-        return std::regex_search(log, std::regex(pattern));
-    };
-    EXPECT_TRUE(has("\\n?[0-9]+ TX: \\$PNCX,0,98A810010000972C\\*[0-9A-F]{2}\r\n")) << log;
-    EXPECT_TRUE(has("[0-9]+ TX: \\$PNCX,SH,kestrel\\^0D\\^0D\\*[0-9A-F]{2}\r\n"));
-    EXPECT_TRUE(has("[0-9]+ RX: \\$PNCX,SH,cfg v"));
-    EXPECT_TRUE(has("[0-9]+ TX: \\$PNCX,SH,exit\\^0D\\*[0-9A-F]{2}\r\n"));
+    EXPECT_TRUE(matches(log, "[0-9]+ TX: \\$PNCX,0,98A810010000972C\\*[0-9A-F]{2}\r\n"));
+    EXPECT_TRUE(matches(log, "[0-9]+ TX: \\$PNCX,SH,kestrel\\^0D\\^0D\\*[0-9A-F]{2}\r\n"));
+    EXPECT_TRUE(matches(log, "[0-9]+ RX: \\$PNCX,SH,cfg v"));
+    EXPECT_TRUE(matches(log, "[0-9]+ TX: \\$PNCX,SH,exit\\^0D\\*[0-9A-F]{2}\r\n"));
 }
 
 // The ports of NC_SERIAL_PORTS in their order: a choice read from input, -s
@@ -57,80 +63,66 @@ TEST(Discovery, SeveralPortsListedInOrderAndChosenFromInput) {
     const std::string missing = temp_path("no-such-port");
     const std::map<std::string, std::string> ports = {
         {"NC_SERIAL_PORTS", a.port() + ":" + missing + ":" + b.port() + ":" + c.port()}};
-
     ToolRun run = run_tool({"quit"}, "0\n4\n\n2x\n", ports);
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(holds(run.out, "searching for NC navigation devices:\n"));
-    const std::regex table("1   NC-4100 .*00000101.*\n2   NC-350 .*00000202.*38400\n3   NC-210 .*00000303");
-    EXPECT_TRUE(std::regex_search(run.out, table)) << run.out;
-    EXPECT_TRUE(
-        holds(run.out, "\nMultiple devices found, please select one of the devices (1-3)\n"));
+    EXPECT_TRUE(matches(run.out, "1   NC-4100 .*00000101.*\n2   NC-350 .*00000202.*38400\n"
+                                 "3   NC-210 .*00000303"));
+    EXPECT_TRUE(holds(run.out, "\nMultiple devices found, please select one of the devices (1-3)"));
     EXPECT_EQ(count_of(run.out, "> "), 4u); // 0, 4 and an empty line ask again
     EXPECT_TRUE(holds(run.out, connected_line("NC-350", "00000202", b.port())));
     EXPECT_EQ(run_tool({"quit"}, "9\n", ports).status, 1); // input ended before a valid choice
-
     ToolRun filtered = run_tool({"-v", "-s", "303", "quit"}, "", ports);
     EXPECT_EQ(filtered.status, 0);
     EXPECT_TRUE(holds(filtered.out, "Device with no matching serial number: 00000101\n"));
     EXPECT_TRUE(holds(filtered.out, "\n1   NC-210 "));
     EXPECT_FALSE(holds(filtered.out, "Multiple devices"));
     EXPECT_TRUE(holds(filtered.out, "failed to open serial port: " + missing));
-
     const int held = open(c.port().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
     ToolRun none = run_tool({"-s", "999", "quit"}, "", ports);
     close(held);
     EXPECT_EQ(none.status, 1);
-    EXPECT_TRUE(holds(none.out, missing + " Not available\n"));
-    EXPECT_TRUE(holds(none.out, a.port() + " NMEA183 NC-NAV\n"));
-    EXPECT_TRUE(
-        holds(none.out, c.port() + " Access denied (might be opened by another application)\n"));
-    EXPECT_TRUE(holds(none.out, "\nNo devices found\n"));
+    const std::string denied = " Access denied (might be opened by another application)";
+    for (const std::string& line : {missing + " Not available", a.port() + " NMEA183 NC-NAV",
+                                    c.port() + denied, std::string("\nNo devices found")})
+        EXPECT_TRUE(holds(none.out, line + "\n"));
     EXPECT_FALSE(holds(none.out, "Press <enter> to quit"));
-
     ToolRun bare = run_tool({}, "\n", {{"NC_SERIAL_PORTS", missing}});
     EXPECT_EQ(bare.status, 1);
     EXPECT_TRUE(holds(bare.out, "\nNo devices found\nPress <enter> to quit\n"));
 }
 
-// A command that reads the port until it fails, as the monitor does, lost the
-// device: the loop reconnects, on the same port. A hang-up at the prompt is
-// seen at once, with nothing typed; without -w the single search finds nothing
-// there while the device is away. The port is given by its stable name under
-// /dev/serial/by-id (a link to the tty): found, listed with -v, and found again
-// under that name. A device that does not come back after an upload:
-// Upload.DeviceLostAfterTheUploadEndsTheSession.
-TEST(Reconnect, LostLineLeadsToTheReconnectAndAHangUpAtThePromptIsSeenAtOnce) {
+// The monitor reads the port until it fails: the loop reconnects on the same
+// port, named by a stable link under /dev/serial/by-id (listed with -v), and
+// the monitor runs again until ESC. A hang-up at the prompt, seen at once:
+// LineEditing.LineBeingTyped* and the rig.
+TEST(Reconnect, LostLineLeadsToTheReconnectOnTheSamePort) {
     const std::string by_id = temp_folder("serial-by-id");
     const std::string link = by_id + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     START_SIMULATOR(sim, {"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "4800"});
-    const std::string connected = connected_line("NC-4100", "00000077", link);
     START_AT_PROMPT(tool, {"-v", "-p", link});
-    tool.send("mon\n");
-    ASSERT_TRUE(tool.wait_for_output("$HEHDT", 10000));
+    ASSERT_TRUE(tool.send_and_wait("mon\n", "$HEHDT", 10000));
     sim.control("hangup 200"); // back before the dispatcher's 500 ms pause ends
-    ASSERT_TRUE(tool.wait_for_output(connected, 30000, 2)) << tool.out();
-    tool.send("about\n");
-    ASSERT_TRUE(tool.wait_for_output("NC_Service Tool, version 1.05.", 10000));
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 5000, 3));
-    sim.control("hangup");
-    EXPECT_TRUE(tool.wait_for_output("\nNo devices found\n", 8000)) << tool.out();
+    ASSERT_TRUE(tool.wait_for_output(connected_line("NC-4100", "00000077", link), 30000, 2));
+    ASSERT_TRUE(tool.send_and_wait("mon\n", "$HEHDT", 10000, count_of(tool.out(), "$HEHDT") + 1));
+    tool.send("\x1b" "about\nquit\n"); // ESC ends the monitor
     const ToolRun run = tool.finish(60);
     EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(holds(run.out, "NC_Service Tool, version 1.05."));
     EXPECT_TRUE(holds(run.out, "NC-4100   37-203952   00000077  1.05    " + link + "  4800\n"));
     EXPECT_TRUE(holds(run.err, "Error, reading from serial port: "));
-    EXPECT_TRUE(holds(run.err, "Error: the device on " + link + " hung up\n"));
 }
 
 // -w: the line is lost in the middle of the status report, which stops there
 // (the value being read is not printed) and names the loss; the device is
-// looked for until it is back, connected again within 2 s of its return, the
-// interrupted command is named, and the next report is whole.
+// looked for until it is back (a pipe gets no countdown), connected again
+// within 2 s of its return, the interrupted command is named, and the next
+// report is whole. The wait at start-up: LineEditing.LineBeingTyped*.
 TEST(Reconnect, WaitFindsTheDeviceAgainAfterTheReportStopsWhereTheLineWasLost) {
     const std::string link = temp_path("compass");
     START_SIMULATOR(sim, {"--model", "NC-4100", "--link", link, "--serial", "77", "--baud", "38400"});
-    const std::string connected = connected_line("NC-4100", "00000077", link);
     START_AT_PROMPT(tool, {"-w", "20", "-p", link});
     sim.control("delay 150");
     tool.send("status\n");
@@ -138,7 +130,7 @@ TEST(Reconnect, WaitFindsTheDeviceAgainAfterTheReportStopsWhereTheLineWasLost) {
     constexpr int AWAY_MS = 1500;
     sim.control("hangup " + std::to_string(AWAY_MS));
     const auto lost_at = std::chrono::steady_clock::now();
-    ASSERT_TRUE(tool.wait_for_output(connected, 20000, 2)) << tool.out();
+    ASSERT_TRUE(tool.wait_for_output(connected_line("NC-4100", "00000077", link), 20000, 2));
     const auto back_after = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - lost_at).count() - AWAY_MS;
     std::printf("connected again %lld ms after the device came back\n",
@@ -155,20 +147,63 @@ TEST(Reconnect, WaitFindsTheDeviceAgainAfterTheReportStopsWhereTheLineWasLost) {
     EXPECT_EQ(count_of(run.out, "Power On self Test    OK\n"), 1u) << run.out;
     EXPECT_EQ(count_of(run.out, "Baudrate              Info    38400\n"), 1u);
     EXPECT_FALSE(holds(run.out, "Attitude filter       Info    disabled")); // never read
+    EXPECT_FALSE(holds(run.out, " s left"));
 }
 
-// -w at start-up waits for a device to appear. A device that stays away ends
-// the session when the wait is over: the rig's "pulled for good" case.
-TEST(Reconnect, WaitAtStartUpForADeviceToAppear) {
-    const std::string link = temp_path("late-compass");
-    ToolProcess tool({"-w", "10", "-p", link});
-    ASSERT_TRUE(tool.wait_for_output("Waiting up to 10 s for a device, press ESC or Ctrl-C to stop\n", 10000))
-        << tool.out();
-    START_SIMULATOR(sim, {"--model", "NC-350", "--link", link, "--serial", "350", "--baud", "4800"});
-    ASSERT_TRUE(tool.wait_for_output(connected_line("NC-350", "00000350", link), 20000)) << tool.out();
-    ASSERT_TRUE(tool.wait_for_output("nc> ", 10000));
-    tool.send("quit\n");
-    const ToolRun run = tool.finish(60);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_FALSE(holds(run.out, " s left")); // a pipe gets no countdown
+// A port where nobody answers, searched passively and actively: the port table
+// says why nothing is found. A user who may not open it is told what to do about
+// it, and the port is not called one that another program holds. Ports left as
+// found: SerialPort.SettingsFound* on a pty, and the rig on the serial drivers.
+TEST(Platform, SilentOrForbiddenPortIsExplained) {
+    TestPty port;
+    for (const auto& options : std::vector<std::vector<std::string>>{{}, {"-a", "-b", "38400"}}) {
+        ToolRun run = run_tool(concat(options, {"-p", port.path, "ver"}));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(holds(run.out, "No data received"));
+    }
+    ASSERT_EQ(chmod(port.path.c_str(), 0600), 0);
+    ToolRun run = run_tool({"--reuid=65534", "--regid=65534", "--clear-groups", NC_SERVICE_PATH,
+                            "-p", port.path, "ver"}, "", {}, 60, "/usr/bin/setpriv");
+    if (run.status == 127 || getuid() != 0)
+        GTEST_SKIP() << "needs root and setpriv to play a user without permission";
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(holds(run.out, port.path + " Not available\n"));
+    EXPECT_FALSE(holds(run.out, "might be opened by another application"));
+    EXPECT_TRUE(holds(run.err, "Error: no permission to open " + port.path + ": "));
+}
+
+// Ctrl-C or SIGTERM at the prompt (SIGHUP: Console.TerminatingSignal*): the
+// device's shell is told goodbye, the port is released without its exclusive
+// flag (so another user can open it), and the tool ends by the signal.
+TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        START_AT_PROMPT(tool, {"-p", sim.port(), "-b", "38400"});
+        const std::string at_prompt = sim.record();
+        tool.signal(signal_number);
+        ToolRun run = tool.finish(20);
+        EXPECT_EQ(run.signal, signal_number) << run.out << run.err;
+        EXPECT_LT(run.seconds, 10.0);
+        for (const std::string& event : {EXIT_RECEIVED, std::string("\"port released\"")})
+            EXPECT_TRUE(sim.wait_for_record(event, 2000, count_of(at_prompt, event) + 1))
+                << signal_number << sim.record();
+    }
+    EXPECT_FALSE(holds(sim.record(), "exclusive flag set"));
+}
+
+// Started with standard input or output closed (as by some service managers),
+// the port is never read as the console, nor the log written as its output.
+TEST(Platform, ClosedStandardStreamsAreNotTakenByThePortOrTheLog) {
+    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
+    ToolRun no_input = run_through_shell("<&-", {"-p", sim.port(), "-b", "38400"});
+    EXPECT_EQ(no_input.status, 0) << no_input.out << no_input.err;
+    EXPECT_FALSE(holds(no_input.out, "Unknown command"));
+    EXPECT_TRUE(sim.wait_for_record(EXIT_RECEIVED, 2000));
+    const std::string log = temp_path("closed-stdout.log");
+    ToolRun no_output = run_through_shell(">&-", {"-p", sim.port(), "-b", "38400", "-l", log, "about"});
+    EXPECT_EQ(no_output.status, 0) << no_output.err;
+    const std::string text = read_text_file(log);
+    EXPECT_FALSE(holds(text, "Connected to"));
+    EXPECT_FALSE(holds(text, "NC_Service Tool, version"));
+    EXPECT_TRUE(matches(text, "^[0-9]+ (TX|RX): "));
 }
