@@ -19,29 +19,27 @@ namespace {
 constexpr int UPLOAD_WAIT_MS = 240000;
 
 struct Fault {
-    std::string name;
+    std::string kind;    // its group in the distribution
+    std::string times;   // how often it comes, when it is counted
     std::string control; // empty: a hang-up at a random moment
 };
 
 Fault random_fault(std::mt19937& random) {
-    const int k = 1 + static_cast<int>(random() % 5);
-    const char* answers[] = {"begin", "segment", "end"};
+    const std::string k = std::to_string(1 + random() % 5);
+    const char* const answers[] = {"begin", "segment", "end"};
     switch (random() % 6) {
-    case 0:
-        return {"load-end CRC wrong " + std::to_string(k) + "x", "bad-crc " + std::to_string(k)};
+    case 0: return {"load-end CRC wrong", k + "x", "bad-crc " + k};
     case 1: {
         const std::string segment = std::to_string(1 + random() % 22);
-        return {"segment unanswered " + std::to_string(k) + "x",
-                "skip-segment " + segment + " " + std::to_string(k)};
+        return {"segment unanswered", k + "x", "skip-segment " + segment + " " + k};
     }
     case 2: {
         const std::string which = answers[random() % 3];
-        return {"short " + which + " answer " + std::to_string(k) + "x",
-                "short-answer " + which + " " + std::to_string(k)};
+        return {"short " + which + " answer", k + "x", "short-answer " + which + " " + k};
     }
-    case 3: return {"line noise", "noise 0.05"};
-    case 4: return {"hang-up", ""};
-    default: return {"never starts again", "stay-down on"};
+    case 3: return {"line noise", "", "noise 0.05"};
+    case 4: return {"hang-up", "", ""};
+    default: return {"never starts again", "", "stay-down on"};
     }
 }
 
@@ -126,14 +124,10 @@ Run upload_run(int i, std::mt19937& random, const std::string& dir) {
                                             " --sw-release developer --code-size 4096");
     const Fault fault = random_fault(random);
     char tried[64];
-    std::snprintf(tried, sizeof tried, "%-26s", fault.name.c_str());
-    // Grouped by the kind of fault, whatever its count.
-    const size_t count_word = fault.name.find_last_of(' ');
-    const bool counted = fault.name.back() == 'x' && count_word != std::string::npos;
-    const std::string group = fault.name.substr(0, counted ? count_word : fault.name.size()) + ": ";
+    std::snprintf(tried, sizeof tried, "%-26s", (fault.kind + " " + fault.times).c_str());
     if (!made)
-        return {tried, group, {"cannot make the image file", false}};
-    return {tried, group, run_one(fault, image, build, random, dir + "/device")};
+        return {tried, fault.kind + ": ", {"cannot make the image file", false}};
+    return {tried, fault.kind + ": ", run_one(fault, image, build, random, dir + "/device")};
 }
 
 } // namespace
