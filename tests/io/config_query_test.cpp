@@ -85,21 +85,11 @@ std::string gnss(DeviceRecord& d) {
     return std::string("[") + names + "]";
 }
 
-std::string sentences(DeviceRecord& d) {
-    std::vector<SentenceEntry> list;
-    std::string text = std::to_string(cfg_get_sentences(d, &list));
-    for (const SentenceEntry& e : list)
-        text += " " + std::to_string(e.id) + e.talker + e.formatter + ":" +
-                std::to_string(e.interval) + "/" + std::to_string(e.offset);
-    return text;
-}
-
 std::string set_rotation(DeviceRecord& d) {
     return std::to_string(cfg_set_rotation_offset(d, 0.125f, -0.125f, 1.5f));
 }
 
 const std::string FAILED_ROTATION = "Error: Failed to read rotation offset\n";
-const std::string FAILED_FILTER = "Error: Failed to get filter time constant\n";
 
 } // namespace
 
@@ -107,17 +97,11 @@ TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
     const std::string hdg_no_variation = with_checksum("$HEHDG,100.0,2.0,W,,");
     const std::vector<QueryCase> cases = {
         {"R and P without Y", reply("cfg m r", "R -150 P 25\r\n"), rotation, "0 1.50 -0.25 0.00"},
-        {"letters without digits", reply("cfg m r", "R P 12x Y\r\n"), rotation,
-         "0 0.00 -0.12 0.00"},
         {"exit status not 0", reply("cfg m r", "R 100\r\n", "1"), rotation, "-14 9.00 9.00 9.00",
          FAILED_ROTATION},
-        {"no exit status number", reply("cfg m r", "R 100\r\n", "x"), rotation,
-         "-14 9.00 9.00 9.00", FAILED_ROTATION},
         {"quaternion a little above a quarter turn",
          reply("cfg m r", "Q0 0.72 Q1 0 Q2 0.7 Q3 0\r\n"), autolevel, "0 0.00 90.00", "", "NC-350"},
         {"quaternion without Q3", reply("cfg m r", "Q0 1 Q1 0 Q2 0\r\n"), autolevel,
-         "-14 9.00 9.00", FAILED_ROTATION, "NC-350"},
-        {"quaternion with nan", reply("cfg m r", "Q0 nan Q1 0 Q2 0 Q3 0\r\n"), autolevel,
          "-14 9.00 9.00", FAILED_ROTATION, "NC-350"},
         {"vertical without W", reply("cfg m w", "13\r\n"), vertical, "-14 0.00"},
         {"variation source 5", reply("cfg a v", "5 100\r\n"), variation, "0 0.00 2 ?", "",
@@ -132,12 +116,7 @@ TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
         // The filter time is read whatever the exit status, so it has none here.
         {"filter", reply("cfg a f", "25\r\n", ""), filter, "0 2.50"},
         {"filter without number", reply("cfg a f", "no\r\n", ""), filter, "-14 9.00",
-         FAILED_FILTER},
-        {"filter in a sentence with a wrong checksum", "$PNCX,SH,cfg a f^0D^0A25^0D^0ANC> *00\r\n",
-         filter, "-14 9.00", FAILED_FILTER},
-        {"sentence table cut short",
-         reply("cfg n s", "1 HE HDT 100 0\r\n2 -- at\r\n3 HE THS 100 0\r\n"), sentences,
-         "0 1HEHDT:100/0"},
+         "Error: Failed to get filter time constant\n"},
         {"rotation set, halves rounded away from zero", reply("cfg m r -13 13 -150", ""),
          set_rotation, "0", "", "NC-4100", "$PNCX,SH,cfg m r -13 13 -150^0D*"},
         // The heading from the sentences that carry it.
@@ -147,9 +126,6 @@ TEST_F(ConfigQuery, EachQueryWithWellFormedAndMalformedReplies) {
          hdg_no_variation + reply("cfg a v", "3 0\r\n"), heading, "0 98.00", "", "NC-350"},
         {"HDG without variation, NC-350 with variation auto",
          hdg_no_variation + reply("cfg a v", "0 340\r\n"), heading, "2 98.00", "", "NC-350"},
-        {"HDG whose heading is nan", with_checksum("$HEHDG,nan,2.0,W,3.0,E"), heading, "-1 9.00"},
-        {"HDG whose deviation is inf counts none", with_checksum("$HEHDG,100.0,inf,W,3.0,W"),
-         heading, "1 97.00"},
         {"THS not valid, HDT nan, then THS",
          with_checksum("$HETHS,10.0,V") + with_checksum("$HEHDT,nan,T") +
              with_checksum("$GPTHS,12.5,A"),

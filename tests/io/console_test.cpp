@@ -108,13 +108,11 @@ TEST(Console, PromptWatchesThePortAndKeepsThePartOfALine) {
     ASSERT_EQ(write(port.master, "$HEHDT,1.0,T*00\r\n", 17), 17);
     ASSERT_EQ(write(lines[1], "ver\nsta", 7), 7);
     EXPECT_EQ(read_command_input("", line, sizeof line), 4);
-    const uint64_t start = clock_ms();
     std::jthread unplug([&] {
         sleep_ms(100);
         port.close_master();
     });
     EXPECT_EQ(read_command_input("", line, sizeof line), INPUT_WATCH_FIRED);
-    EXPECT_LT(clock_ms() - start, 2000u);
     ASSERT_EQ(write(lines[1], "tus\n", 4), 4);
     EXPECT_EQ(read_command_input("", line, sizeof line), 7);
     EXPECT_EQ(std::string(line, 7), "status\n");

