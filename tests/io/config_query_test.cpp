@@ -2,7 +2,7 @@
 // the device's replies (the command's, then the one to "echo $?") and checks
 // what the query reads and the error shown; a reply that holds no value gives
 // the query's error, never a wrong value. The values as the commands print
-// them: Commands.OffsetsScheduleCompassAndReceivers.
+// them: Commands.EachLineShownAndExecutedAsTheModelTakesIt.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // Reading image files: damaged files must fail with their message, never
 // crash, over-read or pass unverified. A whole file read in record order, pad
 // bytes removed, is what Upload.ImageAndDataBlockReachTheDeviceAndItRunsThem
-// sends; a missing file is in BadFilePaths.
+// sends; a missing file is in BadPromptLines.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

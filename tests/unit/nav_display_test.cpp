@@ -2,15 +2,17 @@
 // run of sentences into one display state, as the command does. Valid RMC,
 // GGA, HDT, VTG and MDA sentences of each model, shown in their places, are
 // in Nav.LiveDisplayOfEachModel; here the other sentences and texts no device
-// of ours sends.
+// of ours sends. Then the status report's parts read from the device's texts.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "tests/nmea_text.h"
 #include "reports/nav_display.h"
+#include "reports/status_report.h"
 
 namespace {
 
@@ -38,32 +40,33 @@ struct Display {
     }
 };
 
-using Shown = std::tuple<uint16_t, int, const char*>; // column, row and text
-
-struct NavCase {
-    const char* legend;
-    std::vector<std::string> bodies; // fed in turn; the last one is looked at
-    std::vector<Shown> shown;
-};
+const std::string INDENT(30, ' ');
+const std::string DONE = "Info    Magnetometer calibration completed";
+std::string since(const std::string& text) { return DONE + ":\n" + INDENT + text + "\n"; }
+std::string at(const std::string& date) { return DONE + " at:\n" + INDENT + date + "\n"; }
+std::string calibration(const std::string& reply) {
+    return hsiron_text(("hsiron\r\n" + reply).c_str());
+}
 
 } // namespace
 
 TEST(NavDisplay, SentencesWriteTheirValuesAtTheirPlacesOrAreIgnored) {
-    const std::vector<NavCase> cases = {
+    const struct {
+        const char* legend;
+        std::vector<std::string> bodies; // fed in turn; the last one is looked at
+        std::vector<std::tuple<uint16_t, int, const char*>> shown; // column, row and text
+    } cases[] = {
         {"RMC status V", {"$GPRMC,123519,V,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"},
          {{5, 2, "noFix "}, {0, 4, "-"}, {17, 4, "-"}, {14, 14, " --.-"}, {14, 15, " --.-"},
           {5, 1, "12:35:19"}}},
         {"GGA fix no DGPS", {"$GPGGA,1,2,N,3,E,1,08,0.9,545.4,M,,,,"}, {{17, 2, "no "}}},
         {"GGA no fix", {"$GPGGA,1,4807.038,N,01131.000,E,0,,,,,46.9,M,,"},
          {{5, 2, "noFix "}, {0, 4, "-"}, {17, 4, "-"}, {50, 2, "-"}, {26, 2, "    -"}, {40, 4, "-"}}},
-        {"HDG true", {"$HCHDG,100.0,2.0,W,3.0,E"},
-         {{11, -1, "T  101.0"}, {11, -2, "W    2.0"}, {11, -3, "E    3.0"}}},
-        {"HDG magnetic", {"$HCHDG,100.0,2.0,W,,"}, {{11, -1, "M   98.0"}, {11, -3, "       -"}}},
-        {"HDG compass", {"$HCHDG,100.0,,,,"}, {{11, -1, "C  100.0"}, {11, -2, "       -"}}},
-        // The corrected heading stays within [0, 360).
-        {"HDG past north", {"$HCHDG,359.0,,,3.0,E"}, {{11, -1, "T    2.0"}}},
-        {"HDG below north", {"$HCHDG,1.0,2.0,W,,"}, {{11, -1, "M  359.0"}}},
-        {"HDG rounds to north", {"$HCHDG,359.96,,,,"}, {{11, -1, "C    0.0"}}},
+        // The corrected heading (true, magnetic, compass) stays within [0, 360).
+        {"HDG true past north", {"$HCHDG,359.0,2.0,W,5.0,E"},
+         {{11, -1, "T    2.0"}, {11, -2, "W    2.0"}, {11, -3, "E    5.0"}}},
+        {"HDG M below north", {"$HCHDG,1.0,2.0,W,,"}, {{11, -1, "M  359.0"}, {11, -3, "       -"}}},
+        {"HDG C to north", {"$HCHDG,359.96,,,,"}, {{11, -1, "C    0.0"}, {11, -2, "       -"}}},
         {"THS holds the row against HDG", {"$GPTHS,77.5,A", "$HCHDG,100.0,2.0,W,3.0,E"},
          {{11, -1, "?"}, {11, -2, "W    2.0"}}},
         {"THS mode V frees the row", {"$GPTHS,77.5,A", "$GPTHS,,V", "$HCHDG,100.0,,,,"},
@@ -87,7 +90,7 @@ TEST(NavDisplay, SentencesWriteTheirValuesAtTheirPlacesOrAreIgnored) {
          {{40, 4, "99999999999999999999"}}},
         {"long heading text", {"$GPHDT,123456789012,T"}, {{11, -1, "T  12345"}}},
     };
-    for (const NavCase& c : cases) {
+    for (const auto& c : cases) {
         Display display("NC-4100");
         for (const std::string& body : c.bodies)
             display.feed(with_checksum(body));
@@ -95,15 +98,39 @@ TEST(NavDisplay, SentencesWriteTheirValuesAtTheirPlacesOrAreIgnored) {
             EXPECT_EQ(display.at(column, row), text) << c.legend << " at " << column << "," << row;
     }
 
-    // Sentences the display does not take, and a GSV too short to read, which
-    // ends the display.
+    // Sentences the display does not take (the GGA has too few fields), and a
+    // GSV too short to read, which ends the display.
     Display display("NC-4100");
-    EXPECT_EQ(display.feed(with_checksum("$GPZDA,1,2,3")), NavOutcome::IGNORED);
-    EXPECT_EQ(display.feed(with_checksum("$GPGGA,1,2")), NavOutcome::IGNORED); // too few fields
-    EXPECT_EQ(display.feed("$GP"), NavOutcome::IGNORED);
+    for (const std::string& text : {with_checksum("$GPZDA,1,2,3"), with_checksum("$GPGGA,1,2"),
+                                    std::string("$GP")})
+        EXPECT_EQ(display.feed(text), NavOutcome::IGNORED) << text;
     EXPECT_EQ(display.feed(with_checksum("$GPGSV,1")), NavOutcome::END);
     display.feed(with_checksum("$GPTHS,10.0,A"));
     EXPECT_EQ(display.feed(with_checksum("$GPHDT,20.0,T")), NavOutcome::IGNORED);
     EXPECT_EQ(nav_layout_for("NC-999"), nullptr);
     EXPECT_EQ(nav_layout_for(nullptr), nullptr);
+}
+
+// The calibration time: seconds since startup with all their hours, a
+// calendar date from 4294967 on, and one text for what no calendar can show;
+// the events that are on.
+TEST(StatusReport, CalibrationTextsAndActiveEvents) {
+    putenv(const_cast<char*>("TZ=UTC")); // setenv is not everywhere
+    EXPECT_EQ(calibration("Time: 4294966\r\nCount: 0\r\nScore: 86\r\n"),
+              since("1193:02:46 since startup")); // never performed: no count shown
+    EXPECT_EQ(calibration("Time: 4294967\r\n"), at("Thu Feb 19 17:02:47 1970"));
+    EXPECT_EQ(calibration("Time: 1764590400\r\nCount: 4\r\nScore: 86\r\n"),
+              at("Mon Dec  1 12:00:00 2025") + INDENT + "Performed 4 times, current score: 86\n");
+    EXPECT_EQ(calibration("Time: 12\r\n"), since("00:00:12 since startup"));
+    EXPECT_EQ(calibration("Time: -5\r\n"), since("time not readable (-5)"));
+    EXPECT_EQ(calibration("Time: 99999999999999999999\r\n"),
+              since("time not readable (9223372036854775807)"));
+    EXPECT_EQ(calibration("Magnetometer calibration: not done, count 0\r\n"),
+              "Warning Magnetometer calibration is not performed\n");
+
+    // Active events are counted after the echo.
+    EXPECT_EQ(active_event_count("event On \r\nNo events\r\n"), 0u); // the echo does not count
+    EXPECT_EQ(active_event_count("event\r\n 1 GNSS antenna short On \r\n 2 Power up Off\r\n"), 1u);
+    EXPECT_EQ(active_event_count("event\n a On b\n c On d"), 2u);
+    EXPECT_EQ(active_event_count("event"), 0u);
 }

@@ -1,12 +1,14 @@
 // The upload command's words, its decision about a file, and what it reads
 // from the device's identification answer: which software runs, and which
-// bootloader it is to start.
+// bootloader it is to start; the frames it talks in.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "link/crc16.h"
 #include "link/device.h"
+#include "link/frame.h"
 #include "upload/upload.h"
 
 namespace {
@@ -48,6 +50,34 @@ DeviceRecord identified(std::vector<uint32_t> software, uint16_t payload_length 
     return record;
 }
 
+std::vector<uint8_t> sealed_frame(uint8_t type, uint8_t sequence, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> frame(payload.size() + FRAME_OVERHEAD);
+    EXPECT_EQ(frame_compose(frame.data(), type, sequence, payload.data(),
+                            static_cast<uint16_t>(payload.size())),
+              frame.size());
+    EXPECT_EQ(frame[4] | (frame[5] << 8), static_cast<int>(payload.size())); // little-endian
+    return frame;
+}
+
+// What the parser makes of the bytes fed one at a time, as they come off the
+// line: how many it consumed and, of a frame it completed without failing,
+// the payload length and whether the CRC holds.
+std::string frame_parsed(const std::vector<uint8_t>& bytes) {
+    uint8_t buffer[FRAME_MAX_RECEIVED];
+    FrameParser parser;
+    frame_parser_init(&parser, buffer, sizeof buffer);
+    uint32_t consumed = 0; // a frame complete too soon would leave bytes unconsumed
+    for (const uint8_t& byte : bytes)
+        consumed += frame_parser_feed(&parser, &byte, 1);
+    const std::string result = std::to_string(consumed) + " consumed";
+    if (frame_parser_complete(&parser) == frame_parser_failed(&parser))
+        return result + ", both or neither complete and failed";
+    if (frame_parser_failed(&parser))
+        return result;
+    return result + ", " + std::to_string(frame_payload_length(buffer)) + " bytes, CRC " +
+           (frame_check(buffer) ? "holds" : "fails");
+}
+
 } // namespace
 
 // -b and -f as words of their own are in Upload.*; a plain path is the row
@@ -78,9 +108,9 @@ TEST(UploadWords, OptionsPathUsageErrorsAndTheProductListOfTheFile) {
 }
 
 // The fields of a full answer reach the user through "ver"
-// (Commands.VerPostAndEvent); here what is read from answers that lack them,
-// which software runs, and the bootloader the upload starts: in either entry,
-// the first one that is one.
+// (Commands.EachLineShownAndExecutedAsTheModelTakesIt); here what is read
+// from answers that lack them, which software runs, and the bootloader the
+// upload starts: in either entry, the first one that is one.
 TEST(DeviceRecord, ShortAnswerWhatSoftwareRunsAndWhichIsTheBootloader) {
     // A payload of 10 bytes carries the part number and half the serial only.
     const DeviceRecord record =
@@ -98,7 +128,31 @@ TEST(DeviceRecord, ShortAnswerWhatSoftwareRunsAndWhichIsTheBootloader) {
     EXPECT_EQ(bootloader_part_number(identified({boot})), boot); // rescue mode
     EXPECT_EQ(bootloader_part_number(identified({boot, make_part_number(70, 3)})), boot);
     EXPECT_EQ(bootloader_part_number(identified({app, make_part_number(71, 3)})), 0u);
-    EXPECT_EQ(bootloader_part_number(identified({})), 0u);
     // A count beyond the two entries reads nothing more.
     EXPECT_EQ(bootloader_part_number(identified({app, app, boot})), 0u);
+}
+
+// The check value published for the CRC (polynomial 0x1021, initial value 0):
+// whole, and in two pieces as the image file's span is summed. The table is
+// made on first use.
+TEST(Frame, CrcCheckValueAndFramesParsedByteByByte) {
+    const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(crc16(digits, sizeof digits), 0x31C3);
+    EXPECT_EQ(crc16_update(crc16(digits, 4), digits + 4, sizeof digits - 4), 0x31C3);
+
+    // The parser stops after a whole frame and leaves the rest to the caller.
+    std::vector<uint8_t> damaged = sealed_frame(0x12, 3, {7, 7});
+    damaged.back() ^= 0x01;
+    std::vector<uint8_t> followed = sealed_frame(0x11, 9, {1, 2, 3, 4, 5});
+    followed.push_back(FRAME_SYNC_1); // the start of the next frame
+    // An empty payload is complete only with its last CRC byte.
+    EXPECT_EQ(frame_parsed(sealed_frame(0x10, 1, {})), "8 consumed, 0 bytes, CRC holds");
+    EXPECT_EQ(frame_parsed(sealed_frame(0x11, 2, std::vector<uint8_t>(68, 0x5A))),
+              "76 consumed, 68 bytes, CRC holds");
+    // Of 77 bytes, the one that overflows is consumed and fails the frame.
+    EXPECT_EQ(frame_parsed(sealed_frame(0x11, 2, std::vector<uint8_t>(69, 0x5A))), "77 consumed");
+    EXPECT_EQ(frame_parsed(followed), "13 consumed, 5 bytes, CRC holds");
+    EXPECT_EQ(frame_parsed(damaged), "10 consumed, 2 bytes, CRC fails");
+    EXPECT_EQ(frame_parsed({FRAME_SYNC_1, 0x99}), "2 consumed"); // second sync byte wrong
+    EXPECT_EQ(frame_parsed({0x00}), "1 consumed");
 }

@@ -94,9 +94,7 @@ TEST(Win32Serial, PortListOpenFailuresAndSystemErrors) {
     // Only access denied means that the port is held elsewhere: wine lets a
     // second program open a port, so the conflict is only seen here.
     EXPECT_EQ(open_failure_errno(ERROR_ACCESS_DENIED), EACCES);
-    for (DWORD error : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_SHARING_VIOLATION,
-                        ERROR_INVALID_PARAMETER, ERROR_GEN_FAILURE})
-        EXPECT_EQ(open_failure_errno(error), EBADF) << "system error " << error;
+    EXPECT_EQ(open_failure_errno(ERROR_SHARING_VIOLATION), EBADF);
     // A missing port fails so, and silently.
     testing::internal::CaptureStderr();
     errno = 0;
@@ -109,11 +107,9 @@ TEST(Win32Serial, PortListOpenFailuresAndSystemErrors) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     errno = EACCES;
     print_system_error("Error, reading from serial port");
-    const DWORD error_after = GetLastError();
-    const int errno_after = errno;
+    const std::string codes = std::to_string(GetLastError()) + " " + std::to_string(errno);
     const std::string printed = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(error_after, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(errno_after, EACCES);
+    EXPECT_EQ(codes, std::to_string(ERROR_FILE_NOT_FOUND) + " " + std::to_string(EACCES));
     ASSERT_GT(printed.size(), 36u) << printed;
     EXPECT_EQ(printed.rfind("Error, reading from serial port: ", 0), 0u) << printed;
     EXPECT_EQ(printed.find_first_of("\r\n"), printed.size() - 1) << printed;
@@ -121,8 +117,7 @@ TEST(Win32Serial, PortListOpenFailuresAndSystemErrors) {
 
 // The tick count moves in steps of up to 16 ms; the performance counter is fine.
 TEST(Win32Clock, MillisecondsAndNanosecondsRunTogether) {
-    const uint64_t ms = clock_ms();
-    const uint64_t ns = clock_ns();
+    const uint64_t ms = clock_ms(), ns = clock_ns();
     Sleep(100);
     const int64_t ms_passed = static_cast<int64_t>(clock_ms() - ms);
     const int64_t ns_passed = static_cast<int64_t>(clock_ns() - ns);

@@ -1,6 +1,9 @@
+// The prompt: how a line splits into words, which words it completes and
+// offers for the connected model, and the pass-through terminal's login prompt.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -8,13 +11,31 @@
 #include <string>
 #include <vector>
 
+#include "app/commands.h"
+#include "app/help_texts.h"
 #include "app/prompt_completion.h"
 #include "base/line_completion.h"
 #include "link/command_registry.h"
+#include "link/ncterm.h"
 
 namespace {
 
 using Words = std::vector<std::string>;
+
+Words split(const std::string& text) {
+    std::vector<char> line(text.begin(), text.end());
+    line.push_back('\0');
+    char* words[MAX_COMMAND_WORDS];
+    return Words(words, words + split_command_line(line.data(), words, MAX_COMMAND_WORDS));
+}
+
+bool prompt_in(const std::string& stream) {
+    LoginPromptMatcher matcher;
+    bool found = false;
+    for (char c : stream)
+        found = matcher.feed(static_cast<uint8_t>(c)) || found;
+    return found;
+}
 
 std::string bracketed(const Words& words) {
     std::string text;
@@ -68,6 +89,36 @@ const std::set<std::string> NOT_SETUP = {"factory", "help", "settings", "stat"};
 
 } // namespace
 
+// Too many words, a line end, blanks only, a lone quote, quoted blanks and
+// empty quotes as seen at the prompt: BadPromptLines. Here the cases it has no
+// row for: runs of blanks, a quote closed inside a word, a tab between quotes.
+TEST(CommandLine, SplitsAtBlanksQuotesProtectSpacesAndCommandNamesAreUnique) {
+    EXPECT_EQ(split("  nmea0183\t\tsentences  RMC:1000 \n"),
+              (Words{"nmea0183", "sentences", "RMC:1000"}));
+    EXPECT_EQ(split("a \"b c\" \"d  e\"f g\n"), (Words{"a", "b c", "d  ef", "g"}));
+    EXPECT_EQ(split("x \"tab\tinside\"\n"), (Words{"x", "tab", "inside"}));
+
+    // The command table: each name once, each with a help topic but the hidden one.
+    ASSERT_FALSE(command_table().empty());
+    std::set<std::string> names;
+    for (const CommandEntry& entry : command_table()) {
+        EXPECT_TRUE(names.insert(entry.name).second) << "duplicate " << entry.name;
+        HelpSection sections[MAX_HELP_SECTIONS];
+        const bool hidden = std::strcmp(entry.name, "ncterm") == 0;
+        EXPECT_EQ(help_sections_for(entry.name, "NC-4100", sections) == 0, hidden) << entry.name;
+    }
+}
+
+// The pass-through terminal's login prompt. A prompt at a line's start, and
+// what it shows of the device's output (a backspace erases), are seen end to
+// end by Ncterm.PlainConsoleByHandAndBackToThePrompt.
+TEST(Terminal, LoginPromptComparedByteByByte) {
+    EXPECT_TRUE(prompt_in("UsxUser:"));
+    // The byte that breaks a match is not compared again: "UUser:" shows none.
+    for (const char* stream : {"user:", "Use", "UUser:"})
+        EXPECT_FALSE(prompt_in(stream)) << stream;
+}
+
 // The word at the cursor, cut as the prompt cuts the line, is completed as
 // far as the candidates agree. A first word and one after a blank, the words
 // after nmea0183 on either model, and file names after upload -f and stat -l
@@ -78,9 +129,8 @@ TEST(Completion, CompletesTheWordAtTheCursorAsFarAsTheCandidatesAgree) {
     EXPECT_EQ(context_of("gnss\treceiver g"), "[gnss][receiver]<g>@14");
     EXPECT_EQ(context_of("upload \"/tmp/my fi"), "[upload]</tmp/my fi>@7 quoted"); // keeps spaces
     EXPECT_EQ(context_of("help \"a b\" c"), "[help][a b]<c>@11"); // closed quote: one word
-    const Words nmea = {"nmea0183", "nmea2000"};
-    EXPECT_EQ(completed("nmea", nmea), "[nmea0183][nmea2000]"); // ambiguous
-    EXPECT_EQ(completed("n", nmea), "nmea");                     // common part added
+    EXPECT_EQ(completed("nmea", {"nmea0183", "nmea2000"}), "[nmea0183][nmea2000]"); // ambiguous
+    EXPECT_EQ(completed("n", {"nmea0183", "nmea2000"}), "nmea"); // common part added
     EXPECT_EQ(completed("nmea0183 ", {"sentences", "baudrate"}, true), "[baudrate][sentences]");
     EXPECT_EQ(completed("deviation CAL", {"calibration", "options"}, true), "calibration ");
     EXPECT_EQ(completed("NAV", {"nav"}), ""); // command names exactly
