@@ -1,7 +1,6 @@
-// Commands to the device and back: what the technician types, what the tool
-// prints, and the exact command lines the simulated device executes; settings
-// files, the pass-through terminal, and firmware upload with its checks of the
-// file, frames on the wire at their rates and retries after faults.
+// Commands to the device and back: what is typed, what the tool prints and the
+// command lines the device executes; settings files, the pass-through terminal,
+// and firmware upload: file checks, frames at their rates, retries after faults.
 #include <csignal>
 #include <filesystem>
 
@@ -35,7 +34,7 @@ struct Row {
     const char* pattern = "";   // of the executed lines checked, "" for none
     Lines executed = {};
     Lines words = {};           // options, and a one-shot command
-    double max_seconds = 0;     // 0 for no limit
+    double max_seconds = 90;    // a time limit
 };
 
 void check(const Row& row) {
@@ -50,9 +49,7 @@ void check(const Row& row) {
         EXPECT_TRUE(holds(run.err, part));
     for (const std::string& part : row.absent)
         EXPECT_FALSE(holds(run.out + run.err, part));
-    if (row.max_seconds > 0) {
-        EXPECT_LT(run.seconds, row.max_seconds);
-    }
+    EXPECT_LT(run.seconds, row.max_seconds);
     if (*row.pattern) {
         if (!row.executed.empty()) // the device records a line as it executes it
             sim.wait_for_record("\"text\":\"" + row.executed.back() + "\"", 1000);
@@ -156,8 +153,9 @@ std::vector<std::string> frames(const std::string& record, int type) {
 
 } // namespace
 
-// The settings, their values and their refusals, as each model takes them.
-TEST(Commands, OffsetsScheduleCompassAndReceivers) {
+// Each line as the tool shows it and the device executes it: the settings,
+// values and refusals as each model takes them, then the other commands.
+TEST(Commands, EachLineShownAndExecutedAsTheModelTakesIt) {
     const Row rows[] = {
         {"offsets rounded, non-numbers never sent", {"--model", "NC-4100", "--no-nmea"}, "38400",
          "roll offset 1.5\nroll offset nan\npitch offset inf\npitch offset 180.1\nvertical offset abc\n"
@@ -225,13 +223,7 @@ TEST(Commands, OffsetsScheduleCompassAndReceivers) {
           "Error: GPS and QZSS must be either both selected or both omitted\n"
           "Error: Illegal gnss receiver: galileo\n"},
          {}, "cfg [hg] [ms] [0-9].*", {"cfg h m 0", "cfg g s 99", "cfg g s 33"}},
-    };
-    check_at_once(rows, check);
-}
-
-TEST(Commands, VerPostAndEvent) {
-    const Row rows[] = {
-        // The active search at the given rate skips two 4 s time-outs at 4800.
+        // ver, post, event; the active search at the given rate skips two 4 s time-outs at 4800.
         {"ver shows the build of developer software",
          {"--model", "NC-4100", "--no-nmea", "--serial", "4711", "--sw-release", "developer", "--sw-tag",
           "abcd", "--sw-build", "17", "--sw-hash", "1234abcd"}, "38400", "",
@@ -245,13 +237,7 @@ TEST(Commands, VerPostAndEvent) {
           "fail 1 event"}, "38400", "post\nevent\n",
          {"Power on self test\r\n  RAM             Pass\r\n", "Fail (out of tolerance)",
           "nc> Error: Failed to get event list\n"}, {}, {}, "event", {"event"}},
-    };
-    check_at_once(rows, check);
-}
-
-// What a model or its software lacks, reset and restart, one-shot commands.
-TEST(Commands, GatingResetRebootAndOneShot) {
-    const Row rows[] = {
+        // What a model or its software lacks, reset and restart, one-shot commands.
         {"commands the NC-210 lacks", {"--model", "NC-210", "--no-nmea"}, "38400",
          "roll offset\nvertical offset\nautolevel\ndeviation calibration\nvariation source\n"
          "attitude filter\nheading 10\nnmea0183 baudrate\n",
@@ -354,8 +340,7 @@ TEST(Settings, EachModelSavedLoadedAndCompared) {
 TEST(Ncterm, PlainConsoleByHandAndBackToThePrompt) {
     START_SIMULATOR(sim, {"--model", "NC-350"});
     START_AT_PROMPT(tool, {"-p", sim.port()});
-    tool.send("ncterm\n");
-    ASSERT_TRUE(tool.wait_for_output("Entering NC-350 shell, press ESC to exit\nUser:", 10000));
+    ASSERT_TRUE(tool.send_and_wait("ncterm\n", "Entering NC-350 shell, press ESC to exit\nUser:", 10000));
     ASSERT_TRUE(tool.send_and_wait(ESC, "Connected to NC-350", 20000, 2));
     std::vector<double> times;
     const std::string logged_out = console_lines(sim.record(), &times);
@@ -380,8 +365,7 @@ TEST(Ncterm, PlainConsoleByHandAndBackToThePrompt) {
     EXPECT_EQ(record.find("\"kind\":\"stray\"", record_before_esc), std::string::npos)
         << record.substr(record_before_esc);
     sim.control("no-console on");
-    tool.send("ncterm\n");
-    ASSERT_TRUE(tool.wait_for_output("Entering NC-350 shell, press ESC to exit\n", 10000, 3));
+    ASSERT_TRUE(tool.send_and_wait("ncterm\n", "Entering NC-350 shell, press ESC to exit\n", 10000, 3));
     const size_t third = tool.out().rfind("Entering NC-350 shell");
     ASSERT_TRUE(tool.wait_for_output("$HEHDT", 10000, count_of(tool.out(), "$HEHDT") + 1));
     tool.send("zz");
@@ -447,8 +431,8 @@ TEST(Upload, FileChecksStopBeforeAnyFrameAndCtrlCEndsTheTransfer) {
     const std::string damaged = make_image({"--bad-span-crc"});
     START_AT_PROMPT(tool, {"-p", sim.port()});
     const size_t frames_at_prompt = count_of(sim.record(), R"("kind":"frame")");
-    tool.send("upload " + damaged + "\nupload " + foreign + "\nupload " + old + "\nabout\n");
-    ASSERT_TRUE(tool.wait_for_output("NC_Service Tool, version", 30000));
+    ASSERT_TRUE(tool.send_and_wait("upload " + damaged + "\nupload " + foreign + "\nupload " + old +
+                                   "\nabout\n", "NC_Service Tool, version", 30000));
     EXPECT_EQ(count_of(sim.record(), R"("kind":"frame")"), frames_at_prompt);
     tool.send("upload -f " + foreign + "\n");
     ASSERT_TRUE(sim.wait_for_record(R"("via":"raw","type":21)", 20000, 3));
@@ -463,10 +447,9 @@ TEST(Upload, FileChecksStopBeforeAnyFrameAndCtrlCEndsTheTransfer) {
     EXPECT_EQ(frames(sim.record(), 0x13).size(), 1u);
 }
 
-// Faults in uploads at the prompt: the messages, the attempts (load begin
-// frames) and runs (run frames) the device received, and that the session goes
-// on, unless the device does not come back after the new image or the data: then
-// the loop looks for it once more and ends, running nothing on a closed link.
+// Faults in uploads at the prompt: the messages, the attempts (load begin frames)
+// and runs (run frames) the device received, and the session going on, unless the
+// device stays away after the new image or the data: the loop ends, running nothing.
 TEST(Upload, FaultsEndTheAttemptsTheyShould) {
     struct Attempts {
         const char* legend;

@@ -34,9 +34,8 @@ inline testing::AssertionResult matches(const std::string& text, const std::stri
 // 385 bytes (a 28-byte identity block and 357 of code), unless options say else.
 inline std::string make_image(const std::vector<std::string>& options = {}) {
     const std::string path = temp_path("fw.nci");
-    const std::vector<std::string> defaults = {"-o",          path,  "--model",      "NC-350",
-                                               "--code-size", "357", "--sw-version", "1.07"};
-    const ToolRun run = run_tool(concat(defaults, options), "", {}, 30, NC_MKIMAGE_PATH);
+    const ToolRun run = run_tool(concat({"-o", path, "--model", "NC-350", "--code-size", "357",
+                                         "--sw-version", "1.07"}, options), "", {}, 30, NC_MKIMAGE_PATH);
     EXPECT_EQ(run.status, 0) << run.err;
     return path;
 }

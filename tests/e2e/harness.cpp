@@ -21,11 +21,8 @@ using Clock = std::chrono::steady_clock;
 
 // Made on first use, removed with everything in it when the tests end.
 struct TempDir {
-    std::string path;
-    TempDir() {
-        char pattern[] = "/tmp/nc-e2e-XXXXXX";
-        path = mkdtemp(pattern) ? pattern : "";
-    }
+    char path[19] = "/tmp/nc-e2e-XXXXXX";
+    TempDir() { (void)!mkdtemp(path); }
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
@@ -37,7 +34,7 @@ struct TempDir {
 std::string temp_path(const std::string& name) {
     static const TempDir dir;
     static std::atomic<int> counter = 0; // rows may run at once
-    return dir.path + "/" + std::to_string(++counter) + "-" + name;
+    return std::string(dir.path) + "/" + std::to_string(++counter) + "-" + name;
 }
 
 std::string temp_folder(const std::string& name) {
@@ -68,9 +65,6 @@ Simulator::Simulator(const std::vector<std::string>& options)
     if (!process_.wait_for_output("\n", 10000))
         return;
     port_ = process_.out().substr(0, process_.out().find('\n'));
-    for (size_t i = 0; i + 1 < options.size(); ++i)
-        if (options[i] == "--link")
-            port_ = options[i + 1];
 }
 
 bool Simulator::wait_for_record(const std::string& text, int timeout_ms,

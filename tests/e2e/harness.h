@@ -6,7 +6,6 @@
 #include <map>
 #include <string>
 #include <csignal>
-#include <sys/types.h>
 #include <termios.h>
 #include <unistd.h>
 #include <thread>
@@ -102,7 +101,7 @@ class Simulator {
   public:
     explicit Simulator(const std::vector<std::string>& options);
 
-    const std::string& port() const { return port_; } // the pty (or --link) path
+    const std::string& port() const { return port_; } // the pty, also behind a --link
     bool running() const { return !port_.empty(); }
     // A run-time control line.
     void control(const std::string& line) { process_.send(line + "\n"); }
