@@ -143,9 +143,13 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args,
 }
 
 bool ToolProcess::terminal_as_before() const {
-    termios now{}; // zeroed as terminal_modes_ is: the gaps between fields compare equal
-    return terminal_ >= 0 && tcgetattr(terminal_, &now) == 0 &&
-           std::memcmp(&now, &terminal_modes_, offsetof(termios, c_ispeed)) == 0; // all but speeds
+    // Field by field: the gaps between them need not be alike.
+    const termios& before = terminal_modes_;
+    termios now{};
+    return terminal_ >= 0 && tcgetattr(terminal_, &now) == 0 && now.c_iflag == before.c_iflag &&
+           now.c_oflag == before.c_oflag && now.c_cflag == before.c_cflag &&
+           now.c_lflag == before.c_lflag &&
+           std::memcmp(now.c_cc, before.c_cc, sizeof now.c_cc) == 0;
 }
 
 ToolProcess::~ToolProcess() {
