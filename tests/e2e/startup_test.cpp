@@ -1,7 +1,6 @@
 // From start-up to the end: discovery, choice, connection, reconnection and the
 // traffic log; then the tool as a well-behaved Linux program: signals that end it
 // through its closing steps, closed standard streams, ports and permissions.
-#include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -147,22 +146,6 @@ TEST(Platform, SilentOrForbiddenPortIsExplained) {
     EXPECT_TRUE(holds(run.out, port.path + " Not available\n"));
     EXPECT_FALSE(holds(run.out, "might be opened by another application"));
     EXPECT_TRUE(holds(run.err, "Error: no permission to open " + port.path + ": "));
-}
-
-// SIGTERM at the prompt (Ctrl-C: LineEditing.Tab*, SIGHUP: Console.TerminatingSignal*):
-// the device's shell is told goodbye, the port is released without its exclusive
-// flag (so another user can open it), and the tool ends by the signal.
-TEST(Platform, SignalAtThePromptEndsThroughTheClosingSteps) {
-    START_SIMULATOR(sim, {"--model", "NC-4100", "--baud", "38400"});
-    START_AT_PROMPT(tool, {"-p", sim.port(), "-b", "38400"});
-    const std::string at_prompt = sim.record();
-    tool.signal(SIGTERM);
-    ToolRun run = tool.finish(20);
-    EXPECT_EQ(run.signal, SIGTERM) << run.out << run.err;
-    EXPECT_LT(run.seconds, 10.0);
-    for (const std::string& event : {EXIT_RECEIVED, std::string("\"port released\"")})
-        EXPECT_TRUE(sim.wait_for_record(event, 2000, count_of(at_prompt, event) + 1)) << sim.record();
-    EXPECT_FALSE(holds(sim.record(), "exclusive flag set"));
 }
 
 // Started with standard input or output closed (as by some service managers),

@@ -274,14 +274,18 @@ TEST(LineEditing, TabCompletesWhatTheModelTakesAndUpRecallsEarlierLines) {
     // quit is the latest line, about the one before
     EXPECT_TRUE(tool->send_and_wait(UP + UP + "\r", ABOUT_TEXT, 5000)) << tool->out();
     ASSERT_TRUE(wait_for_prompt(*tool)) << tool->out();
-    // Ctrl-C ends the tool through its closing steps, by the signal, and the
-    // terminal gets back every setting it had.
+    // Ctrl-C (as SIGTERM and SIGHUP: Console.TerminatingSignal*) ends the tool
+    // through its closing steps, by the signal: the shell is told goodbye, the
+    // port released without its exclusive flag, and the terminal gets back
+    // every setting it had.
     ASSERT_TRUE(typed(*tool, "help na", "help na")) << tool->out();
     tool->send("\x03");
     const ToolRun run = tool->finish(20);
     EXPECT_EQ(run.signal, SIGINT) << run.out << run.err;
     EXPECT_TRUE(tool->terminal_as_before());
     EXPECT_TRUE(sim.wait_for_record(R"("text":"exit\u000d")", 2000, 2)) << sim.record();
+    EXPECT_TRUE(sim.wait_for_record("\"port released\"", 2000, 2)) << sim.record();
+    EXPECT_FALSE(holds(sim.record(), "exclusive flag set"));
     EXPECT_EQ(run.out.find("\x1b[?25l", run.out.rfind("nc> ")), std::string::npos);
 }
 

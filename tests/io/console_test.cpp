@@ -37,8 +37,8 @@ template <typename Body> int in_child_with_stdin(int fd, Body body) {
 
 // A signal only asks the program to end: the wait for a line returns, the
 // program unwinds, and end_on_pending_signal ends it by that very signal. A
-// signal the program was started to ignore stays so. SIGINT and SIGTERM at
-// the prompt, the terminal put back: Platform.SignalAtThePrompt*, the rig.
+// signal the program was started to ignore stays so. Ctrl-C at the prompt,
+// the terminal put back: LineEditing.TabCompletes*, the rig.
 TEST(Console, TerminatingSignalEndsTheWaitThenTheProgramBySignal) {
     TestPty pty;
     const int status = in_child_with_stdin(pty.slave, [&] {
