@@ -124,14 +124,14 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& input 
                  const std::map<std::string, std::string>& env = {}, int timeout_s = 60,
                  const std::string& program = "");
 
-// Runs check on every row, eight at once, each on a thread: rows with a
+// Runs check on every row, four at once, each on a thread: rows with a
 // simulator each mostly wait on its timing, and so wait side by side. More at
 // once would crowd two cores (sanitizer builds above all) into time-outs.
 template <typename Rows, typename Check> void check_at_once(const Rows& rows, const Check& check) {
     const size_t count = std::size(rows);
     std::atomic<size_t> next{0};
     std::vector<std::thread> threads;
-    for (size_t i = 0; i < std::min<size_t>(count, 8); ++i)
+    for (size_t i = 0; i < std::min<size_t>(count, 4); ++i)
         threads.emplace_back([&] {
             for (size_t row; (row = next++) < count;)
                 check(std::begin(rows)[row]);
